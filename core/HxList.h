@@ -1,0 +1,185 @@
+#pragma once
+
+#include <utility>
+
+#include "core/HxString.h"
+#include "core/pack/HxPack.h"
+
+// Owning list of heap objects. Slots first..last of the array hold the
+// elements; the array grows to 2 * capacity + 1 and never shrinks.
+template <class T>
+class HxBaseList {
+ public:
+  HxBaseList() = default;
+  HxBaseList(HxBaseList const& other) { copy(other); }
+  HxBaseList& operator=(HxBaseList const& other) {
+    copy(other);
+    return *this;
+  }
+  virtual ~HxBaseList() {
+    empty_();
+    delete[] items_;
+  }
+
+  void append(T* item) {
+    if (last_ + 1 >= capacity_) {
+      int cap = 2 * capacity_ + 1;
+      T** fresh = new T*[cap];
+      for (int i = first_; i <= last_; ++i) fresh[i] = items_[i];
+      delete[] items_;
+      items_ = fresh;
+      capacity_ = cap;
+    }
+    items_[++last_] = item;
+  }
+
+  T* get(int i) const {
+    if (length() < 1 || i < 0 || first_ + i > last_) return nullptr;
+    return items_[first_ + i];
+  }
+  int length() const { return last_ - first_ + 1; }
+  int capacity() const { return capacity_; }
+  void clear() { empty_(); }
+  void forget() {
+    last_ = -1;
+    first_ = 0;
+  }
+
+  // Deep copy through each element's copy(); copying a list into itself keeps it.
+  void copy(HxBaseList const& other) {
+    if (&other == this) return;
+    empty_();
+    for (int i = 0; i < other.length(); ++i) {
+      T* e = new T();
+      e->copy(*other.get(i));
+      append(e);
+    }
+  }
+
+  // Moves the other list's elements over; stealing from itself keeps the list.
+  void steal(HxBaseList& other) {
+    if (&other == this) return;
+    empty_();
+    for (int i = 0; i < other.length(); ++i) append(other.get(i));
+    other.forget();
+  }
+
+  // Quicksort on the pointer array with the middle element as pivot. The
+  // smaller side is sorted recursively and the larger one by the loop, so the
+  // stack stays logarithmic even on sorted input.
+  void _sort(int lo, int hi, int (*cmp)(T const*, T const*)) {
+    while (lo < hi) {
+      int mid = lo + (hi - lo) / 2;
+      std::swap(items_[lo], items_[mid]);
+      T* pivot = items_[lo];
+      int left = lo, right = hi;
+      int p = -1;
+      while (left < right) {
+        while (right > left && !(cmp(items_[right], pivot) < 0)) --right;
+        if (right != left) items_[left++] = items_[right];
+        if (left < right) {
+          while (left < right && !(cmp(items_[left], pivot) > 0)) ++left;
+          if (left == right) {
+            p = right;
+            break;
+          }
+          items_[right--] = items_[left];
+        }
+      }
+      if (p < 0) p = left;
+      items_[p] = pivot;
+      if (p - lo < hi - p) {
+        if (p - 1 > lo) _sort(lo, p - 1, cmp);
+        lo = p + 1;
+      } else {
+        if (hi > p + 1) _sort(p + 1, hi, cmp);
+        hi = p - 1;
+      }
+    }
+  }
+
+ protected:
+  void empty_() {
+    for (int i = first_; i <= last_; ++i) delete items_[i];
+    last_ = -1;
+    first_ = 0;
+  }
+
+  T** items_ = nullptr;
+  int capacity_ = 0;
+  int last_ = -1;
+  int first_ = 0;
+};
+
+// A list that travels as one record: field 1 holds the count, then one
+// field 10 per element (a string, or a nested object). In XML each element is
+// an "item".
+template <class T>
+class HxList : public HxBaseList<T>, public HxPack {
+ public:
+  HxList() = default;
+  HxList(HxList const& other) : HxBaseList<T>(other), HxPack() {}
+  HxList& operator=(HxList const& other) {
+    HxBaseList<T>::copy(other);
+    return *this;
+  }
+
+  void encode() override {
+    store(1, this->length());
+    for (int i = 0; i < this->length(); ++i) store(10, *this->get(i));
+  }
+
+  void decode() override {
+    int count = 0;
+    restore(1, count);
+    if (count < 1) return;
+    _yank();
+    while (_readtag()) {
+      T* e = new T();
+      restore(10, *e);
+      this->append(e);
+      _yank();
+    }
+  }
+
+  void encodeXML() override {
+    static HxString const item("item");
+    for (int i = 0; i < this->length(); ++i) storeXML(item, *this->get(i));
+  }
+
+  bool decodeXML() override {
+    for (int i = 0;; ++i) {
+      HxString name("item");
+      if (i > 0) name += i;
+      if (!_xmlHasObject(name) && !_xmlHasValue(name)) break;
+      T* e = new T();
+      restoreXML(name, *e);
+      this->append(e);
+    }
+    return true;
+  }
+};
+
+// Names a list class: its element type, type number and XML tag.
+#define HX_NAMED_LIST(Name, Element, Number, Tag)                \
+  class Name : public HxList<Element> {                          \
+   public:                                                       \
+    int type() const override { return Number; }                 \
+    HxString typeXML() const override { return HxString(Tag); }  \
+    void copy(Name const& other) { HxBaseList<Element>::copy(other); } \
+  }
+
+int hx_string_sort_func(HxString const* a, HxString const* b);
+
+// The list of strings used by the splitters, configuration and the data model.
+class HxStringList : public HxList<HxString> {
+ public:
+  int type() const override { return 55; }
+  HxString typeXML() const override { return HxString("string_list"); }
+  void copy(HxStringList const& other) { HxBaseList<HxString>::copy(other); }
+
+  HxString join(HxString const& separator) const;
+  int find(HxString const& s) const;
+  void sort();
+  void sort(int (*cmp)(HxString const*, HxString const*));
+};

@@ -1,0 +1,554 @@
+#include "core/HxString.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// Overwrites a buffer in a way the compiler may not drop.
+void wipe_bytes(char* p, int n) {
+  if (p == nullptr || n <= 0) return;
+  volatile char* v = p;
+  for (int i = 0; i < n; ++i) v[i] = 0;
+}
+
+std::string format_int(int value) { return std::to_string(value); }
+
+std::string format_float(float value) {
+  char buf[64];
+  int n = std::snprintf(buf, sizeof buf, "%f", static_cast<double>(value));
+  if (n >= 0 && n < static_cast<int>(sizeof buf)) return std::string(buf, n);
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(&big[0], big.size(), "%f", static_cast<double>(value));
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+// "%0<width>d" without a fixed buffer, for any width.
+std::string format_padded(int value, int width) {
+  std::string digits = std::to_string(value);
+  bool neg = value < 0;
+  std::string body = neg ? digits.substr(1) : digits;
+  size_t want = width > 0 ? static_cast<size_t>(width) : 0;
+  size_t have = body.size() + (neg ? 1 : 0);
+  if (have < want) body.insert(0, want - have, '0');
+  return neg ? "-" + body : body;
+}
+
+int hexdigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;
+}
+
+}  // namespace
+
+// ---- storage --------------------------------------------------------------
+
+void HxString::release_() {
+  if (text_ == nullptr) return;
+  if (secure_) wipe_bytes(text_, capacity_);
+  delete[] text_;
+  text_ = nullptr;
+  capacity_ = 0;
+}
+
+void HxString::reserve_(int l, bool keep) {
+  if (capacity_ > l) return;
+  long long want = 4LL * l + 4;
+  int cap = want < 16 ? 16 : static_cast<int>(want);
+  char* fresh = new char[cap];
+  if (keep && text_ != nullptr) {
+    std::memcpy(fresh, text_, static_cast<size_t>(length_) + 1);
+  } else {
+    fresh[0] = 0;
+  }
+  release_();
+  text_ = fresh;
+  capacity_ = cap;
+}
+
+void HxString::empty_out_() {
+  length_ = 0;
+  if (text_ != nullptr) text_[0] = 0;
+}
+
+// ---- construction and assignment -----------------------------------------
+
+HxString::HxString() = default;
+
+HxString::HxString(char const* bytes, int n) { copy(bytes, n); }
+
+HxString::HxString(char const* text) { copy(text); }
+
+HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
+
+HxString::HxString(HxString&& other) noexcept
+    : text_(other.text_), length_(other.length_), capacity_(other.capacity_), secure_(other.secure_) {
+  other.text_ = nullptr;
+  other.length_ = 0;
+  other.capacity_ = 0;
+}
+
+HxString::HxString(std::string const& text) {
+  if (!text.empty()) copy(text.c_str());
+}
+
+HxString::HxString(int value) { copy(value); }
+
+HxString::HxString(long long value) {
+  std::string t = std::to_string(value);
+  copy(t.data(), static_cast<int>(t.size()));
+}
+
+HxString::HxString(float value) { copy(value); }
+
+HxString::~HxString() { release_(); }
+
+void HxString::copy(HxString const& other) {
+  if (&other == this) return;
+  secure_ = other.secure_;
+  if (other.length_ >= 1) {
+    copy(other.text_, other.length_);
+  } else {
+    empty_out_();
+  }
+}
+
+void HxString::copy(std::string const& text) {
+  if (text.empty()) {
+    empty_out_();
+    return;
+  }
+  copy(text.data(), static_cast<int>(text.size()));
+}
+
+void HxString::copy(char const* bytes, int n) {
+  if (bytes == nullptr || (bytes == text_ && text_ != nullptr)) return;
+  if (n < 1) {
+    empty_out_();
+    return;
+  }
+  if (text_ != nullptr && bytes > text_ && bytes < text_ + capacity_) {
+    // A piece of our own text: take it aside before the buffer may change.
+    std::string keep(bytes, static_cast<size_t>(n));
+    reserve_(n, false);
+    std::memcpy(text_, keep.data(), keep.size());
+  } else {
+    reserve_(n, false);
+    std::memmove(text_, bytes, static_cast<size_t>(n));
+  }
+  length_ = n;
+  text_[n] = 0;
+}
+
+void HxString::copy(char const* text) {
+  if (text == nullptr || (text == text_ && text_ != nullptr)) return;
+  size_t n = std::strlen(text);
+  if (n == 0) {
+    reserve_(0, false);
+    empty_out_();
+    return;
+  }
+  copy(text, static_cast<int>(n));
+}
+
+void HxString::copy(int value) {
+  std::string t = format_int(value);
+  copy(t.data(), static_cast<int>(t.size()));
+}
+
+void HxString::copy(float value) {
+  std::string t = format_float(value);
+  copy(t.data(), static_cast<int>(t.size()));
+}
+
+void HxString::copy(char c) { copy(&c, 1); }
+
+HxString& HxString::operator=(HxString const& other) {
+  copy(other);
+  return *this;
+}
+
+HxString& HxString::operator=(HxString const* other) {
+  if (other != nullptr) copy(*other);
+  return *this;
+}
+
+HxString& HxString::operator=(HxString&& other) noexcept {
+  if (&other != this) {
+    release_();
+    text_ = other.text_;
+    length_ = other.length_;
+    capacity_ = other.capacity_;
+    secure_ = other.secure_;
+    other.text_ = nullptr;
+    other.length_ = 0;
+    other.capacity_ = 0;
+  }
+  return *this;
+}
+
+HxString& HxString::operator=(std::string const& text) {
+  copy(text);
+  return *this;
+}
+
+HxString& HxString::operator=(char const* text) {
+  copy(text);
+  return *this;
+}
+
+HxString& HxString::operator=(int value) {
+  copy(value);
+  return *this;
+}
+
+HxString& HxString::operator=(char c) {
+  copy(c);
+  return *this;
+}
+
+void HxString::clear() { empty_out_(); }
+
+void HxString::_resize(int n) {
+  release_();
+  int cap = n < 16 ? 16 : n;
+  text_ = new char[cap];
+  capacity_ = cap;
+  // The old text is gone with its buffer, so the length goes too.
+  length_ = 0;
+  text_[0] = 0;
+}
+
+// ---- appending -----------------------------------------------------------
+
+void HxString::append(char c) {
+  reserve_(length_ + 1, true);
+  text_[length_++] = c;
+  text_[length_] = 0;
+}
+
+void HxString::append(char const* bytes, int n) {
+  if (bytes == nullptr || n < 1) return;
+  if (text_ != nullptr && bytes >= text_ && bytes < text_ + capacity_ && capacity_ <= length_ + n) {
+    // Appending a piece of ourselves that a reallocation would release.
+    std::string keep(bytes, static_cast<size_t>(n));
+    append(keep.data(), n);
+    return;
+  }
+  reserve_(length_ + n, true);
+  std::memmove(text_ + length_, bytes, static_cast<size_t>(n));
+  length_ += n;
+  text_[length_] = 0;
+}
+
+void HxString::append(char const* text) {
+  if (text == nullptr || *text == 0) return;
+  append(text, static_cast<int>(std::strlen(text)));
+}
+
+HxString& HxString::operator+=(char c) {
+  append(c);
+  return *this;
+}
+
+HxString& HxString::operator+=(char const* text) {
+  append(text);
+  return *this;
+}
+
+HxString& HxString::operator+=(HxString const& other) {
+  if (other.length_ > 0) append(other.text_, other.length_);
+  return *this;
+}
+
+HxString& HxString::operator+=(HxString const* other) {
+  if (other != nullptr) *this += *other;
+  return *this;
+}
+
+HxString& HxString::operator+=(int value) {
+  std::string t = format_int(value);
+  append(t.data(), static_cast<int>(t.size()));
+  return *this;
+}
+
+HxString& HxString::operator+=(long long value) {
+  std::string t = std::to_string(value);
+  append(t.data(), static_cast<int>(t.size()));
+  return *this;
+}
+
+HxString& HxString::operator+=(float value) {
+  std::string t = format_float(value);
+  append(t.data(), static_cast<int>(t.size()));
+  return *this;
+}
+
+void HxString::integervalue(int value, int width) {
+  std::string t = format_padded(value, width);
+  append(t.data(), static_cast<int>(t.size()));
+}
+
+void HxString::integervalue(int value, int width, char pad) {
+  std::string t = format_int(value);
+  if (static_cast<int>(t.size()) < width) t.insert(0, static_cast<size_t>(width) - t.size(), pad);
+  append(t.data(), static_cast<int>(t.size()));
+}
+
+void HxString::hexvalue(char byte) {
+  static char const digits[] = "0123456789ABCDEF";
+  unsigned char b = static_cast<unsigned char>(byte);
+  append(digits[b >> 4]);
+  append(digits[b & 15]);
+}
+
+HxString HxString::padded_int(int value, int width) {
+  HxString out;
+  out.integervalue(value, width);
+  return out;
+}
+
+// ---- reading -------------------------------------------------------------
+
+char* HxString::copyvalue() const {
+  char* out = new char[static_cast<size_t>(length_) + 1];
+  if (length_ > 0) std::memcpy(out, text_, static_cast<size_t>(length_));
+  out[length_] = 0;
+  return out;
+}
+
+void HxString::wipe() { wipe_bytes(text_, capacity_); }
+
+int HxString::integervalue() const { return length_ == 0 ? 0 : std::atoi(text_); }
+
+long long HxString::longlongvalue() const { return length_ == 0 ? 0 : std::strtoll(text_, nullptr, 10); }
+
+float HxString::floatvalue() const { return length_ == 0 ? 0.0f : static_cast<float>(std::atof(text_)); }
+
+unsigned int HxString::hexvalue() const {
+  unsigned int v = 0;
+  for (int i = 0; i < length_; ++i) v = v * 16u + static_cast<unsigned>(hexdigit(text_[i]));
+  return v;
+}
+
+unsigned char HxString::hexchar() const {
+  if (length_ == 0) return 0;
+  if (length_ == 1) return static_cast<unsigned char>(hexdigit(text_[0]));
+  return static_cast<unsigned char>(hexdigit(text_[0]) * 16 + hexdigit(text_[1]));
+}
+
+bool HxString::isinteger() const {
+  if (length_ == 0) return false;
+  if (text_[0] != '-' && !std::isdigit(static_cast<unsigned char>(text_[0]))) return false;
+  for (int i = 1; i < length_; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(text_[i]))) return false;
+  return true;
+}
+
+bool HxString::isfloat() const {
+  if (length_ == 0) return false;
+  char c = text_[0];
+  if (!std::isdigit(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  int dots = c == '.' ? 1 : 0;
+  for (int i = 1; i < length_; ++i) {
+    if (text_[i] == '.') {
+      if (++dots > 1) return false;
+    } else if (!std::isdigit(static_cast<unsigned char>(text_[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HxString::multiline() const {
+  for (int i = 0; i < length_; ++i)
+    if (text_[i] == '\n' || text_[i] == '\r') return true;
+  return false;
+}
+
+bool HxString::hasspace() const {
+  for (int i = 0; i < length_; ++i) {
+    char c = text_[i];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') return true;
+  }
+  return false;
+}
+
+bool HxString::haschar(char c) const {
+  for (int i = 0; i < length_; ++i)
+    if (text_[i] == c) return true;
+  return false;
+}
+
+int HxString::find(HxString const& s) const {
+  if (s.length_ == 0) return 1;
+  if (length_ < s.length_) return 0;
+  for (int i = 0; i + s.length_ <= length_; ++i)
+    if (text_[i] == s.text_[0] && std::memcmp(text_ + i, s.text_, static_cast<size_t>(s.length_)) == 0) return 1;
+  return 0;
+}
+
+void HxString::_debug_info() const {
+  std::cout << "HxString:\n\tsize: " << capacity_ << "\n\tlength: " << length_ << "\n\tdata: '" << value() << "'\n";
+}
+
+// ---- derived strings -----------------------------------------------------
+
+HxString HxString::substr(int start, int count) const {
+  HxString out;
+  if (count < 1 || start >= length_) return out;
+  for (int i = start; i < length_ && count > 0; ++i, --count) out.append(get(i));
+  return out;
+}
+
+HxString HxString::tolower() const {
+  HxString out;
+  if (length_ == 0) return out;
+  out.reserve_(length_, false);
+  for (int i = 0; i < length_; ++i)
+    out.text_[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text_[i])));
+  out.length_ = length_;
+  out.text_[length_] = 0;
+  return out;
+}
+
+HxString HxString::toupper() const {
+  HxString out;
+  if (length_ == 0) return out;
+  out.reserve_(length_, false);
+  for (int i = 0; i < length_; ++i)
+    out.text_[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[i])));
+  out.length_ = length_;
+  out.text_[length_] = 0;
+  return out;
+}
+
+HxString HxString::removecontrolchars() const {
+  HxString out;
+  for (int i = 0; i < length_; ++i) {
+    unsigned char c = static_cast<unsigned char>(text_[i]);
+    if ((c >= 32 && c <= 126) || c == '\t' || c == '\n' || c == '\r') out.append(static_cast<char>(c));
+  }
+  return out;
+}
+
+HxString HxString::LFtoCRLF() const {
+  HxString out;
+  for (int i = 0; i < length_; ++i) {
+    if (text_[i] == '\n' && (i == 0 || text_[i - 1] != '\r')) out.append('\r');
+    out.append(text_[i]);
+  }
+  return out;
+}
+
+HxString HxString::replacevalue(HxString const& find, HxString const& repl, unsigned char mode) const {
+  if (find.length_ == 0) return *this;
+  HxString out;
+  auto fold = [mode](char c) {
+    return mode == 0 ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+  };
+  int n = find.length_;
+  int i = 0;
+  while (i < length_) {
+    bool match = false;
+    if (fold(text_[i]) == fold(find.text_[0]) && i + n <= length_) {
+      match = true;
+      for (int k = 1; k < n && match; ++k) match = fold(text_[i + k]) == fold(find.text_[k]);
+    }
+    if (match) {
+      out += repl;
+      i += n;
+    } else {
+      out.append(text_[i]);
+      ++i;
+    }
+  }
+  return out;
+}
+
+// ---- comparison ----------------------------------------------------------
+
+bool HxString::operator==(HxString const& other) const {
+  if (length_ != other.length_) return false;
+  if (length_ == 0) return true;
+  return std::strcmp(text_, other.text_) == 0;
+}
+
+bool HxString::compare(HxString const& other, int mode) const {
+  if (length_ != other.length_) return false;
+  if (length_ == 0) return true;
+  if (mode == 1) return strcasecmp(text_, other.text_) == 0;
+  if (mode == 0) return std::strcmp(text_, other.text_) == 0;
+  return false;
+}
+
+int HxString::cmp(HxString const& other) const {
+  if (length_ == 0) return other.length_ == 0 ? 0 : -1;
+  if (other.length_ == 0) return 1;
+  return std::strcmp(text_, other.text_);
+}
+
+// ---- free operators ------------------------------------------------------
+
+HxString operator+(HxString const& a, HxString const& b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(HxString const& a, char const* b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(char const* a, HxString const& b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(HxString const& a, int b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(int a, HxString const& b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(HxString const& a, float b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(float a, HxString const& b) {
+  HxString out(a);
+  out += b;
+  return out;
+}
+
+HxString operator+(HxString const& a, char b) {
+  HxString out(a);
+  out += static_cast<int>(static_cast<signed char>(b));
+  return out;
+}
+
+HxString operator+(char a, HxString const& b) {
+  HxString out(static_cast<int>(static_cast<signed char>(a)));
+  out += b;
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& out, HxString const& s) { return out << s.value(); }

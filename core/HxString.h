@@ -1,0 +1,130 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "core/HxBase.h"
+
+// The library's counted, growable byte string. It is undefined (no buffer),
+// empty (a buffer holding only the NUL) or holds text. A secure string zeroes
+// every buffer before it gives it up.
+class HxString : public HxBase {
+ public:
+  HxString();
+  HxString(char const* bytes, int n);
+  HxString(char const* text);
+  HxString(HxString const& other);
+  HxString(HxString&& other) noexcept;
+  HxString(std::string const& text);
+  HxString(int value);
+  HxString(long long value);
+  HxString(float value);
+  ~HxString() override;
+
+  int type() const override { return 72; }
+  virtual void copy(HxString const& other);
+  virtual void copy(std::string const& text);
+
+  void copy(char const* bytes, int n);
+  void copy(char const* text);
+  void copy(int value);
+  void copy(float value);
+  void copy(char c);
+  void floatvalue(float value) { copy(value); }
+
+  HxString& operator=(HxString const& other);
+  HxString& operator=(HxString const* other);
+  HxString& operator=(HxString&& other) noexcept;
+  HxString& operator=(std::string const& text);
+  HxString& operator=(char const* text);
+  HxString& operator=(int value);
+  HxString& operator=(char c);
+
+  void clear();
+  void _resize(int n);
+  unsigned char secure() const { return secure_; }
+  void secure(unsigned char on) { secure_ = on; }
+
+  // Appending.
+  void append(char c);
+  void append(char const* bytes, int n);
+  void append(char const* text);
+  HxString& operator+=(char c);
+  HxString& operator+=(char const* text);
+  HxString& operator+=(HxString const& other);
+  HxString& operator+=(HxString const* other);
+  HxString& operator+=(int value);
+  HxString& operator+=(long long value);
+  HxString& operator+=(float value);
+  void integervalue(int value, int width);
+  void integervalue(int value, int width, char pad);
+  void hexvalue(char byte);
+  static HxString padded_int(int value, int width);
+
+  // Reading.
+  char const* value() const { return text_ ? text_ : &empty_; }
+  int length() const { return length_; }
+  int capacity() const { return capacity_; }
+  bool isundef() const { return text_ == nullptr; }
+  char get(int i) const { return (i < 0 || i >= length_) ? 0 : text_[i]; }
+  void set(int i, char c) {
+    if (i >= 0 && i < length_) text_[i] = c;
+  }
+  char* copyvalue() const;
+  void wipe();
+  int integervalue() const;
+  long long longlongvalue() const;
+  float floatvalue() const;
+  unsigned int hexvalue() const;
+  unsigned char hexchar() const;
+  bool isinteger() const;
+  bool isfloat() const;
+  bool multiline() const;
+  bool hasspace() const;
+  bool haschar(char c) const;
+  int find(HxString const& s) const;
+  void _debug_info() const;
+
+  // Derived strings.
+  HxString substr(int start, int count) const;
+  HxString tolower() const;
+  HxString toupper() const;
+  HxString removecontrolchars() const;
+  HxString LFtoCRLF() const;
+  HxString replacevalue(HxString const& find, HxString const& repl, unsigned char mode) const;
+
+  // Comparison.
+  bool operator==(HxString const& other) const;
+  bool operator!=(HxString const& other) const { return !(*this == other); }
+  bool compare(HxString const& other, int mode) const;
+  int cmp(HxString const& other) const;
+  bool operator<(HxString const& other) const { return cmp(other) < 0; }
+  bool operator<=(HxString const& other) const { return cmp(other) <= 0; }
+  bool operator>(HxString const& other) const { return cmp(other) > 0; }
+  bool operator>=(HxString const& other) const { return cmp(other) >= 0; }
+
+ private:
+  // Makes room for l bytes of text (plus the NUL) by the capacity rule;
+  // keeps the current text when asked to.
+  void reserve_(int l, bool keep);
+  void release_();
+  void empty_out_();
+
+  char* text_ = nullptr;
+  int length_ = 0;
+  char empty_ = 0;
+  int capacity_ = 0;
+  unsigned char secure_ = 0;
+};
+
+HxString operator+(HxString const& a, HxString const& b);
+HxString operator+(HxString const& a, char const* b);
+HxString operator+(char const* a, HxString const& b);
+HxString operator+(HxString const& a, int b);
+HxString operator+(int a, HxString const& b);
+HxString operator+(HxString const& a, float b);
+HxString operator+(float a, HxString const& b);
+HxString operator+(HxString const& a, char b);
+HxString operator+(char a, HxString const& b);
+
+std::ostream& operator<<(std::ostream& out, HxString const& s);

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a normal build, a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a fixed number of inputs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+jobs=$(nproc)
+
+echo "== normal build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+(cd build && ctest --output-on-failure -j "$jobs")
+
+echo "== sanitizer build"
+cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHX_SANITIZE=ON >/dev/null
+cmake --build build-san -j "$jobs"
+(cd build-san && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+   ctest --output-on-failure -j "$jobs")
+
+echo "== fuzz targets"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j "$jobs" --target hx_fuzzers
+runs=${HX_FUZZ_RUNS:-200000}
+secs=${HX_FUZZ_SECONDS:-30}
+ls build-fuzz/fuzz/fuzz_* | xargs -P "$jobs" -I{} sh -c \
+  'mkdir -p "$1.corpus" && "$1" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 "$1.corpus" >"$1.log" 2>&1 \
+   && echo "fuzz ok: $(basename "$1")" || { echo "fuzz FAILED: $1"; tail -n 40 "$1.log"; exit 255; }' _ {}
+echo "all tests passed"
