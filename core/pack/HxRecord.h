@@ -91,9 +91,12 @@ class HxRecord : public Base {
                Derived::fields());
   }
 
+  // Stops at the first field that takes the record: each pair of field
+  // number and kind belongs to one member only.
   void decode() override {
-    std::apply([this](auto const&... f) { (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), ...); },
-               Derived::fields());
+    std::apply([this](auto const&... f) {
+      ((HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed()) || ...);
+    }, Derived::fields());
   }
 
   void encodeXML() override {
