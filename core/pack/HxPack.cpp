@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "core/pack/HxLimits.h"
+#include "core/HxLimits.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <vector>
 
-#include "core/pack/HxLimits.h"
+#include "core/HxLimits.h"
 #include "core/pack/HxPack.h"
 #include "core/pack/HxPackObj.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Bounds on decoding outside input in the core library. Input beyond a bound is
+// Bounds on decoding outside input in the core library (one header for the
+// whole of core/). Input beyond a bound is
 // treated as malformed: the rest of the object is dropped, nothing crashes.
 
 // Nested object records are decoded recursively; a chain deeper than this
