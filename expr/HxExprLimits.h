@@ -12,3 +12,21 @@
 // evaluators treat anything below this depth as absent, so the stack stays
 // bounded whatever the text.
 constexpr int kHxMaxExprDepth = 512;
+
+// A range text names its members by bounds, so a few bytes ('1-2000000000')
+// could ask for gigabytes. A range holds at most this many members read from
+// text (a million frames is far beyond any real job); an item that would
+// pass the bound adds nothing and ends the reading.
+constexpr int kHxMaxRangeMembers = 1 << 20;
+
+// Zero-padding width taken from the digit count of a range's first number.
+// Real padding is a handful of digits; a longer run of leading zeros would
+// make every printed or expanded member that wide, so the width is capped
+// here (a 32-bit number with its sign needs at most 11 characters).
+constexpr int kHxMaxRangePadding = 31;
+
+// A bracket pattern ('shot[1-1000]') expands into one string per member, each
+// as long as the pattern itself. One expansion call stops before its output
+// would pass this many bytes, so a long name with a wide range cannot exhaust
+// memory.
+constexpr long long kHxMaxPatternBytes = 64LL << 20;

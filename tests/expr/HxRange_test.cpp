@@ -1,0 +1,232 @@
+#include "expr/HxRange.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "expr/HxExprLimits.h"
+
+namespace {
+
+std::vector<int> members(HxRange const& r) {
+  std::vector<int> out;
+  for (int i = 0; i < r.length(); ++i) out.push_back(r.get(i));
+  return out;
+}
+
+std::vector<int> parsed(char const* text) { return members(HxRange(HxString(text))); }
+
+std::vector<std::string> strings(HxStringList const& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.length(); ++i) out.emplace_back(list.get(i)->value());
+  return out;
+}
+
+std::vector<std::string> chunks(char const* text, int size) {
+  HxRange r{HxString(text)};
+  HxStringList out;
+  r.chunk(size, out);
+  return strings(out);
+}
+
+std::vector<std::string> split(int mode, char const* text) {
+  HxStringList out;
+  HxRange::patternsplit(mode, HxString(text), out);
+  return strings(out);
+}
+
+using V = std::vector<int>;
+using S = std::vector<std::string>;
+
+}  // namespace
+
+TEST(HxRangeParse, ItemsStepsAndComplements) {
+  EXPECT_EQ(parsed("1-3,5,7"), (V{1, 2, 3, 5, 7}));
+  EXPECT_EQ(parsed("5-1"), (V{5, 4, 3, 2, 1}));
+  EXPECT_EQ(parsed("1-10x3"), (V{1, 4, 7, 10}));
+  EXPECT_EQ(parsed("10-1x3"), (V{10, 7, 4, 1}));
+  EXPECT_EQ(parsed("1-10x4"), (V{1, 5, 9}));
+  EXPECT_EQ(parsed("1-10X3"), (V{2, 3, 5, 6, 8, 9}));
+  EXPECT_EQ(parsed("10-1X3"), (V{9, 8, 6, 5, 3, 2}));
+  EXPECT_EQ(parsed("1-5X1"), V{});
+  EXPECT_EQ(parsed("1-5x0"), (V{1, 2, 3, 4, 5}));
+  EXPECT_EQ(parsed("1-10x-3"), parsed("1-10x3"));
+  EXPECT_EQ(parsed("-5--3"), (V{-5, -4, -3}));
+  EXPECT_EQ(parsed("1--2"), (V{1, 0, -1, -2}));
+  EXPECT_EQ(parsed("3,1,2,2"), (V{3, 1, 2, 2}));
+}
+
+TEST(HxRangeParse, BlanksAndBrokenItems) {
+  EXPECT_EQ(parsed("1, 2 ,3"), (V{1, 2, 3}));
+  EXPECT_EQ(parsed(" 1 - 5 x 2"), (V{1, 3, 5}));
+  EXPECT_EQ(parsed("1\t-\n3"), (V{1, 2, 3}));
+  EXPECT_EQ(parsed("1 2"), V{1});
+  EXPECT_EQ(parsed("1-"), V{});
+  EXPECT_EQ(parsed("1-5x"), V{});
+  EXPECT_EQ(parsed("3,x"), V{3});
+  EXPECT_EQ(parsed("2,4-,9"), V{2});
+  EXPECT_EQ(parsed("1\r,2"), V{1});  // carriage return is not a blank here
+  EXPECT_EQ(parsed("- 5"), V{});
+  EXPECT_EQ(parsed(""), V{});
+  EXPECT_EQ(parsed("frame"), V{});
+}
+
+TEST(HxRangeParse, PaddingFromFirstNumber) {
+  HxRange r{HxString("007-009")};
+  EXPECT_EQ(members(r), (V{7, 8, 9}));
+  EXPECT_EQ(r.padding(), 3);
+  EXPECT_EQ(std::string(r.value().value()), "007-9");
+  EXPECT_EQ(HxRange(HxString("  0012,3")).padding(), 4);
+  EXPECT_EQ(HxRange(HxString("-05")).padding(), 2);  // the sign does not count
+  HxRange keep{HxString("01-03")};
+  keep.add(HxString("   "));
+  EXPECT_EQ(keep.padding(), 2);  // an all-blank text leaves it
+  keep.add(HxString("x"));
+  EXPECT_EQ(keep.padding(), 0);
+  keep.parse(HxString("0004"));
+  EXPECT_EQ(members(keep), V{4});
+  EXPECT_EQ(keep.padding(), 4);
+}
+
+TEST(HxRangeParse, NumbersBeyondInt32SaturateAndSteppingEnds) {
+  EXPECT_EQ(parsed("99999999999"), V{INT_MAX});
+  EXPECT_EQ(parsed("-99999999999999999999999"), V{INT_MIN});
+  EXPECT_EQ(parsed("-2147483648"), V{INT_MIN});
+  EXPECT_EQ(parsed("2147483647"), V{INT_MAX});
+  HxRange top{HxString("2147483600-2147483647")};
+  EXPECT_EQ(top.length(), 48);
+  EXPECT_EQ(top.get(47), INT_MAX);
+  HxRange bottom{HxString("-2147483600--2147483648")};
+  EXPECT_EQ(bottom.length(), 49);
+  EXPECT_EQ(bottom.get(48), INT_MIN);
+  EXPECT_EQ(parsed("2147483640-9999999999x5"), (V{2147483640, 2147483645}));
+  EXPECT_EQ(parsed("-2147483648-2147483647x2147483647"), (V{INT_MIN, -1, INT_MAX - 1}));
+  EXPECT_EQ(parsed("1-3x-2147483648"), V{1});
+}
+
+TEST(HxRangeParse, HostileSizesAreRefused) {
+  // Too many members: the item adds nothing and reading stops there.
+  EXPECT_EQ(parsed("5,1-2000000000,7"), V{5});
+  EXPECT_EQ(parsed("-2147483648-2147483647X1"), V{});
+  HxRange full;
+  full.parse(HxString("1-" + std::to_string(kHxMaxRangeMembers)));
+  EXPECT_EQ(full.length(), kHxMaxRangeMembers);
+  full.add(HxString("1"));
+  EXPECT_EQ(full.length(), kHxMaxRangeMembers);
+  // A long run of leading zeros pads no wider than the bound.
+  HxRange wide{HxString(std::string(200, '0') + "2,4,6")};
+  EXPECT_EQ(wide.padding(), kHxMaxRangePadding);
+  EXPECT_EQ(std::string(wide.value().value()), std::string(kHxMaxRangePadding - 1, '0') + "2-6x2");
+}
+
+TEST(HxRangeAccess, GetHasAndOrders) {
+  HxRange r{HxString("1-9")};
+  EXPECT_EQ(r.get(-1), 0);
+  EXPECT_EQ(r.get(9), 0);
+  EXPECT_TRUE(r.has(9));
+  EXPECT_FALSE(r.has(10));
+  EXPECT_TRUE(r.has(HxString("2-4,9")));
+  EXPECT_FALSE(r.has(HxString("8-10")));
+  EXPECT_TRUE(r.has(HxString("")));
+  r.binary();
+  EXPECT_EQ(members(r), (V{1, 9, 5, 3, 7, 2, 4, 6, 8}));
+  r.sort();
+  r.reverse();
+  EXPECT_EQ(members(r), (V{9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  HxRange three{HxString("3,1,2")};
+  three.binary();
+  EXPECT_EQ(members(three), (V{3, 1, 2}));
+  HxRange four{HxString("1-4")};
+  four.binary();
+  EXPECT_EQ(members(four), (V{1, 4, 2, 3}));
+  HxRange added;
+  added.add(5);
+  added.add(-1);
+  EXPECT_EQ(members(added), (V{5, -1}));
+  added.clear();
+  EXPECT_EQ(added.length(), 0);
+}
+
+TEST(HxRangeText, CompactText) {
+  auto text = [](char const* t) { return std::string(HxRange(HxString(t)).value().value()); };
+  EXPECT_EQ(text("1-3,5,7"), "1-3,5,7");
+  EXPECT_EQ(text("7,9,1-5"), "1-5,7,9");
+  EXPECT_EQ(text("002-8x2"), "002-8x2");
+  EXPECT_EQ(text("1,3,5,7,9,10,11,12"), "1-9x2,10-12");
+  EXPECT_EQ(text("1-3,5-9x2"), "1-3,5-9x2");
+  EXPECT_EQ(text(""), "");
+  EXPECT_EQ(text("05"), "5");
+  EXPECT_EQ(text("07,3"), "3,7");
+  EXPECT_EQ(text("-3-3x3"), "-3-3x3");
+  EXPECT_EQ(text("-2147483648,0,2147483647"), "-2147483648,0,2147483647");
+  EXPECT_EQ(text("-2000000000,0,2000000000"), "-2000000000-2000000000x2000000000");
+  HxRange r{HxString("3,1,2,2")};
+  EXPECT_EQ(std::string(r.value().value()), "1-3");
+  EXPECT_EQ(members(r), (V{1, 2, 3}));
+}
+
+TEST(HxRangeChunk, PiecesNeverSpanRuns) {
+  EXPECT_EQ(chunks("002-8x2", 2), (S{"2-4x2", "6-8x2"}));
+  EXPECT_EQ(chunks("002-8x2", 3), (S{"2-6x2", "8"}));
+  EXPECT_EQ(chunks("1-10", 3), (S{"1-3", "4-6", "7-9", "10"}));
+  EXPECT_EQ(chunks("1,3,5,7,9", 2), (S{"1-3x2", "5-7x2", "9"}));
+  EXPECT_EQ(chunks("1-3,5,7", 10), (S{"1-3", "5", "7"}));
+  EXPECT_EQ(chunks("1-3", 1), (S{"1", "2", "3"}));
+  EXPECT_EQ(chunks("1-3", 0), S{});
+  EXPECT_EQ(chunks("1-3", -4), S{});
+  EXPECT_EQ(chunks("", 3), S{});
+  EXPECT_EQ(chunks("04", 3), S{"4"});
+  EXPECT_EQ(chunks("1,10", 5), S{"1-10x9"});
+  EXPECT_EQ(chunks("1,2", 5), S{"1-2"});
+  EXPECT_EQ(chunks("2,1", 1), (S{"1", "2"}));
+  EXPECT_EQ(chunks("-2147483648,2147483647", 2), S{"-2147483648-2147483647x4294967295"});
+}
+
+TEST(HxRangeChunk, Partition) {
+  HxStringList out;
+  HxRange r{HxString("1-10")};
+  r.partition(3, out);
+  EXPECT_EQ(strings(out), (S{"1-4", "5-8", "9-10"}));
+  HxStringList none;
+  HxRange empty;
+  empty.partition(4, none);
+  r.partition(0, none);
+  EXPECT_EQ(none.length(), 0);
+  // The size comes from the count before duplicates are removed.
+  HxStringList dup;
+  HxRange twice{HxString("1-4,1-4")};
+  twice.partition(2, dup);
+  EXPECT_EQ(strings(dup), S{"1-4"});
+}
+
+TEST(HxRangePattern, IsRange) {
+  EXPECT_TRUE(HxRange::isrange(HxString("1-10x2, 15")));
+  EXPECT_TRUE(HxRange::isrange(HxString("-5")));
+  EXPECT_FALSE(HxRange::isrange(HxString("x5")));
+  EXPECT_FALSE(HxRange::isrange(HxString(",1")));
+  EXPECT_FALSE(HxRange::isrange(HxString("a1")));
+  EXPECT_FALSE(HxRange::isrange(HxString("")));
+  EXPECT_FALSE(HxRange::isrange(HxString(" \t\n")));
+  EXPECT_FALSE(HxRange::isrange(HxString("1\r")));
+  EXPECT_FALSE(HxRange::isrange(HxString("[1-2]")));
+}
+
+TEST(HxRangePattern, FourValueSplit) {
+  auto four = [](char const* t) {
+    int s = -9, e = -9, st = -9;
+    HxRange::patternsplit(HxString(t), s, e, st);
+    return V{s, e, st};
+  };
+  EXPECT_EQ(four("12"), (V{12, 12, 1}));
+  EXPECT_EQ(four("1-100x5"), (V{1, 100, 5}));
+  EXPECT_EQ(four("frame"), (V{0, 1, 1}));
+  EXPECT_EQ(four(""), (V{1, 1, 1}));
+  EXPECT_EQ(four("5-"), (V{5, 5, 1}));
+  EXPECT_EQ(four("5-a"), (V{5, 0, 1}));
+  EXPECT_EQ(four("5-9x"), (V{5, 9, 1}));
+  EXPECT_EQ(four("5-9xq"), (V{5, 9, 0}));
+  EXPECT_EQ(four("9-5X-2"), (V{9, 5, -2}));
+  EXPECT_EQ(four("99999999999-1"), (V{INT_MAX, 1, 1}));
+}
