@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "expr/HxExprLimits.h"
+#include "expr/HxExpression.h"
 
 namespace {
 
@@ -51,6 +52,21 @@ ReadResult read_number(HxString const& text, int& pos, int& value, int* padding)
 
 void skip_blanks(HxString const& text, int& pos) {
   while (pos < text.length() && is_blank(text.get(pos))) ++pos;
+}
+
+// A new string holding the decimal text of v (the hot path of splitting a
+// large range into one string per frame).
+HxString* decimal(int v) {
+  char buf[16];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+  do {
+    *--p = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) *--p = '-';
+  return new HxString(p, static_cast<int>(end - p));
 }
 
 int64_t distance(int a, int b) {
@@ -266,7 +282,7 @@ void HxRange::chunk(int size, HxStringList& out) {
   for (size_t i = 0; i < n;) {
     int last = run_end[i];
     if (last < 0) {
-      out.append(new HxString(values_[i]));
+      out.append(decimal(values_[i]));
       ++i;
       continue;
     }
@@ -339,5 +355,51 @@ void HxRange::reorder_(int mode) {
       break;
     default:
       break;
+  }
+}
+
+void HxRange::patternsplit(int mode, HxString const& text, HxStringList& out) {
+  if (isrange(text)) {
+    HxRange r(text);
+    r.reorder_(mode);
+    for (int v : r.values_) out.append(decimal(v));
+    return;
+  }
+  HxStringList items;
+  HxExpression::splitcomma(text, items);
+  long long bytes = 0;
+  for (int i = 0; i < items.length(); ++i) {
+    HxString const& item = *items.get(i);
+    HxStringList tokens;
+    HxExpression::rangetokenize(item, tokens);
+    int open = -1;
+    for (int t = 0; t < tokens.length(); ++t) {
+      if (*tokens.get(t) == HxString("[")) {
+        open = t;
+        break;
+      }
+    }
+    if (open < 0 || open == tokens.length() - 1) {
+      out.append(new HxString(item));
+      continue;
+    }
+    HxRange group(*tokens.get(open + 1));
+    group.reorder_(mode);
+    if (group.length() == 0) continue;
+    // Every expanded name holds the item's other tokens and one member.
+    long long each = item.length() + group.padding() + 12;
+    if (bytes + each * group.length() > kHxMaxPatternBytes) return;
+    bytes += each * group.length();
+    for (int v : group.values_) {
+      HxString* name = new HxString("");
+      for (int t = 0; t < tokens.length(); ++t) {
+        if (t == open || t == open + 2) continue;
+        if (t == open + 1)
+          name->integervalue(v, group.padding());
+        else
+          *name += *tokens.get(t);
+      }
+      out.append(name);
+    }
   }
 }

@@ -230,3 +230,45 @@ TEST(HxRangePattern, FourValueSplit) {
   EXPECT_EQ(four("9-5X-2"), (V{9, 5, -2}));
   EXPECT_EQ(four("99999999999-1"), (V{INT_MAX, 1, 1}));
 }
+
+TEST(HxRangePattern, ListSplitOfRangesAndBrackets) {
+  EXPECT_EQ(split(0, "1-3,5"), (S{"1", "2", "3", "5"}));
+  EXPECT_EQ(split(0, "007-008"), (S{"7", "8"}));
+  EXPECT_EQ(split(0, "3,1,3"), (S{"3", "1", "3"}));
+  EXPECT_EQ(split(0, "shot[01-03]"), (S{"shot01", "shot02", "shot03"}));
+  EXPECT_EQ(split(0, "a[1-2]b[3-4]"), (S{"a1b[3-4]", "a2b[3-4]"}));
+  EXPECT_EQ(split(0, "node1,node[4-5]"), (S{"node1", "node4", "node5"}));
+  EXPECT_EQ(split(0, "n [8-9] .x"), (S{"n8.x", "n9.x"}));
+  // Blanks inside the group split its tokens: only "8" is the range.
+  EXPECT_EQ(split(0, "n[ 8 - 9 ]"), S{"n89]"});
+  EXPECT_EQ(split(0, "a[1-2"), (S{"a1", "a2"}));
+  EXPECT_EQ(split(0, "shot[x]"), S{});
+  EXPECT_EQ(split(0, "plain"), S{"plain"});
+  EXPECT_EQ(split(0, "a["), S{"a["});
+  EXPECT_EQ(split(0, "a,,b"), (S{"a", "", "b"}));
+  EXPECT_EQ(split(0, ""), S{});
+  EXPECT_EQ(split(0, "f[-1-1]"), (S{"f-1", "f0", "f1"}));
+}
+
+TEST(HxRangePattern, ListSplitModes) {
+  EXPECT_EQ(split(1, "5,1-4"), (S{"1", "5", "3", "2", "4"}));
+  EXPECT_EQ(split(2, "5,1-4"), (S{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(split(3, "5,1-4,4"), (S{"5", "4", "4", "3", "2", "1"}));
+  EXPECT_EQ(split(4, "5,1-4"), (S{"5", "4", "2", "1", "3"}));
+  EXPECT_EQ(split(5, "5,1-4"), (S{"4", "3", "2", "1", "5"}));
+  EXPECT_EQ(split(9, "5,1-4"), (S{"5", "1", "2", "3", "4"}));
+  EXPECT_EQ(split(3, "s[08-10]"), (S{"s10", "s09", "s08"}));
+}
+
+TEST(HxRangePattern, ListSplitIsBounded) {
+  // A long name with a wide range would expand to gigabytes; the expansion
+  // stops before its output passes the bound.
+  std::string name(100000, 'n');
+  HxStringList out;
+  HxRange::patternsplit(0, HxString(name + "[1-100000]," + "tail"), out);
+  EXPECT_EQ(out.length(), 0);
+  HxStringList small;
+  HxRange::patternsplit(0, HxString(name + "[1-3]"), small);
+  EXPECT_EQ(small.length(), 3);
+  EXPECT_EQ(std::string(small.get(2)->value()), name + "3");
+}
