@@ -12,3 +12,9 @@ constexpr int kHxMaxPackDepth = 100;
 // XML documents are read into a tree of nodes; deeper nesting is refused as
 // malformed so that building and destroying the tree stays bounded.
 constexpr int kHxMaxXmlDepth = 100;
+
+// Whole files (and positioned reads of logs) are read into one HxString,
+// whose size is a signed 32-bit count and whose capacity grows to four times
+// the text: a longer read is refused (or, for a positioned read, stops there)
+// instead of overflowing the count.
+constexpr int kHxMaxFileBytes = 256 * 1024 * 1024;

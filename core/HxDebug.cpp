@@ -1,0 +1,199 @@
+#include "core/HxDebug.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "core/HxFile.h"
+#include "core/HxWorld.h"
+
+namespace {
+
+// Everything the log shares between threads. The stream is one per process:
+// chosen by the first write of a message and closed by unlock().
+struct LogState {
+  std::recursive_mutex mu;
+  bool chosen = false;  // a message has chosen its file (ofs null: it could not be opened)
+  FILE* ofs = nullptr;
+};
+
+// Never destroyed: code that runs at exit may still log.
+LogState& log_state() {
+  static LogState* s = new LogState;
+  return *s;
+}
+
+std::atomic<uint32_t> g_verbosity{0xFFFFEFFFu};
+
+// How many lock() calls of this thread still wait for their unlock().
+thread_local int t_held = 0;
+
+char const* const kMonths[12] = {"Jan ", "Feb ", "Mar ", "Apr ", "May ", "Jun ",
+                                 "Jul ", "Aug ", "Sep ", "Oct ", "Nov ", "Dec "};
+
+struct tm local_now() {
+  time_t now = static_cast<time_t>(hx_world().now());
+  struct tm t;
+  std::memset(&t, 0, sizeof t);
+  localtime_r(&now, &t);
+  return t;
+}
+
+FILE* open_append(HxString const& name) {
+  int fd = ::open(name.value(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FILE* f = ::fdopen(fd, "a");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+}  // namespace
+
+HxDebug::~HxDebug() { delete filename_; }
+
+void HxDebug::mode(int m) {
+  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  mode_ = m;
+}
+
+int HxDebug::mode() const {
+  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  return mode_;
+}
+
+void HxDebug::filename(HxString const& name) {
+  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  delete filename_;
+  filename_ = new HxString(name);
+}
+
+void HxDebug::lock() {
+  log_state().mu.lock();
+  ++t_held;
+}
+
+void HxDebug::unlock() {
+  LogState& s = log_state();
+  {
+    std::lock_guard<std::recursive_mutex> g(s.mu);
+    if (s.ofs != nullptr) std::fclose(s.ofs);
+    s.ofs = nullptr;
+    s.chosen = false;
+    std::fflush(stdout);
+  }
+  if (t_held > 0) {
+    --t_held;
+    s.mu.unlock();
+  }
+}
+
+void HxDebug::write(char const* bytes, int n) {
+  if (bytes == nullptr || n < 1) return;
+  LogState& s = log_state();
+  std::lock_guard<std::recursive_mutex> g(s.mu);
+  if (!s.chosen) {
+    bool named = filename_ != nullptr && filename_->length() > 0;
+    if (!named || (mode_ != 0 && mode_ != 1)) {
+      std::fwrite(bytes, 1, static_cast<size_t>(n), stdout);
+      return;
+    }
+    HxString name(*filename_);
+    if (mode_ == 1) {
+      // The week is fixed when the file opens, so a message never spans two files.
+      name += ".";
+      name += local_now().tm_yday / 7;
+    }
+    // A file that cannot be opened swallows the rest of the message.
+    s.ofs = open_append(name);
+    s.chosen = true;
+  }
+  if (s.ofs != nullptr) std::fwrite(bytes, 1, static_cast<size_t>(n), s.ofs);
+}
+
+HxDebug& HxDebug::mark() {
+  struct tm t = local_now();
+  char host[1024];
+  if (::gethostname(host, 1023) != 0) std::strcpy(host, "unknown");
+  host[1023] = 0;
+  char head[96];
+  int month = t.tm_mon >= 0 && t.tm_mon < 12 ? t.tm_mon : 0;
+  int n = std::snprintf(head, sizeof head, "[%s%d, %04d %d:%02d:%02d] ", kMonths[month], t.tm_mday,
+                        t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  HxString prefix(head, n > 0 && n < static_cast<int>(sizeof head) ? n : 0);
+  prefix += host;
+  prefix += "[";
+  prefix += static_cast<int>(::getpid());
+  prefix += "]: ";
+  write(prefix.value(), prefix.length());
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(HxString const& s) {
+  write(s.value(), s.length());
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(char const* text) {
+  if (text != nullptr) write(text, static_cast<int>(std::strlen(text)));
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(int v) {
+  char b[32];
+  write(b, std::snprintf(b, sizeof b, "%d", v));
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(unsigned int v) {
+  char b[32];
+  write(b, std::snprintf(b, sizeof b, "%u", v));
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(long long v) {
+  char b[32];
+  write(b, std::snprintf(b, sizeof b, "%lld", v));
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(float v) {
+  char b[64];
+  int n = std::snprintf(b, sizeof b, "%g", static_cast<double>(v));
+  write(b, n < static_cast<int>(sizeof b) ? n : static_cast<int>(sizeof b) - 1);
+  return *this;
+}
+
+HxDebug& HxDebug::operator<<(char c) {
+  write(&c, 1);
+  return *this;
+}
+
+HxDebug* hx_debug_obj() {
+  static HxDebug* obj = new HxDebug();
+  return obj;
+}
+
+int hx_debug_verb() { return static_cast<int>(g_verbosity.load()); }
+
+void hx_debug_verbosity(int mask) { g_verbosity.store(static_cast<uint32_t>(mask)); }
+
+void hx_debug_filename(HxString const& name, int mode) {
+  HxDebug* d = hx_debug_obj();
+  d->mode(mode);
+  d->filename(name);
+}
+
+void hx_debug_logfiles(HxString const& base, HxStringList& files) {
+  for (int n = 0; n <= 52; ++n) {
+    HxString name(base);
+    name += ".";
+    name += n;
+    if (HxFile::exists(name)) files.append(new HxString(name));
+  }
+}

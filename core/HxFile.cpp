@@ -1,0 +1,327 @@
+#include "core/HxFile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+
+#include "core/HxLimits.h"
+
+namespace {
+
+// Counter of unique temporary names, process-wide.
+std::atomic<int> g_file_unique{0};
+
+constexpr int kChunk = 64 * 1024;
+
+// Opens a regular file for reading. Opening does not block on a pipe that a
+// path may name; the type is checked on the open descriptor. -1 on failure.
+int open_regular(HxString const& path, struct stat* st) {
+  int fd = ::open(path.value(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads up to want bytes from fd, appending them to out, without letting out
+// grow past kHxMaxFileBytes. Returns the bytes taken; *failed tells a read
+// error apart from the end of the file.
+long long read_into(int fd, long long want, HxString& out, bool* failed) {
+  *failed = false;
+  char chunk[kChunk];
+  long long taken = 0;
+  while (want < 0 || taken < want) {
+    long long room = static_cast<long long>(kHxMaxFileBytes) - out.length();
+    if (room <= 0) break;
+    long long ask = kChunk;
+    if (want >= 0 && want - taken < ask) ask = want - taken;
+    if (room < ask) ask = room;
+    ssize_t got = ::read(fd, chunk, static_cast<size_t>(ask));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *failed = true;
+      break;
+    }
+    if (got == 0) break;
+    out.append(chunk, static_cast<int>(got));
+    taken += got;
+  }
+  return taken;
+}
+
+// Reads a regular file whole; false when it cannot be read or is too large.
+bool read_whole(HxString const& path, HxString& out) {
+  struct stat st;
+  int fd = open_regular(path, &st);
+  if (fd < 0) return false;
+  if (st.st_size >= kHxMaxFileBytes) {
+    ::close(fd);
+    return false;
+  }
+  HxString data("");
+  bool failed = false;
+  read_into(fd, -1, data, &failed);
+  // A file that grew to the bound while being read is refused as well.
+  bool ok = !failed && data.length() < kHxMaxFileBytes;
+  ::close(fd);
+  if (ok) out = data;
+  return ok;
+}
+
+// Writes every byte of text to fd; false on any error.
+bool write_all(int fd, HxString const& text) {
+  char const* p = text.value();
+  long long left = text.length();
+  while (left > 0) {
+    ssize_t put = ::write(fd, p, static_cast<size_t>(left));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += put;
+    left -= put;
+  }
+  return true;
+}
+
+int open_for_writing(HxString const& path, int flags) {
+  return ::open(path.value(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
+}
+
+HxString bytes(char const* p, int n) {
+  HxString out("");
+  out.append(p, n);
+  return out;
+}
+
+}  // namespace
+
+// ---- the record --------------------------------------------------------------
+
+void HxFile::read(HxString const& path) {
+  HxString contents;
+  if (!read_whole(path, contents)) return;
+  data_ = contents;
+  name_ = filename(path);
+  source_ = path;
+}
+
+// ---- static operations -------------------------------------------------------
+
+long long HxFile::size(HxString const& path) {
+  struct stat st;
+  if (::stat(path.value(), &st) != 0) return 0;
+  return static_cast<long long>(st.st_size);
+}
+
+int HxFile::modified(HxString const& path) {
+  struct stat st;
+  if (::stat(path.value(), &st) != 0) return 0;
+  return static_cast<int>(st.st_mtime);
+}
+
+bool HxFile::remove(HxString const& path) { return ::unlink(path.value()) == 0; }
+
+bool HxFile::exists(HxString const& path) {
+  struct stat st;
+  return ::stat(path.value(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool HxFile::touch(HxString const& path) {
+  struct stat st;
+  if (::stat(path.value(), &st) == 0) {
+    // Only regular files are touched; a directory, device or pipe is not.
+    if (!S_ISREG(st.st_mode)) return false;
+  } else {
+    int fd = open_for_writing(path, 0);
+    if (fd < 0) return false;
+    ::close(fd);
+  }
+  return ::utimensat(AT_FDCWD, path.value(), nullptr, 0) == 0;
+}
+
+bool HxFile::writable(HxString const& path) {
+  int fd = open_for_writing(path, O_APPEND);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+void HxFile::append(HxString const& path, HxString const& text) {
+  int fd = open_for_writing(path, O_APPEND);
+  if (fd < 0) return;
+  write_all(fd, text);
+  ::close(fd);
+}
+
+bool HxFile::save(HxString const& path, HxString const& text) {
+  int fd = open_for_writing(path, O_TRUNC);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text);
+  // A failed write or close (a full disk) is reported, not taken as success.
+  if (::close(fd) != 0) ok = false;
+  return ok;
+}
+
+HxString HxFile::load(HxString const& path) {
+  HxString out("");
+  if (!read_whole(path, out)) return HxString("");
+  return out;
+}
+
+long long HxFile::loadpos(HxString const& path, long long pos, HxString& out) { return loadpos(path, pos, -1, out); }
+
+long long HxFile::loadpos(HxString const& path, long long pos, long long count, HxString& out) {
+  struct stat st;
+  int fd = open_regular(path, &st);
+  if (fd < 0) return -1;
+  long long size = static_cast<long long>(st.st_size);
+  long long start;
+  if (pos >= 0) {
+    start = pos < size ? pos : size;
+  } else {
+    start = pos < -size ? 0 : size + pos;
+  }
+  long long taken = 0;
+  if (::lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
+    bool failed = false;
+    taken = read_into(fd, count, out, &failed);
+  }
+  ::close(fd);
+  // The position after the last byte taken, also when the read met the end.
+  return start + taken;
+}
+
+HxString HxFile::filename(HxString const& path) {
+  char const* p = path.value();
+  int n = path.length();
+  int last = -1;
+  for (int i = 0; i < n; ++i)
+    if (p[i] == '/') last = i;
+  if (last < 0) return path;
+  return bytes(p + last + 1, n - last - 1);
+}
+
+HxString HxFile::dirbase(HxString const& path) {
+  char const* p = path.value();
+  int last = -1;
+  for (int i = 0; i < path.length(); ++i)
+    if (p[i] == '/') last = i;
+  if (last <= 0) return HxString("");
+  return bytes(p, last);
+}
+
+HxString HxFile::uniquefile() {
+  int n = g_file_unique.fetch_add(1);
+  HxString name("tarv");
+  name += static_cast<int>(::getpid());
+  name += "u";
+  name += n;
+  name += ".tmp";
+  return name;
+}
+
+bool HxFile::chown(HxString const& path, unsigned int uid, unsigned int gid) {
+  return ::chown(path.value(), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) == 0;
+}
+
+bool HxFile::chmod(HxString const& path, unsigned short mode) {
+  return ::chmod(path.value(), static_cast<mode_t>(mode)) == 0;
+}
+
+// ---- directories -------------------------------------------------------------
+
+HxDir::HxDir(HxString const& path) : dir_(path) {
+  DIR* d = ::opendir(path.value());
+  if (d == nullptr) return;
+  while (struct dirent* e = ::readdir(d)) entries_.append(new HxString(e->d_name));
+  ::closedir(d);
+}
+
+bool HxDir::remove() {
+  struct stat st;
+  if (::lstat(dir_.value(), &st) != 0) return errno == ENOENT;
+  // A link that stands for the directory is removed itself; what it points
+  // to is left alone.
+  if (S_ISLNK(st.st_mode)) return ::unlink(dir_.value()) == 0;
+  if (!S_ISDIR(st.st_mode)) return false;
+  for (int i = 0; i < entries_.length(); ++i) {
+    HxString const& name = *entries_.get(i);
+    if (name == HxString(".") || name == HxString("..")) continue;
+    HxString full = dir_ + "/" + name;
+    struct stat es;
+    if (::lstat(full.value(), &es) != 0) continue;
+    if (S_ISDIR(es.st_mode)) {
+      HxDir(full).remove();
+    } else {
+      ::unlink(full.value());
+    }
+  }
+  if (::rmdir(dir_.value()) == 0) return true;
+  return errno == ENOENT;
+}
+
+bool HxDir::make(int /*mode*/) {
+  if (::mkdir(dir_.value(), 0777) != 0) return false;
+  ::chmod(dir_.value(), 0777);
+  return true;
+}
+
+bool HxDir::make(HxString const& path, int /*mode*/) {
+  char const* p = path.value();
+  int n = path.length();
+  if (n == 0) return false;
+  // Each prefix that ends a component, the first one included: "/a/b"
+  // gives "/a" and "/a/b", "a/b" gives "a" and "a/b".
+  for (int i = 1; i <= n; ++i) {
+    if (i < n && p[i] != '/') continue;
+    if (p[i - 1] == '/') continue;
+    HxString prefix = bytes(p, i);
+    if (isdir(prefix)) continue;
+    if (::mkdir(prefix.value(), 0777) == 0) ::chmod(prefix.value(), 0777);
+  }
+  return isdir(path);
+}
+
+long long HxDir::size(HxString const& path) {
+  HxDir d(path);
+  long long total = 0;
+  for (int i = 0; i < d.length(); ++i) {
+    HxString const& name = *d.get(i);
+    if (name == HxString(".") || name == HxString("..")) continue;
+    HxString full = path + "/" + name;
+    struct stat st;
+    if (::lstat(full.value(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) continue;
+    if (S_ISDIR(st.st_mode)) total += size(full);
+    total += static_cast<long long>(st.st_size);
+  }
+  return total;
+}
+
+bool HxDir::isdir(HxString const& path) {
+  struct stat st;
+  return ::stat(path.value(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool HxDir::isfile(HxString const& path) {
+  struct stat st;
+  return ::stat(path.value(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool HxDir::islink(HxString const& path) {
+  struct stat st;
+  return ::lstat(path.value(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool HxDir::fullaccess(HxString const& path) {
+  struct stat st;
+  return ::stat(path.value(), &st) == 0 && (st.st_mode & 0777) == 0777;
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "core/HxBase.h"
+#include "core/HxList.h"
+#include "core/HxString.h"
+#include "core/pack/HxRecord.h"
+
+// A file as a record that travels in messages (its last path component, the
+// path it was read from and its contents), and the library's static file
+// operations.
+class HxFile : public HxRecord<HxFile> {
+ public:
+  HxFile() = default;
+  // Builds the record from the file at path (see read()).
+  explicit HxFile(HxString const& path) { read(path); }
+
+  int type() const override { return 105; }
+  HxString typeXML() const override { return "file"; }
+  // Written in the order name, source, data; read back by field number.
+  static auto fields() {
+    return std::make_tuple(hx_field(0, "name", &HxFile::name_), hx_field(2, "source", &HxFile::source_),
+                           hx_field(1, "data", &HxFile::data_));
+  }
+
+  // Takes the whole contents of a regular file that can be opened; otherwise
+  // leaves the record as it is.
+  void read(HxString const& path);
+  // Saves the contents at path; false when the file was not written whole.
+  bool write(HxString const& path) { return save(path, data_); }
+
+  HxString const& name() const { return name_; }
+  HxString const& source() const { return source_; }
+  HxString const& data() const { return data_; }
+
+  // ---- static operations ----
+  // Size in bytes (links followed); 0 when the path cannot be examined.
+  static long long size(HxString const& path);
+  // Modification time in Unix seconds; 0 when the path cannot be examined.
+  static int modified(HxString const& path);
+  static bool remove(HxString const& path);
+  // A regular file is there (a directory is not a file here).
+  static bool exists(HxString const& path);
+  static bool hidden(HxString const&) { return false; }
+  static bool clearhidden(HxString const&) { return false; }
+  // Sets the times of a file to now, creating a missing file empty.
+  static bool touch(HxString const& path);
+  // The file can be opened for appending (it is created when missing).
+  static bool writable(HxString const& path);
+  static void append(HxString const& path, HxString const& text);
+  // Replaces the file's contents; true only when every byte was written and
+  // the file closed without error.
+  static bool save(HxString const& path, HxString const& text);
+  // The whole contents of a regular file; empty when it cannot be read.
+  static HxString load(HxString const& path);
+  // Appends to out the bytes from pos on (pos < 0: |pos| bytes before the
+  // end), at most count of them (count < 0: no limit). Returns the position
+  // after the last byte taken, -1 when the file cannot be read.
+  static long long loadpos(HxString const& path, long long pos, HxString& out);
+  static long long loadpos(HxString const& path, long long pos, long long count, HxString& out);
+  // The bytes after the last '/' (the whole path when it has none).
+  static HxString filename(HxString const& path);
+  // The bytes before the last '/' (empty when the only '/' is the first byte).
+  static HxString dirbase(HxString const& path);
+  // "tarv<pid>u<counter>.tmp", a new name at every call.
+  static HxString uniquefile();
+  static bool chown(HxString const& path, unsigned int uid, unsigned int gid);
+  static bool chmod(HxString const& path, unsigned short mode);
+
+ private:
+  HxString name_;
+  HxString source_;
+  HxString data_;
+};
+
+HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
+
+// A directory: its path and the names its listing held when it was built.
+class HxDir : public HxBase {
+ public:
+  explicit HxDir(HxString const& path);
+
+  int type() const override { return 78; }
+  int length() const { return entries_.length(); }
+  // The i-th name of the listing ("." and ".." included), or null.
+  HxString* get(int i) const { return entries_.get(i); }
+  HxString const& dir() const { return dir_; }
+
+  // Removes the directory and everything below it; a symbolic link is
+  // removed itself, never followed. True when the directory is gone
+  // afterwards (also when it never existed).
+  bool remove();
+  // Creates the directory with mode 0777 (whatever the creation mask); true
+  // when it was created. Callers all pass 0777.
+  bool make(int mode);
+
+  // Creates every missing directory along path with mode 0777; true when the
+  // whole path is a directory afterwards.
+  static bool make(HxString const& path, int mode);
+  // The bytes below a directory: files, and directories with their own size;
+  // symbolic links are neither followed nor counted.
+  static long long size(HxString const& path);
+  static bool isdir(HxString const& path);
+  static bool isfile(HxString const& path);
+  // The path itself is a symbolic link.
+  static bool islink(HxString const& path);
+  // The path exists with all nine permission bits set.
+  static bool fullaccess(HxString const& path);
+  static void chdir(HxString const&) {}
+
+ private:
+  HxString dir_;
+  HxStringList entries_;
+};
