@@ -18,3 +18,8 @@ constexpr int kHxMaxXmlDepth = 100;
 // the text: a longer read is refused (or, for a positioned read, stops there)
 // instead of overflowing the count.
 constexpr int kHxMaxFileBytes = 256 * 1024 * 1024;
+
+// Package values (job data) nest hashes and arrays; real ones go a few levels
+// deep. Reading compact text or package XML stops at this depth: the rest of
+// the text is dropped as malformed, so a hostile job cannot exhaust the stack.
+constexpr int kHxMaxPackageDepth = 256;
