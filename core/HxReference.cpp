@@ -1,0 +1,3 @@
+#include "core/HxReference.h"
+
+void HxReference::value(HxString const& name, HxString& out) { out = name; }
