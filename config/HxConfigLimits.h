@@ -12,3 +12,24 @@ constexpr int kHxEnvMaxCaptureBytes = 16 << 20;
 // Buffer for the working directory of a captured environment: a directory
 // whose path is longer is not recorded (the old value stays).
 constexpr int kHxEnvCwdBytes = 10240;
+
+// Flat configuration files are read whole into memory. Real files are a few
+// kilobytes; reading stops here so that a huge file or a device that never
+// ends cannot exhaust memory. The scan covers what was read.
+constexpr int kHxMaxConfigFileBytes = 64 << 20;
+
+// Section-qualified references ($s.k) are expanded recursively. A chain of
+// references deeper than this is left unexpanded at that point, so that the
+// stack stays bounded whatever the file holds.
+constexpr int kHxMaxConfigRefDepth = 64;
+
+// Every value that references insert counts against this budget per parse
+// (or per call of the expander). References can double a value at each
+// step ('b = $s.a$s.a', 'c = $s.b$s.b', ...); once the budget is spent,
+// further references stay as written, so time and memory stay linear.
+constexpr int kHxMaxConfigExpansionBytes = 16 << 20;
+
+// A header expands to one section per name ('node[1-1000]'). A parse that
+// would hold more sections than this stops at that header, keeping what it
+// has read, as it does at any other line it cannot read.
+constexpr int kHxMaxConfigSections = 100000;
