@@ -303,7 +303,7 @@ TEST(HxConfigRecord, XmlRoundTrip) {
   c.option("a", "one two");
   c.name("sec");
   c.packXML();
-  std::string xml(c.packContents(), static_cast<size_t>(c.packSize()));
+  std::string xml = "<pack>\n" + std::string(c.packContents(), static_cast<size_t>(c.packSize())) + "\n</pack>";
   HxConfig x;
   ASSERT_EQ(x.unpackXML(xml.data(), static_cast<int>(xml.size())), 0) << xml;
   EXPECT_EQ(Keys(x), "b,a");
