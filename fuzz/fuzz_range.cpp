@@ -13,6 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   HxString text(reinterpret_cast<char const*>(data + 1), static_cast<int>(size - 1));
 
   HxRange r(text);
+  // Reading a huge range is covered above; sorting and printing a million
+  // members in an instrumented build only slows the search down.
+  if (r.length() > 50000) return 0;
   HxRange::isrange(text);
   (void)r.has(text);
   r.binary();
