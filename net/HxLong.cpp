@@ -576,15 +576,23 @@ monty::monty(HxLong const& modulus) {
   plain_ = !(mv.test(0) && mv.bits() > 1);
   if (plain_) {
     R = HxLong(1u);
-    R1 = HxLong(1u);
     return;
   }
   // An odd m above 1 is no power of two, so the least power of two not below
   // it is 2^bits(m).
   N = mv.bits();
   R.value_.set(N / 32, 1u << (N % 32));
-  R1 = modinv(R - m, m);
-  m1 = R - modinv(m, R);
+  // m⁻¹ mod R by Newton's iteration: an odd m is its own inverse modulo 8,
+  // and every step doubles the number of correct low bits.
+  HxLong inv(m), t;
+  HxLong const R2 = R + HxLong(2u);
+  for (unsigned good = 3; good < N; good *= 2) {
+    t.value_.fast_mul(m.value_, inv.value_, N);
+    t = R2 - t;  // (2 - m × inv) mod R
+    if (t.cf(R) >= 0) t -= R;
+    inv.value_.fast_mul(inv.value_, t.value_, N);
+  }
+  m1 = R - inv;
 }
 
 HxLong monty::reduce(HxLong const& a) const {
@@ -618,5 +626,7 @@ HxLong monty::exp(HxLong const& x, HxLong const& e) {
     if (e.value_.test(i)) mul(result, t);
     if (i + 1 < nb) mul(t, t);
   }
-  return plain_ ? result : reduce(result * R1);
+  // Leaving the working form is one more product, with 1: result × R⁻¹ mod m.
+  if (!plain_) mul(result, HxLong(1u));
+  return result;
 }

@@ -160,7 +160,7 @@ class monty {
   // a mod m in 0 .. m - 1.
   HxLong reduce(HxLong const& a) const;
 
-  HxLong R, R1, m, m1, T, k;  // R1 = R⁻¹ mod m, m1 = -m⁻¹ mod R
+  HxLong R, m, m1, T, k;  // m1 = -m⁻¹ mod R; T and k are working space
   unsigned N = 0;
   bool plain_ = false;
 };

@@ -98,24 +98,51 @@ void HxRsaPrivateKey::create(char const* seed1, char const* seed2) {
   while (gcd(p1, e).cf(one) != 0 || gcd(q1, e).cf(one) != 0) e += two;
 }
 
-HxLong HxRsaPrivateKey::decrypt(HxLong const& c) const {
-  HxLong const one(1u);
-  if (p.cf(q) == 0) {
-    // n = p²: the remainder theorem needs two distinct primes, so work modulo
-    // p² directly, where the units have order dividing p × (p - 1).
-    HxLong const d = modinv(e, p * (p - one));
-    return modexp(c, d, p * p);
+namespace {
+
+// The values derived from a private key for decrypting, made once per cipher
+// text rather than once per block. They wipe themselves when released.
+class Decryptor {
+ public:
+  explicit Decryptor(HxRsaPrivateKey const& key) : p_(key.p), q_(key.q), mp_(key.p), mq_(key.q), mn_(key.p.cf(key.q) == 0 ? key.p * key.q : HxLong()) {
+    HxLong const one(1u);
+    equal_ = key.p.cf(key.q) == 0;
+    if (equal_) {
+      // n = p²: the remainder theorem needs two distinct primes, so work
+      // modulo p² directly, where the units have order dividing p × (p - 1).
+      d_ = modinv(key.e, key.p * (key.p - one));
+      return;
+    }
+    HxLong const p1 = key.p - one, q1 = key.q - one;
+    d_ = modinv(key.e, p1 * q1);
+    u_ = modinv(key.p, key.q);
+    dp_ = d_ % p1;
+    dq_ = d_ % q1;
   }
-  HxLong const p1 = p - one, q1 = q - one;
-  HxLong const d = modinv(e, p1 * q1);
-  HxLong const u = modinv(p, q);
-  HxLong const dp = d % p1, dq = d % q1;
-  HxLong const a = modexp(c % p, dp, p);
-  HxLong b = modexp(c % q, dq, q);
-  if (b.cf(a) < 0) b += q;
-  HxLong h = ((b - a) * u) % q;
-  if (h.cf(HxLong()) < 0) h += q;
-  return a + p * h;
+
+  HxLong decrypt(HxLong const& c) {
+    if (equal_) return mn_.exp(c, d_);
+    HxLong const a = mp_.exp(c % p_, dp_);
+    HxLong b = mq_.exp(c % q_, dq_);
+    if (b.cf(a) < 0) b += q_;
+    HxLong h = ((b - a) * u_) % q_;
+    if (h.cf(HxLong()) < 0) h += q_;  // only when p > q was loaded by hand
+    return a + p_ * h;
+  }
+
+ private:
+  HxLong const& p_;
+  HxLong const& q_;
+  monty mp_, mq_, mn_;
+  bool equal_ = false;
+  HxLong d_, u_, dp_, dq_;
+};
+
+}  // namespace
+
+HxLong HxRsaPrivateKey::decrypt(HxLong const& c) const {
+  Decryptor crt(*this);
+  return crt.decrypt(c);
 }
 
 HxString HxRsaPrivateKey::decrypt(HxString const& cipher) const {
@@ -124,6 +151,7 @@ HxString HxRsaPrivateKey::decrypt(HxString const& cipher) const {
   int const width = block_width(n);
   int const length = cipher.length();
   if (width == 0) return out;  // no key loaded
+  Decryptor crt(*this);
   char* piece = new char[static_cast<size_t>(width) + 1];
   for (int pos = 0; pos < length; pos += width) {
     int take = length - pos < width ? length - pos : width;
@@ -131,7 +159,7 @@ HxString HxRsaPrivateKey::decrypt(HxString const& cipher) const {
     piece[take] = 0;
     HxLong c;
     c.hex(piece);
-    HxLong const m = decrypt(c);
+    HxLong const m = crt.decrypt(c);
     // Every limb stands for four bytes, most significant first; the zero
     // bytes (the fill, or a block of zeros) are dropped.
     for (unsigned i = m.value().length(); i-- > 0;) {
