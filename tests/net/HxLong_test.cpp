@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -17,6 +18,18 @@ HxLong H(char const* text) {
 HxLong Neg(char const* text) { return HxLong() - H(text); }
 
 std::string S(HxLong const& x) { return x.stringvalue().value(); }
+
+HxLong U64(uint64_t v) {
+  HxLong x;
+  x.value().set(1, static_cast<uint32_t>(v >> 32));
+  x.value().set(0, static_cast<uint32_t>(v));
+  return x;
+}
+
+uint64_t ToU64(HxLong const& x) {
+  EXPECT_LE(x.value().length(), 2u);
+  return (static_cast<uint64_t>(x.value().get(1)) << 32) | x.value().get(0);
+}
 
 // Two 256-bit and 160-bit operands, an odd and an even 256-bit modulus.
 char const* const kA = "d7c3a1f09e5b2c4d8f1e6a7b3c9d0e2f4a5b6c7d8e9f0a1b2c3d4e5f60718293";
@@ -130,6 +143,8 @@ TEST(HxLongValueOps, CarryOutOfAFullBuffer) {
   HxLong z = H("ffffffff");
   z.value().add(z.value());
   EXPECT_EQ(S(z), "00000001fffffffe");
+  // A borrow into a limb of y that is 0xffffffff.
+  EXPECT_EQ(S(H("10000000000000000") - H("ffffffffffffffff")), "00000001");
 }
 
 TEST(HxLongValueOps, BitsAndShifts) {
@@ -275,6 +290,31 @@ TEST(HxLongNumberTheory, ModexpOddAndEvenModuli) {
   EXPECT_EQ(S(modexp(a, H(kB), H(kEven))), "63731b4406c8c5acbdfa6b29f5713ea43e43505291e40401d56a8a8956a068ad");
   // A negative base is reduced into 0 .. m - 1 first.
   EXPECT_EQ(S(modexp(HxLong() - a, e, H(kOdd))), "cee6c7e3b93525c0dae779914e7f4ea6b0760b45f0ea6650bb35195fc38372f9");
+}
+
+TEST(HxLongNumberTheory, ModexpMatchesMachineArithmetic) {
+  auto reference = [](uint64_t x, uint64_t e, uint64_t m) {
+    using u128 = unsigned __int128;
+    u128 r = 1 % m, b = x % m;
+    for (; e != 0; e >>= 1) {
+      if (e & 1) r = r * b % m;
+      b = b * b % m;
+    }
+    return static_cast<uint64_t>(r);
+  };
+  std::vector<uint64_t> moduli;
+  for (uint64_t m = 1; m <= 300; ++m) moduli.push_back(m);
+  for (uint64_t m : {0xfffffffbull, 0xffffffffull, 0x100000000ull, 0x10000000full, 0x1ffffffffull,
+                     0x8000000000000001ull, 0xffffffffffffffc5ull, 0xfffffffffffffffeull}) {
+    moduli.push_back(m);
+  }
+  for (uint64_t m : moduli) {
+    for (uint64_t x : {uint64_t{0}, uint64_t{1}, uint64_t{2}, m - 1, uint64_t{0xdeadbeefcafebabe}}) {
+      for (uint64_t e : {0ull, 1ull, 2ull, 3ull, 65537ull, 0xffffffffffffffffull}) {
+        ASSERT_EQ(ToU64(modexp(U64(x), U64(e), U64(m))), reference(x, e, m)) << x << "^" << e << " mod " << m;
+      }
+    }
+  }
 }
 
 TEST(HxLongNumberTheory, ModexpDegenerateArguments) {
