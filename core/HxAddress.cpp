@@ -107,6 +107,8 @@ HxAddress HxAddress::hostname(HxString const& name) {
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
+  // A name with a NUL byte inside would be resolved as its first part.
+  if (std::strlen(name.value()) != static_cast<size_t>(name.length())) return out;
   addrinfo* list = nullptr;
   if (getaddrinfo(name.value(), nullptr, &hints, &list) != 0 || list == nullptr) return out;
   for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
@@ -145,7 +147,8 @@ HxDebug& operator<<(HxDebug& out, HxAddress const& a) { return out << a.stringva
 
 // ---- HxMacAddress ----------------------------------------------------------
 
-void HxMacAddress::copy(HxString const& text) {
+void HxMacAddress::copy(HxString const& in) {
+  HxString const text(in);  // in may be our own text
   text_ = "";
   if (text.length() == 0) return;
   HxString out;

@@ -60,6 +60,7 @@ TEST(HxAddressResolve, LoopbackAndFailure) {
   HxAddress a = HxAddress::hostname("127.0.0.1");
   EXPECT_FALSE(a.blank());
   EXPECT_EQ(S(a.stringvalue()), "127.0.0.1");
+  EXPECT_TRUE(HxAddress::hostname(HxString("127.0.0.1\0evil", 14)).blank());
   HxAddress bad = HxAddress::hostname("no such host.invalid");
   EXPECT_TRUE(bad.blank());
   EXPECT_EQ(bad.value(), 0u);
@@ -95,6 +96,8 @@ TEST(HxMacAddressText, Normalising) {
   EXPECT_TRUE(HxMacAddress().blank());
   EXPECT_FALSE(HxMacAddress(HxString("00:00:00:00:00:01")).blank());
   HxMacAddress m(HxString("11:22:33:44:55:66"));
+  m.copy(m.text());
+  EXPECT_EQ(S(m.value()), "11:22:33:44:55:66");
   m.copy(HxString(""));
   EXPECT_TRUE(m.blank());
 }
