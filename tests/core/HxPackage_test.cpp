@@ -318,3 +318,25 @@ TEST(HxPackageLayer, ResultTextsArePerThread) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HxPackageNodes, DisplayShowsNamesValuesAndBrackets) {
+  HxPackage* root = example();
+  testing::internal::CaptureStdout();
+  root->_display(0);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out,
+            "{\n"
+            "  a => \n"
+            "  1\n"
+            "  b => \n"
+            " (\n"
+            "   x\n"
+            "   y\n"
+            " )\n"
+            "}\n");
+  delete root;
+}
+
+}  // namespace
