@@ -1,0 +1,265 @@
+#include "config/HxClientConfig.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/HxDefaults.h"
+#include "core/HxDebug.h"
+#include "core/HxFile.h"
+#include "core/HxWorld.h"
+
+namespace {
+
+std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+
+std::string hosts(HxClientConfig const& c) {
+  std::string out;
+  for (int i = 0; i < c.supervisor_hosts().length(); ++i)
+    out += (i ? "|" : "") + S(c.supervisor_hosts().get(i)->value());
+  return out;
+}
+
+// A world whose client configuration file is one of the test's own.
+class FileWorld : public HxWorld {
+ public:
+  HxString path;
+  HxString clientConfigPath() override { return path; }
+};
+
+class HxClientConfigTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/hxclientXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    world_.path = HxString((dir_ + "/hx.conf").c_str());
+    hx_set_world(&world_);
+    for (char const* name : {"HX_DIR", "HX_SUPERVISOR", "HX_DOMAIN"}) {
+      char const* v = getenv(name);
+      saved_.push_back({name, v != nullptr, v ? v : ""});
+      unsetenv(name);
+    }
+  }
+  void TearDown() override {
+    hx_set_world(nullptr);
+    for (auto const& s : saved_) {
+      if (s.set) setenv(s.name, s.value.c_str(), 1);
+      else unsetenv(s.name);
+    }
+    HxDir(dir_.c_str()).remove();
+  }
+  void write(std::string const& text) { std::ofstream(dir_ + "/hx.conf") << text; }
+
+  struct Saved {
+    char const* name;
+    bool set;
+    std::string value;
+  };
+  std::string dir_;
+  FileWorld world_;
+  std::vector<Saved> saved_;
+};
+
+}  // namespace
+
+TEST_F(HxClientConfigTest, WithoutFileOrVariablesEveryKeyTakesItsDefault) {
+  HxClientConfig c;
+  EXPECT_EQ(c.type(), 75);
+  EXPECT_EQ(c.supervisor_hosts().length(), 0);
+  EXPECT_EQ(S(c.hx_supervisor()), "");
+  EXPECT_EQ(S(c.hx_domain()), "");
+  EXPECT_EQ(S(c.hx_region()), "");
+  EXPECT_EQ(S(c.supervisor_logpath()), "/var/spool/tarv");
+  EXPECT_EQ(S(c.worker_logpath()), "/var/spool/tarv");
+  EXPECT_EQ(S(c.worker_logmode()), "remote");
+  EXPECT_EQ(S(c.client_logpath()), "/var/spool/tarv");
+  EXPECT_EQ(S(c.worker_template_path()), S(hx_default_string(112)));
+  EXPECT_EQ(c.client_timeout(), 600000);
+  EXPECT_EQ(c.worker_port(), 50011);
+  EXPECT_EQ(c.supervisor_port(), 50001);
+  EXPECT_EQ(c.supervisor_sub_port(), 50002);
+  EXPECT_EQ(c.supervisor_http_port(), 44444);
+  EXPECT_EQ(c.client_job_flags(), 8);
+  EXPECT_EQ(c.client_flags(), 0);
+  EXPECT_EQ(S(c.worker_address()) + S(c.client_account()) + S(c.client_mail_address()), "");
+}
+
+TEST_F(HxClientConfigTest, KeysAreReadAsWritten) {
+  write("client_logpath = /logs\nworker_address = w1\nworker_path_map = wpm\nclient_path_map = cpm\n"
+        "client_cluster = /c\nclient_host_domain = hd\nclient_account = acct\nclient_restrictions = r\n"
+        "client_drive_map = dm\nclient_priority = 10\nclient_p_agenda_priority = 20\n"
+        "client_mail_address = a@b\nhx_region = north\nworker_logmode = local\n"
+        "supervisor_logpath = \"\"\nworker_template_path = /types\nhx_unknown = x\n");
+  HxClientConfig c;
+  EXPECT_EQ(S(c.client_logpath()), "/logs");
+  EXPECT_EQ(S(c.worker_address()), "w1");
+  EXPECT_EQ(S(c.worker_path_map()), "wpm");
+  EXPECT_EQ(S(c.client_path_map()), "cpm");
+  EXPECT_EQ(S(c.client_cluster()), "/c");
+  EXPECT_EQ(S(c.client_host_domain()), "hd");
+  EXPECT_EQ(S(c.client_account()), "acct");
+  EXPECT_EQ(S(c.client_restrictions()), "r");
+  EXPECT_EQ(S(c.client_drive_map()), "dm");
+  EXPECT_EQ(S(c.client_priority()), "10");
+  EXPECT_EQ(S(c.client_p_agenda_priority()), "20");
+  EXPECT_EQ(S(c.client_mail_address()), "a@b");
+  EXPECT_EQ(S(c.hx_region()), "north");
+  EXPECT_EQ(S(c.worker_logmode()), "local");
+  EXPECT_EQ(S(c.supervisor_logpath()), "/var/spool/tarv");
+  EXPECT_EQ(S(c.worker_template_path()), "/types");
+}
+
+TEST_F(HxClientConfigTest, EveryConstructionReadsTheFileAgain) {
+  write("supervisor_port = 1\n");
+  EXPECT_EQ(HxClientConfig().supervisor_port(), 1);
+  write("supervisor_port = 2\n");
+  EXPECT_EQ(HxClientConfig().supervisor_port(), 2);
+  setenv("HX_DOMAIN", "envdomain", 1);
+  EXPECT_EQ(S(HxClientConfig().hx_domain()), "envdomain");
+}
+
+TEST_F(HxClientConfigTest, SupervisorVariableReplacesBothKeys) {
+  write("supervisor_host = c\nhx_supervisor = d\n");
+  setenv("HX_SUPERVISOR", "a,b", 1);
+  HxClientConfig c;
+  EXPECT_EQ(hosts(c), "a|b");
+  EXPECT_EQ(S(c.hx_supervisor()), "a,b");
+}
+
+TEST_F(HxClientConfigTest, HostTextSplitsAtCommasAndSpacesOnly) {
+  write("supervisor_host = \"a, b  c,\"\n");
+  EXPECT_EQ(hosts(HxClientConfig()), "a|b|c");
+  write("supervisor_host = \"a\tb farm:50001\"\n");
+  HxClientConfig c;
+  EXPECT_EQ(hosts(c), "a\tb|farm:50001");
+  EXPECT_EQ(S(c.supervisor_hosts().get(1)->host()), "farm:50001");
+  EXPECT_EQ(c.supervisor_hosts().get(1)->port(), 0);
+}
+
+TEST_F(HxClientConfigTest, BothHostKeysAreListedInOrder) {
+  write("supervisor_host = a\nhx_supervisor = b\n");
+  HxClientConfig c;
+  EXPECT_EQ(hosts(c), "a|b");
+  EXPECT_EQ(S(c.hx_supervisor()), "b");
+  write("supervisor_host = a\nhx_supervisor = a\n");
+  EXPECT_EQ(hosts(HxClientConfig()), "a|a");
+  write("hx_supervisor = \"\"\nsupervisor_host = x\n");
+  HxClientConfig only;
+  EXPECT_EQ(hosts(only), "x");
+  EXPECT_EQ(S(only.hx_supervisor()), "x");
+}
+
+TEST_F(HxClientConfigTest, DomainFromVariableThenHxDomainThenSupervisorDomain) {
+  write("supervisor_domain = d1\nhx_domain = d2\n");
+  EXPECT_EQ(S(HxClientConfig().hx_domain()), "d2");
+  setenv("HX_DOMAIN", "env", 1);
+  EXPECT_EQ(S(HxClientConfig().hx_domain()), "env");
+  setenv("HX_DOMAIN", "", 1);
+  write("supervisor_domain = d1\nhx_domain = \"\"\n");
+  EXPECT_EQ(S(HxClientConfig().hx_domain()), "d1");
+}
+
+TEST_F(HxClientConfigTest, NumbersThatAreZeroOrNotNumbersTakeTheDefault) {
+  write("client_timeout = 0\nworker_port = abc\nsupervisor_port = -5\nsupervisor_sub_port = 7x\n"
+        "supervisor_http_port =\n");
+  HxClientConfig c;
+  EXPECT_EQ(c.client_timeout(), 600000);
+  EXPECT_EQ(c.worker_port(), 50011);
+  EXPECT_EQ(c.supervisor_port(), -5);
+  EXPECT_EQ(c.supervisor_sub_port(), 7);
+  EXPECT_EQ(c.supervisor_http_port(), 44444);
+  write("client_timeout = abc\nworker_port = -1\n");
+  HxClientConfig d;
+  EXPECT_EQ(d.client_timeout(), 600000);
+  EXPECT_EQ(d.worker_port(), -1);
+}
+
+TEST_F(HxClientConfigTest, JobFlagsDefaultOnlyWhenTheKeyIsAbsent) {
+  write("client_job_flags = none\n");
+  EXPECT_EQ(HxClientConfig().client_job_flags(), 0);
+  write("client_job_flags = 9\n");
+  EXPECT_EQ(HxClientConfig().client_job_flags(), 9);
+  write("client_job_flags = \"mail, grid\"\n");
+  EXPECT_EQ(HxClientConfig().client_job_flags(), 0x404);
+  write("client_job_flags =\n");
+  EXPECT_EQ(HxClientConfig().client_job_flags(), 0);
+  write("client_flags = restrict_domain\n");
+  EXPECT_EQ(HxClientConfig().client_flags(), 0x80);
+  write("client_flags = ssl,restrict_domain\n");
+  EXPECT_EQ(HxClientConfig().client_flags(), 0xC0);
+}
+
+TEST_F(HxClientConfigTest, AddingAHostSkipsOneWithTheSameText) {
+  write("supervisor_host = farm,other:7\n");
+  HxClientConfig c;
+  c.add_supervisor_host(new HxHostname(HxString("farm")));
+  c.add_supervisor_host(new HxHostname(HxString("other"), 7));
+  EXPECT_EQ(c.supervisor_hosts().length(), 2);
+  c.add_supervisor_host(new HxHostname(HxString("farm"), 50001));
+  c.add_supervisor_host(nullptr);
+  EXPECT_EQ(hosts(c), "farm|other:7|farm:50001");
+  c.supervisor_hosts("farm");
+  EXPECT_EQ(c.supervisor_hosts().length(), 4);
+  EXPECT_EQ(S(c.hx_supervisor()), "farm");
+}
+
+TEST_F(HxClientConfigTest, DisplayWritesOneLinePerFieldToTheDebugLog) {
+  write("supervisor_host = a,b:9\nclient_logpath =\nclient_job_flags = 9\n");
+  std::string log = dir_ + "/debug.log";
+  hx_debug_filename(log.c_str(), 0);
+  HxClientConfig().display();
+  hx_debug_filename("", 0);
+  std::ifstream in(log);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 27u);
+  EXPECT_EQ(lines[0], "hx_supervisor(s) total: 2");
+  EXPECT_EQ(lines[1], "hx_supervisor: a");
+  EXPECT_EQ(lines[2], "hx_supervisor: b:9");
+  EXPECT_EQ(lines[3], "hx_domain: ");
+  EXPECT_EQ(lines[5], "supervisor_port: 50001");
+  EXPECT_EQ(lines[13], "worker_port: 50011");
+  EXPECT_EQ(lines[14], "client_logpath: ");
+  EXPECT_EQ(lines[23], "client_p_agenda_priority: ");
+  EXPECT_EQ(lines[24], "client_flags: 0");
+  EXPECT_EQ(lines[25], "client_job_flags: 9");
+  EXPECT_EQ(lines[26], "client_timeout: 600000");
+}
+
+// The installation directory is process-wide and only moves up in level, so
+// these run in a fresh process each.
+TEST_F(HxClientConfigTest, DirectoryVariableOutranksTheFileKey) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        write("hx_directory = /srv/file\n");
+        setenv("HX_DIR", "/opt/x", 1);
+        HxClientConfig c;
+        std::string got = S(c.hx_directory()) + " " + S(c.worker_template_path());
+        std::fprintf(stderr, "%s", got.c_str());
+        std::exit(got == "/opt/x /opt/x/types:/opt/jobtypes" ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST_F(HxClientConfigTest, FileDirectoryIsTakenOnceOnly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        write("hx_directory = /srv/a\n");
+        HxClientConfig first;
+        write("hx_directory = /srv/b\n");
+        HxClientConfig second;
+        std::string got = S(first.worker_template_path()) + " " + S(second.hx_directory()) + " " +
+                          S(second.worker_template_path());
+        std::fprintf(stderr, "%s", got.c_str());
+        std::exit(got == "/srv/a/types:/srv/jobtypes /srv/a /srv/a/types:/srv/jobtypes" ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
