@@ -8,6 +8,7 @@
 #include <iostream>
 #include <vector>
 
+#include "core/HxFile.h"
 #include "core/HxLimits.h"
 #include "core/pack/HxPack.h"
 #include "core/pack/HxPackObj.h"
@@ -39,6 +40,7 @@ struct Reader {
   std::vector<HxPackObj*> stack;
   XML_Parser parser = nullptr;
   bool too_deep = false;
+  bool doctype = false;
 
   ~Reader() {
     for (HxPackObj* node : stack) delete node;
@@ -81,6 +83,14 @@ void XMLCALL HxPackEndElement(void* data, XML_Char const* name) {
     top->cache().clear();
     top->name() = "undef_obj";
   }
+}
+
+// Documents of this form never carry a document type declaration; one that
+// does is refused before its entity definitions can be expanded.
+void XMLCALL HxPackDoctype(void* data, XML_Char const*, XML_Char const*, XML_Char const*, int) {
+  auto* r = static_cast<Reader*>(data);
+  r->doctype = true;
+  XML_StopParser(r->parser, XML_FALSE);
 }
 
 void XMLCALL HxPackData(void* data, XML_Char const* text, int n) {
@@ -133,8 +143,12 @@ void HxPack::storeXML(HxString const& name, int value) { xml_value_(name, HxStri
 void HxPack::storeXML(HxString const& name, long long value) { xml_value_(name, HxString(value)); }
 void HxPack::storeXML(HxString const& name, unsigned char value) { xml_value_(name, HxString(value ? "1" : "0")); }
 void HxPack::storeXML(HxString const& name, float value) { xml_value_(name, HxString(value)); }
-// A char is written as the character itself, which is what restoreXML reads.
-void HxPack::storeXML(HxString const& name, char value) { xml_value_(name, HxString(&value, value ? 1 : 0)); }
+// A char is written as its code in signed decimal and read back the same way:
+// every byte value survives, where the byte itself could be a control
+// character or half a UTF-8 sequence that no reader accepts.
+void HxPack::storeXML(HxString const& name, char value) {
+  xml_value_(name, HxString(static_cast<int>(static_cast<signed char>(value))));
+}
 
 void HxPack::_packageXML() {
   length_ = 0;
@@ -211,10 +225,11 @@ int HxPack::unpackXML(char const* text, int length) {
   XML_SetUserData(r.parser, &r);
   XML_SetElementHandler(r.parser, HxPackStartElement, HxPackEndElement);
   XML_SetCharacterDataHandler(r.parser, HxPackData);
+  XML_SetStartDoctypeDeclHandler(r.parser, HxPackDoctype);
   XML_Status status = XML_Parse(r.parser, text, length < 0 ? 0 : length, XML_TRUE);
   XML_ParserFree(r.parser);
   r.parser = nullptr;
-  if (status != XML_STATUS_OK || r.too_deep) return 4;
+  if (status != XML_STATUS_OK || r.too_deep || r.doctype) return 4;
   if (r.stack.empty()) return 5;
   HxPackObj* root = r.stack.front();
   HxString* version = root->variables().get(HxString("version"));
@@ -227,13 +242,12 @@ int HxPack::unpackXML(char const* text, int length) {
 
 int HxPack::recoverXML(HxString const& path) {
   if (!file_exists(path)) return 0;
-  FILE* f = std::fopen(path.value(), "r");
-  if (f == nullptr) return 0;
+  // An empty file holds no version either: both give 0. Files too large for
+  // one string are refused by the load.
+  HxString body = HxFile::load(path);
+  if (body.length() == 0) return 0;
   HxString text("<pack>\n");
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, static_cast<int>(got));
-  std::fclose(f);
+  text += body;
   text += "\n</pack>";
   if (unpackXML(text.value(), text.length()) != 0) return 0;
   return text.length();
@@ -282,7 +296,7 @@ void HxPack::restoreXML(HxString const& name, float& value) {
 void HxPack::restoreXML(HxString const& name, char& value) {
   if (xmlnode_ == nullptr) return;
   HxString* t = xmlnode_->variables().get(name);
-  if (t != nullptr && t->length() > 0) value = t->get(0);
+  if (t != nullptr && t->length() > 0) value = static_cast<char>(t->integervalue());
 }
 
 bool HxPack::restoreXML(HxString const& name, HxPack& child) {

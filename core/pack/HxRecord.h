@@ -95,7 +95,7 @@ class HxRecord : public Base {
   // number and kind belongs to one member only.
   void decode() override {
     std::apply([this](auto const&... f) {
-      ((HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed()) || ...);
+      (void)((HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed()) || ...);
     }, Derived::fields());
   }
 
