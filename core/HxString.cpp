@@ -1,6 +1,7 @@
 #include "core/HxString.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,14 @@ std::string format_padded(int value, int width) {
   return neg ? "-" + body : body;
 }
 
+// Buffer size for l bytes of text: max(16, 4 * l + 4), within int.
+int grown_capacity(int l) {
+  long long want = 4LL * l + 4;
+  if (want < 16) return 16;
+  if (want > INT_MAX) return INT_MAX;
+  return static_cast<int>(want);
+}
+
 int hexdigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -60,8 +69,7 @@ void HxString::release_() {
 
 void HxString::reserve_(int l, bool keep) {
   if (capacity_ > l) return;
-  long long want = 4LL * l + 4;
-  int cap = want < 16 ? 16 : static_cast<int>(want);
+  int cap = grown_capacity(l);
   char* fresh = new char[cap];
   if (keep && text_ != nullptr) {
     std::memcpy(fresh, text_, static_cast<size_t>(length_) + 1);
@@ -71,6 +79,24 @@ void HxString::reserve_(int l, bool keep) {
   release_();
   text_ = fresh;
   capacity_ = cap;
+}
+
+void HxString::put_(int at, char const* bytes, int n) {
+  int l = at + n;
+  if (capacity_ <= l) {
+    int cap = grown_capacity(l);
+    char* fresh = new char[cap];
+    if (at > 0) std::memcpy(fresh, text_, static_cast<size_t>(at));
+    // The old buffer is still alive here, so bytes may point into it.
+    std::memcpy(fresh + at, bytes, static_cast<size_t>(n));
+    release_();
+    text_ = fresh;
+    capacity_ = cap;
+  } else {
+    std::memmove(text_ + at, bytes, static_cast<size_t>(n));
+  }
+  length_ = l;
+  text_[l] = 0;
 }
 
 void HxString::empty_out_() {
@@ -88,8 +114,13 @@ HxString::HxString(char const* text) { copy(text); }
 
 HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 
-HxString::HxString(HxString&& other) noexcept
-    : text_(other.text_), length_(other.length_), capacity_(other.capacity_), secure_(other.secure_) {
+// A move gives what a copy gives, without allocating: an empty or undefined
+// source leaves this string undefined.
+HxString::HxString(HxString&& other) noexcept : HxBase(other), secure_(other.secure_) {
+  if (other.length_ < 1) return;
+  text_ = other.text_;
+  length_ = other.length_;
+  capacity_ = other.capacity_;
   other.text_ = nullptr;
   other.length_ = 0;
   other.capacity_ = 0;
@@ -112,12 +143,16 @@ HxString::~HxString() { release_(); }
 
 void HxString::copy(HxString const& other) {
   if (&other == this) return;
-  secure_ = other.secure_;
+  // The buffer this string may give up holds its own text: it is wiped when
+  // this string was secure, whatever flag it takes over.
+  unsigned char was = secure_;
+  secure_ = static_cast<unsigned char>(was | other.secure_);
   if (other.length_ >= 1) {
     copy(other.text_, other.length_);
   } else {
     empty_out_();
   }
+  secure_ = other.secure_;
 }
 
 void HxString::copy(std::string const& text) {
@@ -134,17 +169,7 @@ void HxString::copy(char const* bytes, int n) {
     empty_out_();
     return;
   }
-  if (text_ != nullptr && bytes > text_ && bytes < text_ + capacity_) {
-    // A piece of our own text: take it aside before the buffer may change.
-    std::string keep(bytes, static_cast<size_t>(n));
-    reserve_(n, false);
-    std::memcpy(text_, keep.data(), keep.size());
-  } else {
-    reserve_(n, false);
-    std::memmove(text_, bytes, static_cast<size_t>(n));
-  }
-  length_ = n;
-  text_[n] = 0;
+  put_(0, bytes, n);
 }
 
 void HxString::copy(char const* text) {
@@ -180,17 +205,22 @@ HxString& HxString::operator=(HxString const* other) {
   return *this;
 }
 
+// The same result as a copy; the other's buffer is taken over only where a
+// copy would have allocated a new one.
 HxString& HxString::operator=(HxString&& other) noexcept {
-  if (&other != this) {
-    release_();
-    text_ = other.text_;
-    length_ = other.length_;
-    capacity_ = other.capacity_;
-    secure_ = other.secure_;
-    other.text_ = nullptr;
-    other.length_ = 0;
-    other.capacity_ = 0;
+  if (&other == this) return *this;
+  if (other.length_ < 1 || capacity_ > other.length_) {
+    copy(other);
+    return *this;
   }
+  release_();
+  text_ = other.text_;
+  length_ = other.length_;
+  capacity_ = other.capacity_;
+  secure_ = other.secure_;
+  other.text_ = nullptr;
+  other.length_ = 0;
+  other.capacity_ = 0;
   return *this;
 }
 
@@ -228,24 +258,11 @@ void HxString::_resize(int n) {
 
 // ---- appending -----------------------------------------------------------
 
-void HxString::append(char c) {
-  reserve_(length_ + 1, true);
-  text_[length_++] = c;
-  text_[length_] = 0;
-}
+void HxString::append(char c) { put_(length_, &c, 1); }
 
 void HxString::append(char const* bytes, int n) {
   if (bytes == nullptr || n < 1) return;
-  if (text_ != nullptr && bytes >= text_ && bytes < text_ + capacity_ && capacity_ <= length_ + n) {
-    // Appending a piece of ourselves that a reallocation would release.
-    std::string keep(bytes, static_cast<size_t>(n));
-    append(keep.data(), n);
-    return;
-  }
-  reserve_(length_ + n, true);
-  std::memmove(text_ + length_, bytes, static_cast<size_t>(n));
-  length_ += n;
-  text_[length_] = 0;
+  put_(length_, bytes, n);
 }
 
 void HxString::append(char const* text) {

@@ -107,6 +107,9 @@ class HxString : public HxBase {
   // Makes room for l bytes of text (plus the NUL) by the capacity rule;
   // keeps the current text when asked to.
   void reserve_(int l, bool keep);
+  // Writes n bytes at offset at (0 to replace the text, length to append)
+  // by the capacity rule; the bytes may lie in this string's own buffer.
+  void put_(int at, char const* bytes, int n);
   void release_();
   void empty_out_();
 
