@@ -6,6 +6,7 @@
 
 #include "core/HxList.h"
 #include "core/HxString.h"
+#include "core/HxWorld.h"
 #include "core/pack/HxPack.h"
 
 // Hash of a key: the sum of its bytes (as signed chars) times 7^i, in
@@ -23,10 +24,12 @@ inline uint32_t hx_hash_key(HxString const& key) {
 // Open-addressing table from string keys to values of type V, without any
 // ownership of values; the owning and the plain-int tables build on it.
 //
-// Probe path: h mod n, then (h + (4 << k)) mod n, at most n / 2 slots. When the
-// path holds no free slot and the table is less than half full, the search goes
-// on linearly from h mod n, so keys that share one hash never force growth of
-// a mostly empty table.
+// Probe path: h mod n, then (h + (4 << k)) mod n, at most n / 2 slots. The
+// shift count wraps at 32, so the path visits its distinct slots within its
+// first 33 steps and only repeats them after that: the walk stops there, which
+// finds exactly what the full walk finds. When the path holds no free slot and
+// the table is less than half full, the search goes on linearly from h mod n,
+// so keys that share one hash never force growth of a mostly empty table.
 template <class V>
 class HxHashTable {
  public:
@@ -45,7 +48,7 @@ class HxHashTable {
   int find_(HxString const& key) const {
     if (count_ == 0 || size_ < 2) return -1;
     uint32_t h = hx_hash_key(key);
-    int limit = size_ / 2;
+    int limit = probe_limit_();
     for (int k = 0; k < limit; ++k) {
       int s = probe_(h, k);
       if (keys_[s] == nullptr) return -1;
@@ -65,7 +68,7 @@ class HxHashTable {
     *existing = false;
     if (size_ < 2) return -1;
     uint32_t h = hx_hash_key(key);
-    int limit = size_ / 2;
+    int limit = probe_limit_();
     int free_slot = -1;
     for (int k = 0; k < limit; ++k) {
       int s = probe_(h, k);
@@ -101,6 +104,10 @@ class HxHashTable {
 
   bool used_(int slot) const { return keys_[slot] != nullptr && keys_[slot] != &deleted_; }
 
+  // Steps of the probe path worth walking: n / 2, but no more than the 33
+  // after which the path repeats itself.
+  int probe_limit_() const { return size_ / 2 < 33 ? size_ / 2 : 33; }
+
   int probe_(uint32_t h, int k) const {
     uint32_t step = k == 0 ? 0u : (4u << ((k - 1) & 31));
     return static_cast<int>((h + step) % static_cast<uint32_t>(size_));
@@ -119,7 +126,7 @@ class HxHashTable {
     int old_size = size_;
     int s = size_;
     for (;;) {
-      int n = (std::rand() % 100) + 4 * s + 1;
+      int n = (hx_world().random() % 100) + 4 * s + 1;
       alloc_(n);
       count_ = 0;
       bool ok = true;
@@ -143,8 +150,9 @@ class HxHashTable {
     int s = place_(*key, &existing);
     if (s < 0) return false;
     if (existing) {
-      release_value_(values_[s]);
-      delete keys_[s];
+      // Storing the entry's own value or key again must not free it.
+      if (!(values_[s] == value)) release_value_(values_[s]);
+      if (keys_[s] != key) delete keys_[s];
     } else {
       ++count_;
     }
