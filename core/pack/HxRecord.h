@@ -88,27 +88,31 @@ class HxRecord : public Base {
 
   void encode() override {
     std::apply([this](auto const&... f) { (HxFieldCodec<member_t<decltype(f)>>::store(*this, f.number, self().*(f.member)), ...); },
-               Derived::fields());
+               fields_());
   }
 
   // Stops at the first field that takes the record: each pair of field
-  // number and kind belongs to one member only.
+  // number and kind belongs to one member only. Members of another field
+  // number are passed over without a call.
   void decode() override {
-    std::apply([this](auto const&... f) {
-      (void)((HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed()) || ...);
-    }, Derived::fields());
+    int const field = this->_field();
+    std::apply([this, field](auto const&... f) {
+      (void)((f.number == field &&
+        (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed())) ||
+       ...);
+    }, fields_());
   }
 
   void encodeXML() override {
     std::apply([this](auto const&... f) {
       (HxFieldCodec<member_t<decltype(f)>>::storeXML(*this, HxString(f.xml), self().*(f.member)), ...);
-    }, Derived::fields());
+    }, fields_());
   }
 
   bool decodeXML() override {
     std::apply([this](auto const&... f) {
       (HxFieldCodec<member_t<decltype(f)>>::restoreXML(*this, HxString(f.xml), self().*(f.member)), ...);
-    }, Derived::fields());
+    }, fields_());
     return true;
   }
 
@@ -118,6 +122,12 @@ class HxRecord : public Base {
   }
 
  private:
+  // The field statement, built once per class.
+  static auto const& fields_() {
+    static auto const table = Derived::fields();
+    return table;
+  }
+
   template <class F>
   struct member_of;
   template <class C, class M>
