@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "core/HxLimits.h"
 
@@ -29,52 +31,29 @@ void put32(char* p, uint32_t u) {
 
 }  // namespace
 
-short _rc_int16(char const* p) {
-  auto const* u = reinterpret_cast<unsigned char const*>(p);
-  return static_cast<short>(static_cast<uint16_t>((u[0] << 8) | u[1]));
-}
-
-int _rc_int32(char const* p) {
-  auto const* u = reinterpret_cast<unsigned char const*>(p);
-  uint32_t v = (uint32_t{u[0]} << 24) | (uint32_t{u[1]} << 16) | (uint32_t{u[2]} << 8) | uint32_t{u[3]};
-  return static_cast<int>(v);
-}
-
-long long _rc_int64(char const* p) {
-  uint64_t hi = static_cast<uint32_t>(_rc_int32(p));
-  uint64_t lo = static_cast<uint32_t>(_rc_int32(p + 4));
-  return static_cast<long long>((hi << 32) | lo);
-}
-
 HxPack::~HxPack() { delete[] buffer_; }
 
 // ---- writing ---------------------------------------------------------------
 
-void HxPack::append_(void const* bytes, int n) {
-  if (length_ + n > capacity_) {
-    int cap = (length_ + n) * 4 + 16;
-    char* fresh = new char[cap];
-    if (length_ > 0) std::memcpy(fresh, buffer_, static_cast<size_t>(length_));
-    delete[] buffer_;
-    buffer_ = fresh;
-    capacity_ = cap;
-  }
-  std::memcpy(buffer_ + length_, bytes, static_cast<size_t>(n));
-  length_ += n;
-}
-
-void HxPack::append_int32_(int value) {
-  char b[4];
-  put32(b, static_cast<uint32_t>(value));
-  append_(b, 4);
+void HxPack::grow_buffer_(int n) {
+  long long want = (static_cast<long long>(length_) + n) * 4 + 16;
+  // Past 2 GiB the form cannot be held in an int length: treated like any
+  // other exhaustion of memory.
+  if (want > INT_MAX) want = INT_MAX;
+  if (length_ + static_cast<long long>(n) > want) throw std::bad_alloc();
+  int cap = static_cast<int>(want);
+  char* fresh = new char[cap];
+  if (length_ > 0) std::memcpy(fresh, buffer_, static_cast<size_t>(length_));
+  delete[] buffer_;
+  buffer_ = fresh;
+  capacity_ = cap;
 }
 
 void HxPack::_tag(short field, short kind) {
-  char b[2];
-  put16(b, field);
-  append_(b, 2);
-  put16(b, kind);
-  append_(b, 2);
+  char* p = room_(4);
+  put16(p, field);
+  put16(p + 2, kind);
+  length_ += 4;
 }
 
 void HxPack::_store(char const* bytes, int n) {
@@ -356,8 +335,17 @@ int HxPack::recover(HxString const& path) {
   HxString data;
   char chunk[65536];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, static_cast<int>(got));
+  bool ok = true;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    // A form beyond what an int length holds cannot have been archived.
+    if (static_cast<size_t>(data.length()) + got >= static_cast<size_t>(INT_MAX)) {
+      ok = false;
+      break;
+    }
+    data.append(chunk, static_cast<int>(got));
+  }
   std::fclose(f);
+  if (!ok) return 0;
   if (unpack(data.value(), data.length()) != 0) return 0;
   return data.length();
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "core/HxBase.h"
 #include "core/HxString.h"
 
@@ -111,9 +114,26 @@ class HxPack : public HxBase {
   int _xmldepth() const { return xmldepth_; }
 
  protected:
-  // Appends n bytes to the owned buffer, growing it to (length + n) * 4 + 16.
-  void append_(void const* bytes, int n);
-  void append_int32_(int value);
+  // Room for n more bytes at the end of the owned buffer, which grows to
+  // (length + n) * 4 + 16 when it is too small.
+  char* room_(int n) {
+    if (length_ + n > capacity_) grow_buffer_(n);
+    return buffer_ + length_;
+  }
+  void grow_buffer_(int n);
+  void append_(void const* bytes, int n) {
+    std::memcpy(room_(n), bytes, static_cast<size_t>(n));
+    length_ += n;
+  }
+  void append_int32_(int value) {
+    char* p = room_(4);
+    auto u = static_cast<uint32_t>(value);
+    p[0] = static_cast<char>(u >> 24);
+    p[1] = static_cast<char>(u >> 16);
+    p[2] = static_cast<char>(u >> 8);
+    p[3] = static_cast<char>(u);
+    length_ += 4;
+  }
   // Drops the rest of the object being read.
   void drop_() { length_ = 0; }
   // Reads a record sequence in place; used by unpack, _unpack and nesting.
@@ -133,6 +153,20 @@ class HxPack : public HxBase {
   int xmldepth_ = 0;
 };
 
-short _rc_int16(char const* p);
-int _rc_int32(char const* p);
-long long _rc_int64(char const* p);
+// Big-endian signed integers at a byte pointer.
+inline short _rc_int16(char const* p) {
+  auto const* u = reinterpret_cast<unsigned char const*>(p);
+  return static_cast<short>(static_cast<uint16_t>((u[0] << 8) | u[1]));
+}
+
+inline int _rc_int32(char const* p) {
+  auto const* u = reinterpret_cast<unsigned char const*>(p);
+  uint32_t v = (uint32_t{u[0]} << 24) | (uint32_t{u[1]} << 16) | (uint32_t{u[2]} << 8) | uint32_t{u[3]};
+  return static_cast<int>(v);
+}
+
+inline long long _rc_int64(char const* p) {
+  uint64_t hi = static_cast<uint32_t>(_rc_int32(p));
+  uint64_t lo = static_cast<uint32_t>(_rc_int32(p + 4));
+  return static_cast<long long>((hi << 32) | lo);
+}
