@@ -29,7 +29,8 @@ constexpr int kHxMaxConfigRefDepth = 64;
 // further references stay as written, so time and memory stay linear.
 constexpr int kHxMaxConfigExpansionBytes = 16 << 20;
 
-// A header expands to one section per name ('node[1-1000]'). A parse that
-// would hold more sections than this stops at that header, keeping what it
-// has read, as it does at any other line it cannot read.
-constexpr int kHxMaxConfigSections = 100000;
+// A header expands to one section per name ('node[1-1000]'). Real files hold
+// a handful of sections, a farm's worth at most; a parse that would hold more
+// sections than this stops at that header, keeping what it has read, as it
+// does at any other line it cannot read.
+constexpr int kHxMaxConfigSections = 10000;

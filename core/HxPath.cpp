@@ -1,5 +1,9 @@
 #include "core/HxPath.h"
 
+// Path maps live in config/; translation through one is the single place
+// where core reaches up to it.
+#include "config/HxPathMap.h"
+
 namespace {
 
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -131,4 +135,18 @@ HxString HxPath::normalize(HxString const& path) {
   for (int i = 0; i < out.length(); ++i)
     if (out.get(i) == '\\') out.set(i, '/');
   return out;
+}
+
+HxString HxPath::translate(HxPathMap& map) const {
+  HxString result(path_);
+  HxStringList const& keys = map.directmap_keys();
+  HxSimpleHash<int> applied;
+  for (int i = 0; i < keys.length(); ++i) {
+    HxString const& key = *keys.get(i);
+    HxString* value = map.directmap().get(key);
+    if (value == nullptr || applied.get(key) != 0) continue;
+    applied.set(1, key);
+    result = result.replacevalue(key, *value, 0);
+  }
+  return result;
 }

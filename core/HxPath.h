@@ -4,6 +4,8 @@
 #include "core/HxList.h"
 #include "core/HxString.h"
 
+class HxPathMap;
+
 // One path text and its kind: a Windows share, a drive path, a Unix path or a
 // host and path pair. Most operations are static helpers that take paths
 // apart and put them together.
@@ -39,6 +41,11 @@ class HxPath : public HxBase {
   HxString strip(HxString const& prefix, int kind) const;
   // Every backslash turned into '/'.
   static HxString normalize(HxString const& path);
+
+  // The path rewritten through a path map: each source in the map's order is
+  // replaced, ignoring case, by its replacement; later sources see what
+  // earlier ones produced. A source listed twice acts once.
+  HxString translate(HxPathMap& map) const;
 
  private:
   HxString path_;

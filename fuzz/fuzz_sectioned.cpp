@@ -1,9 +1,12 @@
 // Arbitrary text through the sectioned configuration reader: tokens, headers
-// with range patterns, parents and reference expansion.
+// with range patterns, parents and reference expansion, and path maps read
+// from the same text.
 #include <cstddef>
 #include <cstdint>
 
 #include "config/HxConfigFile.h"
+#include "config/HxPathMap.h"
+#include "core/HxPath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   if (size > (1 << 20)) return 0;
@@ -21,5 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     f._value(*names.get(i), *names.get(i), text);
   }
   delete copy;
+
+  // The same text as a path map, written out, read back and applied.
+  HxPathMap map;
+  map.parse(text);
+  HxPathMap back;
+  back.parse(map.convert());
+  HxPath(text).translate(back);
   return 0;
 }

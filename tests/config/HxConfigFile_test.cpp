@@ -157,6 +157,17 @@ TEST(HxConfigFileParse, StopsAtTheFirstBadLineAndKeepsWhatItRead) {
   }
 }
 
+TEST(HxConfigFileParse, TooManySectionsStopReading) {
+  HxConfigFile f;
+  std::string text = "a = 1\n[n[1-" + std::to_string(kHxMaxConfigSections + 5) + "]]\nk = 1\n";
+  f.parse(HxString(text));
+  HxStringList names;
+  f.keys(names);
+  EXPECT_EQ(names.length(), kHxMaxConfigSections);
+  EXPECT_EQ(Opt(f, "default", "a"), "1");
+  EXPECT_EQ(Keys(f, "n1"), "");
+}
+
 TEST(HxConfigFileParse, SecondParseAdds) {
   HxConfigFile f;
   f.parse("[s]\na = 1\n");
