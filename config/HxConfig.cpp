@@ -35,6 +35,7 @@ HxConfig::~HxConfig() = default;
 
 void HxConfig::copy(HxConfig const& other) {
   if (&other == this) return;
+  address_ = other.address_;
   name_ = other.name_;
   options_.copy(other.options_);
   if (other.optionlist_.length() > 0) {

@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "core/HxAddress.h"
 #include "core/HxHash.h"
 #include "core/HxList.h"
 #include "core/HxString.h"
@@ -53,6 +54,8 @@ class HxConfig : public HxRecord<HxConfig> {
 
   HxString const& name() const { return name_; }
   void name(HxString const& name) { name_ = name; }
+  HxAddress const& address() const { return address_; }
+  void address(HxAddress const& address) { address_ = address; }
   HxString host() const;
 
   // Scanner primitives; they act on the scan text at the scan position.
@@ -67,7 +70,8 @@ class HxConfig : public HxRecord<HxConfig> {
 
   // The record form, in wire order.
   static auto fields() {
-    return std::make_tuple(hx_field(3, "optionlist", &HxConfig::optionlist_),
+    return std::make_tuple(hx_field(1, "address", &HxConfig::address_),
+                           hx_field(3, "optionlist", &HxConfig::optionlist_),
                            hx_field(0, "options", &HxConfig::options_),
                            hx_field(2, "name", &HxConfig::name_));
   }
@@ -80,6 +84,7 @@ class HxConfig : public HxRecord<HxConfig> {
   void scan_();
   void skip_line_();
 
+  HxAddress address_;
   HxString name_;
   HxStringList optionlist_;
   HxStringHash options_;

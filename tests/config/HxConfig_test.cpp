@@ -249,7 +249,9 @@ TEST(HxConfigOptions, RemoveMatchInherit) {
 TEST(HxConfigOptions, CopyKeepsOrderAndOwnScanState) {
   HxConfig c = Parsed("z = 1\ny = 2\n");
   c.name("sec");
+  c.address(HxAddress(HxString("10.1.2.3")));
   HxConfig d(c);
+  EXPECT_EQ(S(d.address().stringvalue()), "10.1.2.3");
   EXPECT_EQ(Keys(d), "z,y");
   EXPECT_EQ(S(d.name()), "sec");
   EXPECT_FALSE(d.valid());
@@ -287,6 +289,7 @@ TEST(HxConfigRecord, BinaryAndXmlRoundTrip) {
   HxConfig c = Parsed("b = 2\n");
   c.option("a", "one two");
   c.name("sec");
+  c.address(HxAddress(HxString("10.1.2.3")));
   c.pack();
   std::string bytes(c.packContents(), static_cast<size_t>(c.packSize()));
   HxConfig d;
@@ -294,8 +297,33 @@ TEST(HxConfigRecord, BinaryAndXmlRoundTrip) {
   EXPECT_EQ(Keys(d), "b,a");
   EXPECT_EQ(S(d.option("a")), "one two");
   EXPECT_EQ(S(d.name()), "sec");
+  EXPECT_EQ(S(d.address().stringvalue()), "10.1.2.3");
   EXPECT_EQ(d.type(), 50);
   EXPECT_EQ(S(d.typeXML()), "config");
+}
+
+TEST(HxConfigRecord, ExactBytes) {
+  HxConfig c = Parsed("a = 1\n");
+  c.name("s");
+  c.pack();
+  std::string bytes(c.packContents(), static_cast<size_t>(c.packSize()));
+  static char const expected[] =
+      "\x00\x00\x00\x01"
+      // field 1: the address
+      "\x00\x01\x00\x04" "\x00\x00\x00\x0d" "\x00\x00\x00\x08"
+      "\x00\x01\x00\x01" "\x00\x00\x00\x00"
+      // field 3: the option list
+      "\x00\x03\x00\x04" "\x00\x00\x00\x37" "\x00\x00\x00\x11"
+      "\x00\x01\x00\x01" "\x00\x00\x00\x01"
+      "\x00\x0a\x00\x03" "\x00\x00\x00\x01" "a"
+      // field 0: the option table
+      "\x00\x00\x00\x04" "\x00\x00\x00\x38" "\x00\x00\x00\x1a"
+      "\x00\x01\x00\x01" "\x00\x00\x00\x01"
+      "\x00\x0a\x00\x03" "\x00\x00\x00\x01" "a"
+      "\x00\x1e\x00\x03" "\x00\x00\x00\x01" "1"
+      // field 2: the name
+      "\x00\x02\x00\x03" "\x00\x00\x00\x01" "s";
+  EXPECT_EQ(bytes, std::string(expected, sizeof expected - 1));
 }
 
 TEST(HxConfigRecord, XmlRoundTrip) {
