@@ -178,6 +178,14 @@ void HxConfigFile::parse(HxString const& text) {
 
   std::vector<HxString> current{default_};
   std::vector<HxConfig*> created;
+  // Sets one option, counting what the parse holds; false once over the bound.
+  long long stored = 0;
+  auto store = [&stored](HxConfig* s, HxString const& key, HxString const& value) {
+    stored += key.length() + value.length() + kHxConfigOptionOverhead;
+    if (stored > kHxMaxConfigStoredBytes) return false;
+    s->option(key, value);
+    return true;
+  };
   int i = 0;
   bool stop = false;
   while (i < n && !stop) {
@@ -215,7 +223,7 @@ void HxConfigFile::parse(HxString const& text) {
       }
       if (stop) break;
       if (closed && i < n && is_text(tok(i), ':')) {
-        for (++i; i < n && !is_line_end(tok(i)); ++i) {
+        for (++i; i < n && !is_line_end(tok(i)) && !stop; ++i) {
           HxString parent_name = lower_ ? tok(i).tolower() : tok(i);
           HxConfig* parent = sections_.get(parent_name);
           if (parent == nullptr) {
@@ -223,9 +231,16 @@ void HxConfigFile::parse(HxString const& text) {
             std::fwrite(line.value(), 1, static_cast<size_t>(line.length()), stderr);
             continue;
           }
-          for (HxString const& name : current) sections_.get(name)->inherit(*parent);
+          HxStringList labels;
+          parent->labels(labels);
+          for (HxString const& name : current) {
+            HxConfig* s = sections_.get(name);
+            for (int k = 0; k < labels.length() && !stop; ++k)
+              if (!store(s, *labels.get(k), HxString(parent->option(*labels.get(k))))) stop = true;
+          }
         }
       }
+      if (stop) break;
       continue;
     }
 
@@ -265,16 +280,14 @@ void HxConfigFile::parse(HxString const& text) {
 
     if (has_target) {
       HxConfig* s = section_(target, created);
-      if (s == nullptr) break;
-      s->option(key, _localvalue(target, value));
+      if (s == nullptr || !store(s, key, _localvalue(target, value))) break;
     } else {
       for (HxString const& name : current) {
         HxConfig* s = section_(name, created);
-        if (s == nullptr) {
+        if (s == nullptr || !store(s, key, _localvalue(name, value))) {
           stop = true;
           break;
         }
-        s->option(key, _localvalue(name, value));
       }
     }
   }
@@ -297,6 +310,7 @@ void HxConfigFile::parse(HxString const& text) {
 // ---- references ----------------------------------------------------------
 
 HxString HxConfigFile::_localvalue(HxString const& section, HxString const& value) {
+  if (!value.haschar('$')) return value;  // nothing to rewrite
   HxStringList tokens;
   stringtokenize(value, tokens);
   HxString out("");
@@ -322,6 +336,7 @@ HxString HxConfigFile::_value(HxString const& current, HxString const& self, HxS
 
 HxString HxConfigFile::expand_(HxString const& current, HxString const& self, HxString const& value,
                                Active& active, long long& budget) const {
+  if (!value.haschar('$')) return value;  // no references
   HxStringList tokens;
   stringtokenize(value, tokens);
   int const n = tokens.length();

@@ -34,3 +34,11 @@ constexpr int kHxMaxConfigExpansionBytes = 16 << 20;
 // sections than this stops at that header, keeping what it has read, as it
 // does at any other line it cannot read.
 constexpr int kHxMaxConfigSections = 10000;
+
+// A header that names many sections stores every option below it, and every
+// option of its parents, once per section. The keys and values a parse
+// stores, each counted with a fixed overhead for its entry, stay below this
+// total; the line that would pass it ends the parse like a line that cannot
+// be read.
+constexpr long long kHxMaxConfigStoredBytes = 64LL << 20;
+constexpr int kHxConfigOptionOverhead = 64;

@@ -168,6 +168,22 @@ TEST(HxConfigFileParse, TooManySectionsStopReading) {
   EXPECT_EQ(Keys(f, "n1"), "");
 }
 
+TEST(HxConfigFileParse, OptionsMultipliedBySectionsStayBounded) {
+  // 2000 sections times 64 KiB passes the bound on what a parse stores.
+  std::string big(64 * 1024, 'x');
+  std::string text = "[base]\nk = {" + big + "}\n[n[1-2000]] : base\nafter = 1\n";
+  HxConfigFile f;
+  f.parse(HxString(text));
+  EXPECT_EQ(Opt(f, "n1", "k"), big);
+  EXPECT_EQ(Keys(f, "n2000"), "");
+  EXPECT_EQ(Keys(f, "n1"), "k");
+
+  HxConfigFile g;
+  g.parse(HxString("[n[1-2000]]\nk = {" + big + "}\nafter = 1\n"));
+  EXPECT_EQ(Opt(g, "n1", "k"), big);
+  EXPECT_EQ(Keys(g, "n2000"), "");
+}
+
 TEST(HxConfigFileParse, SecondParseAdds) {
   HxConfigFile f;
   f.parse("[s]\na = 1\n");
