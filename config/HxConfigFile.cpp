@@ -1,6 +1,7 @@
 #include "config/HxConfigFile.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "config/HxConfigLimits.h"
 #include "core/HxFile.h"
@@ -11,6 +12,11 @@ namespace {
 bool is_line_end(HxString const& t) { return t.length() == 1 && (t.get(0) == '\n' || t.get(0) == '\r'); }
 
 bool is_text(HxString const& t, char c) { return t.length() == 1 && t.get(0) == c; }
+
+// Whether a value holds a '$', the only byte that starts a reference.
+bool has_reference(HxString const& value) {
+  return value.length() > 0 && std::memchr(value.value(), '$', static_cast<size_t>(value.length())) != nullptr;
+}
 
 // Control bytes go; printable ASCII, tab, line feed and carriage return stay,
 // and so do bytes of 0x80 and above, so that UTF-8 paths and names survive.
@@ -236,7 +242,7 @@ void HxConfigFile::parse(HxString const& text) {
           for (HxString const& name : current) {
             HxConfig* s = sections_.get(name);
             for (int k = 0; k < labels.length() && !stop; ++k)
-              if (!store(s, *labels.get(k), HxString(parent->option(*labels.get(k))))) stop = true;
+              if (!store(s, *labels.get(k), parent->option(*labels.get(k)))) stop = true;
           }
         }
       }
@@ -301,8 +307,10 @@ void HxConfigFile::parse(HxString const& text) {
     s->labels(labels);
     for (int m = 0; m < labels.length(); ++m) {
       HxString const& key = *labels.get(m);
+      HxString const& stored = s->option(key);
+      if (!has_reference(stored)) continue;  // nothing to expand
       Active active{{name, key}};
-      s->option(key, expand_(name, name, s->option(key), active, budget));
+      s->option(key, expand_(name, name, stored, active, budget));
     }
   }
 }
@@ -310,7 +318,7 @@ void HxConfigFile::parse(HxString const& text) {
 // ---- references ----------------------------------------------------------
 
 HxString HxConfigFile::_localvalue(HxString const& section, HxString const& value) {
-  if (!value.haschar('$')) return value;  // nothing to rewrite
+  if (!has_reference(value)) return value;  // nothing to rewrite
   HxStringList tokens;
   stringtokenize(value, tokens);
   HxString out("");
@@ -336,7 +344,7 @@ HxString HxConfigFile::_value(HxString const& current, HxString const& self, HxS
 
 HxString HxConfigFile::expand_(HxString const& current, HxString const& self, HxString const& value,
                                Active& active, long long& budget) const {
-  if (!value.haschar('$')) return value;  // no references
+  if (!has_reference(value)) return value;  // no references
   HxStringList tokens;
   stringtokenize(value, tokens);
   int const n = tokens.length();
