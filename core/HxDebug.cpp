@@ -162,6 +162,12 @@ HxDebug& HxDebug::operator<<(long long v) {
   return *this;
 }
 
+HxDebug& HxDebug::operator<<(unsigned long v) {
+  char b[32];
+  write(b, std::snprintf(b, sizeof b, "%lu", v));
+  return *this;
+}
+
 HxDebug& HxDebug::operator<<(float v) {
   char b[64];
   int n = std::snprintf(b, sizeof b, "%g", static_cast<double>(v));

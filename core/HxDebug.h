@@ -42,6 +42,10 @@ class HxDebug {
   HxDebug& operator<<(long long v);
   HxDebug& operator<<(float v);
   HxDebug& operator<<(char c);
+  // So that sizes, system counts and double values need no cast.
+  HxDebug& operator<<(long v) { return *this << static_cast<long long>(v); }
+  HxDebug& operator<<(unsigned long v);
+  HxDebug& operator<<(double v) { return *this << static_cast<float>(v); }
 
   // Writes n bytes to the log stream (what every operator<< comes down to).
   void write(char const* bytes, int n);

@@ -41,9 +41,32 @@ struct Reader {
   XML_Parser parser = nullptr;
   bool too_deep = false;
   bool doctype = false;
+  // Read as ISO-8859-1: the parser hands over UTF-8, which is turned back
+  // into the document's own bytes.
+  bool latin1 = false;
 
-  ~Reader() {
+  ~Reader() { reset(); }
+  void reset() {
     for (HxPackObj* node : stack) delete node;
+    stack.clear();
+  }
+  // Text from the parser as the bytes of the document.
+  HxString text(XML_Char const* p, int n) const {
+    HxString out("");
+    if (!latin1) {
+      out.append(p, n);
+      return out;
+    }
+    for (int i = 0; i < n; ++i) {
+      auto b = static_cast<unsigned char>(p[i]);
+      if ((b == 0xC2 || b == 0xC3) && i + 1 < n) {
+        out.append(static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(p[i + 1]) & 0x3F)));
+        ++i;
+      } else {
+        out.append(p[i]);
+      }
+    }
+    return out;
   }
 };
 
@@ -61,7 +84,7 @@ void XMLCALL HxPackStartElement(void* data, XML_Char const* name, XML_Char const
     r->stack.push_back(new HxPackObj());
   } else {
     HxPackObj* top = r->stack.back();
-    top->name() = name;
+    top->name() = r->text(name, static_cast<int>(std::strlen(name)));
     top->cache().clear();
   }
 }
@@ -95,8 +118,12 @@ void XMLCALL HxPackDoctype(void* data, XML_Char const*, XML_Char const*, XML_Cha
 
 void XMLCALL HxPackData(void* data, XML_Char const* text, int n) {
   auto* r = static_cast<Reader*>(data);
-  if (n == 0 || r->stack.empty()) return;
-  r->stack.back()->cache().append(text, n);
+  if (n <= 0 || r->stack.empty()) return;
+  if (r->latin1) {
+    r->stack.back()->cache() += r->text(text, n);
+  } else {
+    r->stack.back()->cache().append(text, n);
+  }
 }
 
 bool file_exists(HxString const& path) {
@@ -217,19 +244,45 @@ int HxPack::archiveXML(HxString const& path) {
 
 // ---- reading ---------------------------------------------------------------
 
-int HxPack::unpackXML(char const* text, int length) {
-  Reader r;
-  r.parser = XML_ParserCreate(nullptr);
-  if (r.parser == nullptr) return 5;
+namespace {
+
+// One parse of the whole text into r's tree; the parser's error code, or
+// XML_ERROR_NONE.
+XML_Error parse_tree(Reader& r, char const* text, int length, char const* encoding, bool* created) {
+  r.reset();
+  r.too_deep = r.doctype = false;
+  r.latin1 = encoding != nullptr;
+  r.parser = XML_ParserCreate(encoding);
+  *created = r.parser != nullptr;
+  if (r.parser == nullptr) return XML_ERROR_NO_MEMORY;
   r.stack.push_back(new HxPackObj());
   XML_SetUserData(r.parser, &r);
   XML_SetElementHandler(r.parser, HxPackStartElement, HxPackEndElement);
   XML_SetCharacterDataHandler(r.parser, HxPackData);
   XML_SetStartDoctypeDeclHandler(r.parser, HxPackDoctype);
   XML_Status status = XML_Parse(r.parser, text, length < 0 ? 0 : length, XML_TRUE);
+  XML_Error error = status == XML_STATUS_OK ? XML_ERROR_NONE : XML_GetErrorCode(r.parser);
+  if (error == XML_ERROR_NONE && (r.too_deep || r.doctype)) error = XML_ERROR_ABORTED;
   XML_ParserFree(r.parser);
   r.parser = nullptr;
-  if (status != XML_STATUS_OK || r.too_deep || r.doctype) return 4;
+  return error;
+}
+
+}  // namespace
+
+int HxPack::unpackXML(char const* text, int length) {
+  Reader r;
+  bool created = false;
+  XML_Error error = parse_tree(r, text, length, nullptr, &created);
+  if (!created) return 5;
+  // The writer puts string bytes into the text as they are, so a value that
+  // is not UTF-8 (a name in a one-byte code page) makes a document that
+  // reads as malformed. Such a document is read again byte for byte.
+  if ((error == XML_ERROR_INVALID_TOKEN || error == XML_ERROR_PARTIAL_CHAR) && !r.too_deep && !r.doctype) {
+    error = parse_tree(r, text, length, "ISO-8859-1", &created);
+    if (!created) return 5;
+  }
+  if (error != XML_ERROR_NONE || r.too_deep || r.doctype) return 4;
   if (r.stack.empty()) return 5;
   HxPackObj* root = r.stack.front();
   HxString* version = root->variables().get(HxString("version"));

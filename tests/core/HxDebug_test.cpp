@@ -103,9 +103,9 @@ TEST_F(DebugTest, ValuesAreWrittenInTheirPlainForms) {
   HxDebug& d = *hx_debug_obj();
   d.lock();
   d << -12 << ' ' << 4000000000u << ' ' << -9000000000LL << ' ' << 1.5f << ' ' << 0.1f << ' '
-    << 123456789.0f << ' ' << "txt" << ' ' << static_cast<char const*>(nullptr) << HxString("hx") << '\n';
+    << 123456789.0f << ' ' << 2.25 << ' ' << -7L << ' ' << sizeof(int) << ' ' << "txt" << ' ' << static_cast<char const*>(nullptr) << HxString("hx") << '\n';
   d.unlock();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "-12 4000000000 -9000000000 1.5 0.1 1.23457e+08 txt hx\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "-12 4000000000 -9000000000 1.5 0.1 1.23457e+08 2.25 -7 4 txt hx\n");
 }
 
 TEST_F(DebugTest, SingleFileIsAppendedToMessageByMessage) {

@@ -416,6 +416,30 @@ TEST(HxPackXMLReader, DocumentTypeDeclarationsAreRefused) {
   EXPECT_EQ(S(l.s), "A'B");
 }
 
+TEST(HxPackXMLReader, BytesThatAreNotUtf8ReadBackAsWritten) {
+  std::string raw("caf\xe9 \xff\x80 \xc3", 9);
+  Tree t;
+  t.name = H(raw);
+  t.strings.append(new HxString(H(raw)));
+  Tree back;
+  ASSERT_EQ(unpack(back, wrap(xml(t))), 0);
+  EXPECT_EQ(S(back.name), raw);
+  ASSERT_EQ(back.strings.length(), 1);
+  EXPECT_EQ(S(*back.strings.get(0)), raw);
+  HxStringHash h;
+  h.set(new HxString(H(raw)), H("k\xe9y"));
+  HxStringHash hback;
+  ASSERT_EQ(unpack(hback, wrap(xml(h))), 0);
+  ASSERT_NE(hback.get(H("k\xe9y")), nullptr);
+  EXPECT_EQ(S(*hback.get(H("k\xe9y"))), raw);
+  // UTF-8 text, also from character references, keeps its bytes.
+  Leaf l;
+  ASSERT_EQ(unpack(l, "<pack><version>1</version><object><s>\xc3\xa9&#233;&#x263A;</s></object></pack>"), 0);
+  EXPECT_EQ(S(l.s), "\xc3\xa9\xc3\xa9\xe2\x98\xba");
+  // Malformed stays malformed in either reading.
+  EXPECT_EQ(unpack(l, "<pack><version>1</version><object><s>\xff</t></object></pack>"), 4);
+}
+
 // ---- files --------------------------------------------------------------------
 
 class XmlFileTest : public ::testing::Test {
