@@ -22,7 +22,10 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j "$jobs" --target hx_fuzzers
 runs=${HX_FUZZ_RUNS:-200000}
 secs=${HX_FUZZ_SECONDS:-30}
-ls build-fuzz/fuzz/fuzz_* | xargs -P "$jobs" -I{} sh -c \
-  'mkdir -p "$1.corpus" && "$1" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 "$1.corpus" >"$1.log" 2>&1 \
-   && echo "fuzz ok: $(basename "$1")" || { echo "fuzz FAILED: $1"; tail -n 40 "$1.log"; exit 255; }' _ {}
+# One target per fuzz/fuzz_<name>.cpp; corpora, logs and crash inputs stay
+# next to the binaries in build-fuzz/fuzz.
+for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{} sh -c \
+  'bin=build-fuzz/fuzz/$1; mkdir -p "$bin.corpus" &&
+   "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" >"$bin.log" 2>&1 \
+   && echo "fuzz ok: $1" || { echo "fuzz FAILED: $1"; tail -n 40 "$bin.log"; exit 255; }' _ {}
 echo "all tests passed"
