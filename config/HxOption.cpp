@@ -2,7 +2,7 @@
 
 HxOption::HxOption(int tag, HxString const& name) : tag_(tag), name_(name) {}
 
-HxOption::HxOption(HxOption const& other) : HxPack() { copy(other); }
+HxOption::HxOption(HxOption const& other) : HxRecord<HxOption>() { copy(other); }
 
 HxOption& HxOption::operator=(HxOption const& other) {
   copy(other);

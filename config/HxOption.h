@@ -2,12 +2,14 @@
 
 #include "core/HxList.h"
 #include "core/HxString.h"
-#include "core/pack/HxPack.h"
+#include <tuple>
+
+#include "core/pack/HxRecord.h"
 
 // A numbered option: tag, name, value and whether it was given, with a prefix
 // match of a word against the name. It is a registered record type, but its
 // record forms carry none of its fields.
-class HxOption : public HxPack {
+class HxOption : public HxRecord<HxOption> {
  public:
   HxOption() = default;
   HxOption(int tag, HxString const& name);
@@ -30,10 +32,8 @@ class HxOption : public HxPack {
 
   int type() const override { return 53; }
   HxString typeXML() const override { return HxString("option"); }
-  void encode() override {}
-  void decode() override {}
-  void encodeXML() override {}
-  bool decodeXML() override { return true; }
+  // No field travels: a decoded option is a default one.
+  static auto fields() { return std::make_tuple(); }
 
  private:
   int tag_ = 0;
