@@ -1,15 +1,17 @@
 #include "config/HxConfigFile.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "config/HxConfigLimits.h"
 
+#include "tests/config/ConfigTestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
+using hxtest::TempFile;
 
 std::string Join(HxStringList const& list, char const* sep = "|") { return S(list.join(sep)); }
 
@@ -33,24 +35,6 @@ std::string Sections(HxConfigFile const& f) {
   names.sort();
   return Join(names, ",");
 }
-
-class TempFile {
- public:
-  explicit TempFile(std::string const& contents) {
-    char name[] = "/tmp/hxconfigfile_testXXXXXX";
-    int fd = mkstemp(name);
-    path_ = name;
-    if (fd >= 0) {
-      if (!contents.empty()) (void)!write(fd, contents.data(), contents.size());
-      close(fd);
-    }
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  HxString path() const { return HxString(path_.c_str()); }
-
- private:
-  std::string path_;
-};
 
 TEST(HxConfigFileTokens, FileTokens) {
   HxStringList t;
@@ -298,15 +282,6 @@ TEST(HxConfigFileOutput, DisplayExportRelease) {
   g.parse("[one]\n");
   g.keys(out);
   EXPECT_EQ(Join(out), "kept|one");
-}
-
-TEST(HxConfigFileOutput, DefaultSectionName) {
-  HxConfigFile f;
-  EXPECT_EQ(S(f.default_section_name()), "default");
-  f.default_section_name("direct");
-  f.parse("/a = /b\n");
-  EXPECT_EQ(Opt(f, "direct", "/a"), "/b");
-  EXPECT_EQ(f.type(), 80);
 }
 
 TEST(HxConfigContainers, HashAndListRecords) {

@@ -1,14 +1,16 @@
 #include "config/HxConfig.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "tests/config/ConfigTestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
+using hxtest::TempFile;
 
 HxConfig Parsed(char const* text) {
   HxConfig c;
@@ -21,25 +23,6 @@ std::string Keys(HxConfig const& c) {
   c.labels(keys);
   return S(keys.join(","));
 }
-
-// A file under /tmp that goes away with the test.
-class TempFile {
- public:
-  explicit TempFile(std::string const& contents) {
-    char name[] = "/tmp/hxconfig_testXXXXXX";
-    int fd = mkstemp(name);
-    path_ = name;
-    if (fd >= 0) {
-      if (!contents.empty()) (void)!write(fd, contents.data(), contents.size());
-      close(fd);
-    }
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  HxString path() const { return HxString(path_.c_str()); }
-
- private:
-  std::string path_;
-};
 
 TEST(HxConfigScan, BareValuesEndAtBlanksAndComments) {
   HxConfig c = Parsed("a = b c\nd = e # note\nf = g#h\n  i\t=\tj\n");
@@ -276,13 +259,6 @@ TEST(HxConfigOptions, CopyRebuildsAnEmptyListFromTheTable) {
   EXPECT_EQ(Keys(table_only), "");
   HxConfig copy(table_only);
   EXPECT_EQ(Keys(copy), "a");
-}
-
-TEST(HxConfigOrder, CompareFunctions) {
-  HxString a("a"), b("b");
-  EXPECT_EQ(_hx_config_cmp(&a, &b), -1);
-  EXPECT_EQ(_hx_config_cmp(&b, &a), 1);
-  EXPECT_EQ(hx_config_sort_func(&a, &a), 0);
 }
 
 TEST(HxConfigRecord, BinaryAndXmlRoundTrip) {

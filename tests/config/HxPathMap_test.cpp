@@ -1,15 +1,17 @@
 #include "config/HxPathMap.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "core/HxPath.h"
 
+#include "tests/config/ConfigTestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
+using hxtest::TempFile;
 
 std::string Listed(HxPathMap const& m) { return S(m.directmap_keys().join(",")); }
 
@@ -19,24 +21,6 @@ std::string Mapped(HxPathMap& m, char const* key) {
 }
 
 std::string Translate(char const* path, HxPathMap& m) { return S(HxPath(path).translate(m)); }
-
-class TempFile {
- public:
-  explicit TempFile(std::string const& contents) {
-    char name[] = "/tmp/hxpathmap_testXXXXXX";
-    int fd = mkstemp(name);
-    path_ = name;
-    if (fd >= 0) {
-      if (!contents.empty()) (void)!write(fd, contents.data(), contents.size());
-      close(fd);
-    }
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  HxString path() const { return HxString(path_.c_str()); }
-
- private:
-  std::string path_;
-};
 
 TEST(HxPathMapRead, ParseTakesOptionsBeforeAnyHeader) {
   HxPathMap m;
