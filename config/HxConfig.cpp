@@ -53,15 +53,22 @@ void HxConfig::load(HxString const& path) {
     valid_ = 0;
     return;
   }
-  pos_ = 0;
-  text_ = "";
+  HxString text("");
   char block[1024];
   for (;;) {
     size_t n = std::fread(block, 1, sizeof block, f);
-    text_.append(block, static_cast<int>(n));
-    if (n < sizeof block || std::feof(f) || text_.length() >= kHxMaxConfigFileBytes) break;
+    text.append(block, static_cast<int>(n));
+    if (n < sizeof block || std::feof(f) || text.length() >= kHxMaxConfigFileBytes) break;
   }
+  // A path that opens but cannot be read (a directory) counts as unreadable.
+  bool failed = std::ferror(f) != 0;
   std::fclose(f);
+  if (failed) {
+    valid_ = 0;
+    return;
+  }
+  text_ = text;
+  pos_ = 0;
   valid_ = 1;
   scan_();
 }

@@ -126,6 +126,11 @@ TEST(HxConfigLoad, FilesMergeAndAMissingFileClearsValid) {
   c.load("/nonexistent/hx.conf");
   EXPECT_FALSE(c.valid());
   EXPECT_EQ(Keys(c), "a,b,c");
+  c.load(first.path());
+  EXPECT_TRUE(c.valid());
+  c.load("/tmp");
+  EXPECT_FALSE(c.valid());
+  EXPECT_EQ(Keys(c), "a,b,c");
 }
 
 TEST(HxConfigLoad, LongFileIsReadWhole) {
