@@ -8,32 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/core/pack/PackBytes.h"
 #include "tests/core/pack/TestRecords.h"
 
 namespace {
 
-std::string hex(char const* text) {
-  std::string out;
-  int hi = -1;
-  for (char const* p = text; *p; ++p) {
-    int d = (*p >= '0' && *p <= '9') ? *p - '0' : (*p >= 'A' && *p <= 'F') ? *p - 'A' + 10 : -1;
-    if (d < 0) continue;
-    if (hi < 0) {
-      hi = d;
-    } else {
-      out.push_back(static_cast<char>(hi * 16 + d));
-      hi = -1;
-    }
-  }
-  return out;
-}
-
-std::string packed(HxPack& p) {
-  p.pack();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpack(HxPack& p, std::string const& bytes) { return p.unpack(bytes.data(), static_cast<int>(bytes.size())); }
 
 HxStringList strings(std::vector<char const*> const& items) {
   HxStringList l;
