@@ -100,14 +100,35 @@ void HxPack::store(short field, HxString const& value) {
 
 void HxPack::store(short field, char const* text) { store(field, HxString(text)); }
 
+// The child writes its records straight into this object's buffer, after
+// its type and a length that is filled in once the body is known: the same
+// bytes as packing the child apart and copying them over, without a buffer
+// and a copy per nested object.
 void HxPack::store(short field, HxPack& child) {
   _tag(field, kHxKindObject);
-  child.length_ = 0;
-  child.encode();
   append_int32_(child.type());
-  append_int32_(child.length_);
-  _store(child.buffer_, child.length_);
+  int const at = length_;
+  append_int32_(0);
   child._clear();
+  child.buffer_ = buffer_;
+  child.length_ = length_;
+  child.capacity_ = capacity_;
+  buffer_ = nullptr;
+  // The buffer comes back even when encoding fails half way.
+  struct Lend {
+    HxPack& parent;
+    HxPack& child;
+    ~Lend() {
+      parent.buffer_ = child.buffer_;
+      parent.length_ = child.length_;
+      parent.capacity_ = child.capacity_;
+      child.buffer_ = nullptr;
+      child.length_ = 0;
+      child.capacity_ = 0;
+    }
+  } lend{*this, child};
+  child.encode();
+  put32(child.buffer_ + at, static_cast<uint32_t>(child.length_ - at - 4));
 }
 
 void HxPack::pack() {

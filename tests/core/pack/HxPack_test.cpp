@@ -129,6 +129,27 @@ TEST(HxPackBytes, WholeRecordWithNestedRecordAndList) {
             packed(s));
 }
 
+TEST(HxPackBytes, ObjectsNestedTwoDeep) {
+  TDrawing d;
+  d.title = "d";
+  auto* p = new TPoint();
+  p->x = 1;
+  d.points.append(p);
+  d.closed = true;
+  EXPECT_EQ(hex("00 00 00 01"
+                "00 01 00 03 00 00 00 01 64"                        // title "d"
+                "00 02 00 04 00 00 26 4B 00 00 00 2C"               // points: type 9803, 44 bytes
+                "  00 01 00 01 00 00 00 01"                         //   count 1
+                "  00 0A 00 04 00 00 26 49 00 00 00 18"             //   a point: type 9801, 24 bytes
+                "    00 01 00 01 00 00 00 01 00 02 00 01 00 00 00 00 00 03 00 03 00 00 00 00"
+                "00 03 00 04 00 00 26 4C 00 00 00 08"               // marks: type 9804, 8 bytes
+                "  00 01 00 01 00 00 00 00"                         //   count 0
+                "00 04 00 06 01"),                                  // closed
+            packed(d));
+  EXPECT_EQ(nullptr, d.points.packContents());
+  EXPECT_EQ(nullptr, p->packContents());
+}
+
 TEST(HxPackBytes, NestedStoreLeavesTheChildWithoutBuffer) {
   TPoint child;
   child.pack();
