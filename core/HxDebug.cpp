@@ -190,6 +190,8 @@ int hx_debug_verb() { return static_cast<int>(g_verbosity.load()); }
 void hx_debug_verbosity(int mask) { g_verbosity.store(static_cast<uint32_t>(mask)); }
 
 void hx_debug_filename(HxString const& name, int mode) {
+  // Name and mode change together: no message sees one without the other.
+  std::lock_guard<std::recursive_mutex> g(log_state().mu);
   HxDebug* d = hx_debug_obj();
   d->mode(mode);
   d->filename(name);
