@@ -21,6 +21,19 @@ inline uint32_t hx_hash_key(HxString const& key) {
   return h;
 }
 
+// Second hash of a key (FNV-1a), where the search goes on once the probe path
+// is exhausted: keys whose first hashes lie close together or collide outright
+// spread over the table instead of piling up in one run.
+inline uint32_t hx_hash_spread(HxString const& key) {
+  uint32_t g = 2166136261u;
+  char const* p = key.value();
+  for (int i = 0; i < key.length(); ++i) {
+    g ^= static_cast<unsigned char>(p[i]);
+    g *= 16777619u;
+  }
+  return g;
+}
+
 // Open-addressing table from string keys to values of type V, without any
 // ownership of values; the owning and the plain-int tables build on it.
 //
@@ -28,7 +41,8 @@ inline uint32_t hx_hash_key(HxString const& key) {
 // shift count wraps at 32, so the path visits its distinct slots within its
 // first 33 steps and only repeats them after that: the walk stops there, which
 // finds exactly what the full walk finds. When the path holds no free slot and
-// the table is less than half full, the search goes on linearly from h mod n,
+// the table is less than half full, the search goes on linearly from the second
+// hash of the key,
 // so keys that share one hash never force growth of a mostly empty table.
 template <class V>
 class HxHashTable {
@@ -54,8 +68,9 @@ class HxHashTable {
       if (keys_[s] == nullptr) return -1;
       if (keys_[s] != &deleted_ && *keys_[s] == key) return s;
     }
+    uint32_t g = hx_hash_spread(key);
     for (int i = 0; i < size_; ++i) {
-      int s = static_cast<int>((h + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
+      int s = static_cast<int>((g + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
       if (keys_[s] == nullptr) return -1;
       if (keys_[s] != &deleted_ && *keys_[s] == key) return s;
     }
@@ -83,8 +98,9 @@ class HxHashTable {
     // The probe path is exhausted. An equal key may still lie further on.
     bool mostly_full = 2LL * count_ >= size_;
     if (free_slot < 0 && mostly_full) return -1;
+    uint32_t g = hx_hash_spread(key);
     for (int i = 0; i < size_; ++i) {
-      int s = static_cast<int>((h + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
+      int s = static_cast<int>((g + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
       if (keys_[s] == nullptr) return free_slot >= 0 ? free_slot : s;
       if (keys_[s] == &deleted_) {
         if (free_slot < 0) free_slot = s;
