@@ -40,7 +40,7 @@ int find_byte(char const* text, int length, int from, char c) {
   return p == nullptr ? length : static_cast<int>(static_cast<char const*>(p) - text);
 }
 
-// Splits "drive|spec|..." into the drive and the spec up to the next "|".
+// Splits "drive|source|..." into the drive and the mount source up to the next "|".
 void split_drive(char const* text, int length, HxString& drive, HxString& spec) {
   int bar = find_byte(text, length, 0, '|');
   drive.copy(text, bar);
