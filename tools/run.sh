@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the library and the module, then runs the demonstration program.
+# Builds the library, then runs the demonstration program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
