@@ -47,6 +47,7 @@ inline uint32_t hx_hash_spread(HxString const& key) {
 template <class V>
 class HxHashTable {
  public:
+  using value_type = V;
   HxHashTable() { alloc_(17); }
   HxHashTable(HxHashTable const&) = delete;
   HxHashTable& operator=(HxHashTable const&) = delete;
@@ -308,16 +309,39 @@ class HxSimpleHash : public HxHashTable<V> {
   }
 };
 
+namespace hx_detail {
+
+// What a table slot's value is to the codec: a plain value, or an owned
+// object behind a pointer (where an empty pointer is no entry to write).
+template <class V>
+struct SlotValue {
+  static V make() { return V(); }
+  static V& ref(V& v) { return v; }
+  static bool present(V const&) { return true; }
+};
+
+template <class T>
+struct SlotValue<T*> {
+  static T* make() { return new T(); }
+  static T& ref(T* v) { return *v; }
+  static bool present(T const* v) { return v != nullptr; }
+};
+
+}  // namespace hx_detail
+
 // A hash that travels as one record: field 1 holds the count, then per entry
 // field 10 with the key and field 30 with the value. In XML each entry is a
 // "key" element followed by an "element" element.
-template <class T>
-class HxHash : public HxBaseHash<T>, public HxPack {
+template <class Table>
+class HxPackedHash : public Table, public HxPack {
+  using V = typename Table::value_type;
+  using Slot = hx_detail::SlotValue<V>;
+
  public:
-  HxHash() = default;
-  HxHash(HxHash const& other) : HxBaseHash<T>(other), HxPack() {}
-  HxHash& operator=(HxHash const& other) {
-    HxBaseHash<T>::copy(other);
+  HxPackedHash() = default;
+  HxPackedHash(HxPackedHash const& other) : Table(other), HxPack() {}
+  HxPackedHash& operator=(HxPackedHash const& other) {
+    Table::operator=(other);
     return *this;
   }
 
@@ -325,9 +349,9 @@ class HxHash : public HxBaseHash<T>, public HxPack {
     store(1, this->count_);
     int written = 0;
     for (int i = 0; i < this->size_ && written < this->count_; ++i) {
-      if (!this->used_(i) || this->values_[i] == nullptr) continue;
+      if (!this->used_(i) || !Slot::present(this->values_[i])) continue;
       store(10, *this->keys_[i]);
-      store(30, *this->values_[i]);
+      store(30, Slot::ref(this->values_[i]));
       ++written;
     }
   }
@@ -341,9 +365,9 @@ class HxHash : public HxBaseHash<T>, public HxPack {
       HxString* key = new HxString();
       restore(10, *key);
       _yank();
-      T* value = new T();
+      V value = Slot::make();
       if (_readtag()) {
-        restore(30, *value);
+        restore(30, Slot::ref(value));
         _yank();
       }
       while (!this->_set(value, key)) this->grow_();
@@ -353,89 +377,31 @@ class HxHash : public HxBaseHash<T>, public HxPack {
   void encodeXML() override {
     static HxString const key("key"), element("element");
     for (int i = 0; i < this->size_; ++i) {
-      if (!this->used_(i) || this->values_[i] == nullptr) continue;
+      if (!this->used_(i) || !Slot::present(this->values_[i])) continue;
       storeXML(key, *this->keys_[i]);
-      storeXML(element, *this->values_[i]);
+      storeXML(element, Slot::ref(this->values_[i]));
     }
   }
 
   bool decodeXML() override {
     for (int i = 0;; ++i) {
-      HxString kname("key"), ename("element");
-      if (i > 0) {
-        kname += i;
-        ename += i;
-      }
+      HxString kname = _xmlName("key", i);
       if (!_xmlHasObject(kname) && !_xmlHasValue(kname)) break;
       HxString* key = new HxString();
       restoreXML(kname, *key);
-      T* value = new T();
-      restoreXML(ename, *value);
+      V value = Slot::make();
+      restoreXML(_xmlName("element", i), Slot::ref(value));
       while (!this->_set(value, key)) this->grow_();
     }
     return true;
   }
 };
 
-// The plain-int hash that travels as a record, values as int records.
+// Hashes of owned objects, and of plain ints, that travel as records.
+template <class T>
+using HxHash = HxPackedHash<HxBaseHash<T>>;
 template <class V>
-class HxDataHash : public HxSimpleHash<V>, public HxPack {
- public:
-  void encode() override {
-    store(1, this->count_);
-    int written = 0;
-    for (int i = 0; i < this->size_ && written < this->count_; ++i) {
-      if (!this->used_(i)) continue;
-      store(10, *this->keys_[i]);
-      store(30, this->values_[i]);
-      ++written;
-    }
-  }
-
-  void decode() override {
-    int count = 0;
-    restore(1, count);
-    if (count < 1) return;
-    _yank();
-    while (_readtag()) {
-      HxString* key = new HxString();
-      restore(10, *key);
-      _yank();
-      V value = V();
-      if (_readtag()) {
-        restore(30, value);
-        _yank();
-      }
-      while (!this->_set(value, key)) this->grow_();
-    }
-  }
-
-  void encodeXML() override {
-    static HxString const key("key"), element("element");
-    for (int i = 0; i < this->size_; ++i) {
-      if (!this->used_(i)) continue;
-      storeXML(key, *this->keys_[i]);
-      storeXML(element, this->values_[i]);
-    }
-  }
-
-  bool decodeXML() override {
-    for (int i = 0;; ++i) {
-      HxString kname("key"), ename("element");
-      if (i > 0) {
-        kname += i;
-        ename += i;
-      }
-      if (!_xmlHasObject(kname) && !_xmlHasValue(kname)) break;
-      HxString* key = new HxString();
-      restoreXML(kname, *key);
-      V value = V();
-      restoreXML(ename, value);
-      while (!this->_set(value, key)) this->grow_();
-    }
-    return true;
-  }
-};
+using HxDataHash = HxPackedHash<HxSimpleHash<V>>;
 
 // Names a hash class: its value type, type number and XML tag.
 #define HX_NAMED_HASH(Name, Value, Number, Tag)                  \

@@ -149,8 +149,7 @@ class HxList : public HxBaseList<T>, public HxPack {
 
   bool decodeXML() override {
     for (int i = 0;; ++i) {
-      HxString name("item");
-      if (i > 0) name += i;
+      HxString name = _xmlName("item", i);
       if (!_xmlHasObject(name) && !_xmlHasValue(name)) break;
       T* e = new T();
       restoreXML(name, *e);

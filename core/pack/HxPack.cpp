@@ -199,50 +199,40 @@ bool HxPack::_readtag() {
   return true;
 }
 
-void HxPack::restore(short field, int& value) {
-  if (field_ != field || kind_ != kHxKindInt) return;
-  if (length_ < 4) return drop_();
-  value = _rc_int32(cursor_);
-  cursor_ += 4;
-  length_ -= 4;
+char const* HxPack::take_(short field, short kind, int n) {
+  if (field_ != field || kind_ != kind) return nullptr;
+  if (length_ < n) {
+    drop_();
+    return nullptr;
+  }
+  char const* at = cursor_;
+  cursor_ += n;
+  length_ -= n;
   consumed_ = 1;
+  return at;
+}
+
+void HxPack::restore(short field, int& value) {
+  if (char const* p = take_(field, kHxKindInt, 4)) value = _rc_int32(p);
 }
 
 void HxPack::restore(short field, char& value) {
-  if (field_ != field || kind_ != kHxKindChar) return;
-  if (length_ < 1) return drop_();
-  value = *cursor_;
-  cursor_ += 1;
-  length_ -= 1;
-  consumed_ = 1;
+  if (char const* p = take_(field, kHxKindChar, 1)) value = *p;
 }
 
 void HxPack::restore(short field, unsigned char& value) {
-  if (field_ != field || kind_ != kHxKindBool) return;
-  if (length_ < 1) return drop_();
-  value = static_cast<unsigned char>(*cursor_);
-  cursor_ += 1;
-  length_ -= 1;
-  consumed_ = 1;
+  if (char const* p = take_(field, kHxKindBool, 1)) value = static_cast<unsigned char>(*p);
 }
 
 void HxPack::restore(short field, float& value) {
-  if (field_ != field || kind_ != kHxKindFloat) return;
-  if (length_ < 4) return drop_();
-  auto bits = static_cast<uint32_t>(_rc_int32(cursor_));
-  std::memcpy(&value, &bits, 4);
-  cursor_ += 4;
-  length_ -= 4;
-  consumed_ = 1;
+  if (char const* p = take_(field, kHxKindFloat, 4)) {
+    auto bits = static_cast<uint32_t>(_rc_int32(p));
+    std::memcpy(&value, &bits, 4);
+  }
 }
 
 void HxPack::restore(short field, long long& value) {
-  if (field_ != field || kind_ != kHxKindLongLong) return;
-  if (length_ < 8) return drop_();
-  value = _rc_int64(cursor_);
-  cursor_ += 8;
-  length_ -= 8;
-  consumed_ = 1;
+  if (char const* p = take_(field, kHxKindLongLong, 8)) value = _rc_int64(p);
 }
 
 void HxPack::restore(short field, HxString& value) {

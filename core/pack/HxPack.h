@@ -111,6 +111,12 @@ class HxPack : public HxBase {
   // Whether the current XML node holds a nested object, or a value, of this name.
   bool _xmlHasObject(HxString const& name) const;
   bool _xmlHasValue(HxString const& name) const;
+  // The name the XML reader gives the i-th repeated element: base, base1, ...
+  static HxString _xmlName(char const* base, int i) {
+    HxString name(base);
+    if (i > 0) name += i;
+    return name;
+  }
   int _xmldepth() const { return xmldepth_; }
 
  protected:
@@ -138,6 +144,10 @@ class HxPack : public HxBase {
   void drop_() { length_ = 0; }
   // Reads a record sequence in place; used by unpack, _unpack and nesting.
   void read_records_(char const* bytes, int n);
+  // The n value bytes of the current record when it has this field number and
+  // kind (the cursor moves past them); null when it does not, or when fewer
+  // bytes remain, in which case the rest of the object is dropped.
+  char const* take_(short field, short kind, int n);
   void xml_append_(char const* text, int n);
   void xml_indent_();
   void xml_value_(HxString const& name, HxString const& text);
