@@ -514,58 +514,30 @@ int HxString::cmp(HxString const& other) const {
 
 // ---- free operators ------------------------------------------------------
 
-HxString operator+(HxString const& a, HxString const& b) {
+namespace {
+
+// The left operand made into a string (which carries its secure flag when it
+// is one), followed by the right one.
+template <class L, class R>
+HxString concat(L const& a, R const& b) {
   HxString out(a);
   out += b;
   return out;
 }
 
-HxString operator+(HxString const& a, char const* b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
+int char_code(char c) { return static_cast<signed char>(c); }
 
-HxString operator+(char const* a, HxString const& b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
+}  // namespace
 
-HxString operator+(HxString const& a, int b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
-
-HxString operator+(int a, HxString const& b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
-
-HxString operator+(HxString const& a, float b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
-
-HxString operator+(float a, HxString const& b) {
-  HxString out(a);
-  out += b;
-  return out;
-}
-
-HxString operator+(HxString const& a, char b) {
-  HxString out(a);
-  out += static_cast<int>(static_cast<signed char>(b));
-  return out;
-}
-
-HxString operator+(char a, HxString const& b) {
-  HxString out(static_cast<int>(static_cast<signed char>(a)));
-  out += b;
-  return out;
-}
+HxString operator+(HxString const& a, HxString const& b) { return concat(a, b); }
+HxString operator+(HxString const& a, char const* b) { return concat(a, b); }
+HxString operator+(char const* a, HxString const& b) { return concat(a, b); }
+HxString operator+(HxString const& a, int b) { return concat(a, b); }
+HxString operator+(int a, HxString const& b) { return concat(a, b); }
+HxString operator+(HxString const& a, float b) { return concat(a, b); }
+HxString operator+(float a, HxString const& b) { return concat(a, b); }
+// A char operand counts by its code, not as the character.
+HxString operator+(HxString const& a, char b) { return concat(a, char_code(b)); }
+HxString operator+(char a, HxString const& b) { return concat(char_code(a), b); }
 
 std::ostream& operator<<(std::ostream& out, HxString const& s) { return out << s.value(); }
