@@ -9,15 +9,6 @@
 
 namespace {
 
-// Setting numbers of the defaults this class falls back on (beside those
-// named in config/HxDefaults.h).
-constexpr int kSupervisorHttpPort = 48;
-constexpr int kSupervisorSubPort = 49;
-constexpr int kWorkerLogpath = 111;
-constexpr int kWorkerTemplatePath = 112;
-constexpr int kWorkerPort = 113;
-constexpr int kWorkerLogmode = 117;
-
 HxString text_or_default(HxConfig const& conf, char const* key, int number) {
   HxString const& v = conf.option(HxString(key));
   return v.length() > 0 ? v : hx_default_string(number);
@@ -63,16 +54,16 @@ HxClientConfig::HxClientConfig() {
 
   supervisor_logpath_ = text_or_default(conf, "supervisor_logpath", kHxDefaultSupervisorLogPath);
   worker_address_ = opt("worker_address");
-  worker_template_path_ = text_or_default(conf, "worker_template_path", kWorkerTemplatePath);
+  worker_template_path_ = text_or_default(conf, "worker_template_path", kHxDefaultWorkerTemplatePath);
   worker_path_map_ = opt("worker_path_map");
-  worker_logpath_ = text_or_default(conf, "worker_logpath", kWorkerLogpath);
+  worker_logpath_ = text_or_default(conf, "worker_logpath", kHxDefaultWorkerLogPath);
   client_logpath_ = opt("client_logpath");
-  worker_logmode_ = text_or_default(conf, "worker_logmode", kWorkerLogmode);
+  worker_logmode_ = text_or_default(conf, "worker_logmode", kHxDefaultWorkerLogMode);
   client_timeout_ = int_or_default(conf, "client_timeout", kHxDefaultClientTimeout);
-  worker_port_ = int_or_default(conf, "worker_port", kWorkerPort);
+  worker_port_ = int_or_default(conf, "worker_port", kHxDefaultWorkerPort);
   supervisor_port_ = int_or_default(conf, "supervisor_port", kHxDefaultSupervisorPort);
-  supervisor_sub_port_ = int_or_default(conf, "supervisor_sub_port", kSupervisorSubPort);
-  supervisor_http_port_ = int_or_default(conf, "supervisor_http_port", kSupervisorHttpPort);
+  supervisor_sub_port_ = int_or_default(conf, "supervisor_sub_port", kHxDefaultSupervisorSubPort);
+  supervisor_http_port_ = int_or_default(conf, "supervisor_http_port", kHxDefaultSupervisorHttpPort);
   client_mail_address_ = opt("client_mail_address");
   client_account_ = opt("client_account");
   client_host_domain_ = opt("client_host_domain");

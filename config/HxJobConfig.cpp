@@ -13,9 +13,6 @@ namespace {
 // "8.1" equals it.
 constexpr float kLibraryVersion = 8.1f;
 
-// The worker's template path default, the second built-in job-type path.
-constexpr int kWorkerTemplatePath = 112;
-
 // Calls visit(dir) for each non-empty entry of a ":"-separated path; stops
 // when visit returns true.
 template <class Visit>
@@ -65,7 +62,7 @@ HxString HxJobConfig::defaultTail_() {
   tail += ":";
   tail += hx_default_string(kHxDefaultJobTypePath);
   tail += ":";
-  tail += hx_default_string(kWorkerTemplatePath);
+  tail += hx_default_string(kHxDefaultWorkerTemplatePath);
   return tail;
 }
 
