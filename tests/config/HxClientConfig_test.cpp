@@ -210,26 +210,49 @@ TEST_F(HxClientConfigTest, AddingAHostSkipsOneWithTheSameText) {
 }
 
 TEST_F(HxClientConfigTest, DisplayWritesOneLinePerFieldToTheDebugLog) {
-  write("supervisor_host = a,b:9\nclient_logpath =\nclient_job_flags = 9\n");
+  // Every field holds a value of its own, so a line in the wrong place shows.
+  write("supervisor_host = a,b:9\nhx_domain = dom\nhx_region = reg\nsupervisor_port = 1\n"
+        "supervisor_sub_port = 2\nsupervisor_logpath = /slog\nworker_address = wa\nworker_logmode = wm\n"
+        "worker_logpath = /wlog\nworker_template_path = /wt\nworker_path_map = wpm\nworker_port = 3\n"
+        "client_logpath =\nclient_path_map = cpm\nclient_cluster = /cc\nclient_host_domain = chd\n"
+        "client_account = ca\nclient_restrictions = cr\nclient_drive_map = cdm\nclient_mail_address = m@x\n"
+        "client_priority = 4\nclient_p_agenda_priority = 5\nclient_flags = ssl\nclient_job_flags = 9\n"
+        "client_timeout = -6\nsupervisor_http_port = 7\n");
   std::string log = dir_ + "/debug.log";
   hx_debug_filename(log.c_str(), 0);
   HxClientConfig().display();
   hx_debug_filename("", 0);
   std::ifstream in(log);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 27u);
-  EXPECT_EQ(lines[0], "hx_supervisor(s) total: 2");
-  EXPECT_EQ(lines[1], "hx_supervisor: a");
-  EXPECT_EQ(lines[2], "hx_supervisor: b:9");
-  EXPECT_EQ(lines[3], "hx_domain: ");
-  EXPECT_EQ(lines[5], "supervisor_port: 50001");
-  EXPECT_EQ(lines[13], "worker_port: 50011");
-  EXPECT_EQ(lines[14], "client_logpath: ");
-  EXPECT_EQ(lines[23], "client_p_agenda_priority: ");
-  EXPECT_EQ(lines[24], "client_flags: 0");
-  EXPECT_EQ(lines[25], "client_job_flags: 9");
-  EXPECT_EQ(lines[26], "client_timeout: 600000");
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "hx_supervisor(s) total: 2\n"
+            "hx_supervisor: a\n"
+            "hx_supervisor: b:9\n"
+            "hx_domain: dom\n"
+            "hx_region: reg\n"
+            "supervisor_port: 1\n"
+            "supervisor_sub_port: 2\n"
+            "supervisor_logpath: /slog\n"
+            "worker_address: wa\n"
+            "worker_logmode: wm\n"
+            "worker_logpath: /wlog\n"
+            "worker_template_path: /wt\n"
+            "worker_path_map: wpm\n"
+            "worker_port: 3\n"
+            "client_logpath: \n"
+            "client_path_map: cpm\n"
+            "client_cluster: /cc\n"
+            "client_host_domain: chd\n"
+            "client_account: ca\n"
+            "client_restrictions: cr\n"
+            "client_drive_map: cdm\n"
+            "client_mail_address: m@x\n"
+            "client_priority: 4\n"
+            "client_p_agenda_priority: 5\n"
+            "client_flags: 64\n"
+            "client_job_flags: 9\n"
+            "client_timeout: -6\n");
 }
 
 // The installation directory is process-wide and only moves up in level, so
