@@ -33,6 +33,9 @@ class HxJobConfig : public HxBase {
   HxString option(HxString const& key, unsigned char resolve) const;
 
   // The type name given, or the type directory once its "job.conf" was read.
+  // Not an overload of type(): that is the record's type number, and a
+  // const/non-const pair would hand const callers the number, which converts
+  // silently to the text "76".
   HxString const& jobtype() const { return type_; }
   HxString const& path() const { return path_; }
   // The current installation directory (process-wide, not a field).
