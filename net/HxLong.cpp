@@ -460,33 +460,28 @@ void HxLong::display() const {
   std::fputc('\n', stdout);
 }
 
-HxLong& HxLong::operator+=(HxLong const& y) {
-  if (negative_ == y.negative_) {
+// this += (y with the sign flag y_negative): both operators come down to this.
+void HxLong::add_signed(HxLong const& y, uint32_t y_negative) {
+  if (negative_ == y_negative) {
     value_.add(y.value_);
   } else if (value_.cf(y.value_) < 0) {
     HxLongValue t;
     t.copy(y.value_);
     t.subtract(value_);
     value_.swap(t);
-    negative_ = y.negative_;
+    negative_ = y_negative;
   } else {
     value_.subtract(y.value_);
   }
+}
+
+HxLong& HxLong::operator+=(HxLong const& y) {
+  add_signed(y, y.negative_);
   return *this;
 }
 
 HxLong& HxLong::operator-=(HxLong const& y) {
-  if (negative_ != y.negative_) {
-    value_.add(y.value_);
-  } else if (value_.cf(y.value_) < 0) {
-    HxLongValue t;
-    t.copy(y.value_);
-    t.subtract(value_);
-    value_.swap(t);
-    negative_ = negative_ ? 0 : 1;
-  } else {
-    value_.subtract(y.value_);
-  }
+  add_signed(y, y.negative_ ? 0 : 1);
   return *this;
 }
 

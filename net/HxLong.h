@@ -122,6 +122,8 @@ class HxLong {
   friend class monty;
 
  private:
+  void add_signed(HxLong const& y, uint32_t y_negative);
+
   HxLongValue value_;
   uint32_t negative_ = 0;
 };
