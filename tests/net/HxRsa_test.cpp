@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include <unistd.h>
+
+#include "core/HxDebug.h"
 
 namespace {
 
@@ -170,6 +176,35 @@ TEST(HxRsaDecrypt, HostileCipherTexts) {
     HxString out = key.decrypt(Bytes(in));
     EXPECT_EQ(std::string(out.value(), static_cast<size_t>(out.length())).find('\0'), std::string::npos);
   }
+}
+
+TEST(HxRsaClearText, NeverReachesTheLogOrTheStandardStreams) {
+  char log[] = "/tmp/hxrsalog.XXXXXX";
+  int fd = mkstemp(log);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  int const verbosity = hx_debug_verb();
+  hx_debug_verbosity(-1);
+  hx_debug_filename(HxString(log), 0);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  HxRsaPrivateKey key;
+  key.create("render farm seed one", "second seed for the key");
+  HxRsaPublicKey pub = PublicOf(key);
+  HxString const plain = key.decrypt(pub.encrypt(HxString("clear-text password")));
+  BuiltIn().encrypt(HxString("clear-text password"));
+  key.decrypt(HxString("not a cipher text at all"));
+  std::string const out = testing::internal::GetCapturedStdout();
+  std::string const err = testing::internal::GetCapturedStderr();
+  hx_debug_filename(HxString(""), 0);
+  hx_debug_verbosity(verbosity);
+  std::ifstream in(log);
+  std::string const logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  unlink(log);
+  EXPECT_EQ(S(plain), "clear-text password");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(logged, "");
 }
 
 }  // namespace
