@@ -332,7 +332,9 @@ bool HxExpression::_parsePreFix(HxStringList& tokens) {
     }
     for (int k = 0; k < wanted; ++k) {
       if (operands.empty()) {
-        complete = false;
+        // Only a binary operator short of an operand fails the parse; a lone
+        // "not" or "!" keeps an empty operand, as in infix text.
+        if (wanted == 2) complete = false;
         break;
       }
       *slots[k] = operands.back().node;
@@ -365,7 +367,9 @@ bool HxExpression::_parsePostFix(HxStringList& tokens) {
     int wanted = (is(token, "not") || is(token, "!")) ? 1 : 2;
     for (int k = 0; k < wanted; ++k) {
       if (operands.empty()) {
-        complete = false;
+        // Only a binary operator short of an operand fails the parse; a lone
+        // "not" or "!" keeps an empty operand, as in infix text.
+        if (wanted == 2) complete = false;
         break;
       }
       *slots[k] = operands.back().node;

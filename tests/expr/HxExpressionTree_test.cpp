@@ -205,6 +205,22 @@ TEST(HxExpressionPrefixPostfix, MissingOperands) {
   HxExpression g;
   EXPECT_FALSE(g.parse("", 1));
   EXPECT_FALSE(g.parse("", 2));
+
+  // A unary operator without an operand leaves an empty node and does not fail
+  // the parse; only a binary one does.
+  for (int mode : {0, 1, 2}) {
+    HxExpression n;
+    EXPECT_TRUE(n.parse("not", mode)) << mode;
+    EXPECT_STREQ(n.op().value(), "not");
+    EXPECT_EQ(n.a(), nullptr);
+    EXPECT_EQ(n.b(), nullptr);
+    HxScalar kept(4);
+    n.eval(kept);
+    EXPECT_EQ(kept.integervalue(), 4);
+  }
+  HxExpression bang;
+  EXPECT_TRUE(bang.parse("1 ! !", 1));
+  EXPECT_STREQ(bang.b()->b()->name().value(), "1");
 }
 
 TEST(HxExpressionDisplay, OneLinePerNode) {
