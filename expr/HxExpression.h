@@ -122,6 +122,7 @@ class HxExpression : public HxPack {
   static bool isunary(HxString const& op);
   HxExpression* make_node_() const;
   bool finish_(std::vector<Operand>& stack, bool complete);
+  bool parse_operands_(HxStringList& tokens, bool prefix);
   void release_reference_();
   bool eval_(HxScalar& result, int depth);
   bool isvalid_(int depth);

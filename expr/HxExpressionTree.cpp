@@ -311,11 +311,20 @@ bool HxExpression::_parseInFix(HxStringList& tokens) {
   return finish_(operands, true);
 }
 
-bool HxExpression::_parsePreFix(HxStringList& tokens) {
+bool HxExpression::_parsePreFix(HxStringList& tokens) { return parse_operands_(tokens, true); }
+
+bool HxExpression::_parsePostFix(HxStringList& tokens) { return parse_operands_(tokens, false); }
+
+// The prefix and postfix parsers: one operand stack, prefix text read from the
+// last token to the first (the first operand popped is the left one), postfix
+// text from the first to the last (the first popped is the right one). "not"
+// and "!" take one operand into b; every other operator word takes two.
+bool HxExpression::parse_operands_(HxStringList& tokens, bool prefix) {
   std::vector<Operand> operands;
   bool complete = true;
-  for (int i = tokens.length() - 1; i >= 0; --i) {
-    HxString const& token = *tokens.get(i);
+  int count = tokens.length();
+  for (int k = 0; k < count; ++k) {
+    HxString const& token = *tokens.get(prefix ? count - 1 - k : k);
     HxExpression* n = make_node_();
     if (!isoperator(token)) {
       n->name_ = token;
@@ -324,55 +333,20 @@ bool HxExpression::_parsePreFix(HxStringList& tokens) {
     }
     n->op_ = token;
     int depth = 0;
-    HxExpression** slots[2] = {&n->a_, &n->b_};
+    HxExpression** slots[2] = {prefix ? &n->a_ : &n->b_, prefix ? &n->b_ : &n->a_};
     int wanted = 2;
     if (is(token, "not") || is(token, "!")) {
       slots[0] = &n->b_;
       wanted = 1;
     }
-    for (int k = 0; k < wanted; ++k) {
+    for (int j = 0; j < wanted; ++j) {
       if (operands.empty()) {
         // Only a binary operator short of an operand fails the parse; a lone
         // "not" or "!" keeps an empty operand, as in infix text.
         if (wanted == 2) complete = false;
         break;
       }
-      *slots[k] = operands.back().node;
-      if (operands.back().depth > depth) depth = operands.back().depth;
-      operands.pop_back();
-    }
-    operands.push_back({n, depth + 1});
-    if (depth + 1 > kHxMaxExprDepth) {
-      for (Operand& o : operands) destroy(o.node);
-      return false;
-    }
-  }
-  return finish_(operands, complete);
-}
-
-bool HxExpression::_parsePostFix(HxStringList& tokens) {
-  std::vector<Operand> operands;
-  bool complete = true;
-  for (int i = 0; i < tokens.length(); ++i) {
-    HxString const& token = *tokens.get(i);
-    HxExpression* n = make_node_();
-    if (!isoperator(token)) {
-      n->name_ = token;
-      operands.push_back({n, 1});
-      continue;
-    }
-    n->op_ = token;
-    int depth = 0;
-    HxExpression** slots[2] = {&n->b_, &n->a_};
-    int wanted = (is(token, "not") || is(token, "!")) ? 1 : 2;
-    for (int k = 0; k < wanted; ++k) {
-      if (operands.empty()) {
-        // Only a binary operator short of an operand fails the parse; a lone
-        // "not" or "!" keeps an empty operand, as in infix text.
-        if (wanted == 2) complete = false;
-        break;
-      }
-      *slots[k] = operands.back().node;
+      *slots[j] = operands.back().node;
       if (operands.back().depth > depth) depth = operands.back().depth;
       operands.pop_back();
     }
