@@ -8,17 +8,25 @@ inline void add(HxStringList& list, char const* bytes, int n) { list.append(new 
 
 inline void add(HxStringList& list, HxString const& s) { list.append(new HxString(s)); }
 
-// Reads a quoted token whose opening quote is at p[i]: the text up to the
+// Appends the quoted token whose opening quote is at p[i]: the text up to the
 // next quote of the same kind, a backslash taking the next character
 // literally. Returns the position after the closing quote (or the end).
-int read_quoted(char const* p, int n, int i, HxString& token) {
+int add_quoted(HxStringList& tokens, char const* p, int n, int i) {
   char q = p[i++];
-  token.copy("", 0);
+  HxString* token = new HxString("");
   while (i < n && p[i] != q) {
     if (p[i] == '\\' && i + 1 < n) ++i;
-    token.append(p[i++]);
+    token->append(p[i++]);
   }
+  tokens.append(token);
   return i < n ? i + 1 : n;
+}
+
+// The end of a word of the callback and value tokenizers: the next blank,
+// quote or parenthesis, or the end of the text.
+int word_end(char const* p, int n, int i) {
+  while (i < n && !is_blank(p[i]) && p[i] != '"' && p[i] != '\'' && p[i] != '(' && p[i] != ')') ++i;
+  return i;
 }
 
 // Single-separator splitting shared by splitslash, splitchar and splittab.
@@ -276,9 +284,7 @@ void HxExpression::tokenize(HxString const& text, HxStringList& tokens) {
         break;
       case '"':
       case '\'': {
-        HxString* token = new HxString();
-        i = read_quoted(p, n, i, *token);
-        tokens.append(token);
+        i = add_quoted(tokens, p, n, i);
         continue;
       }
       default:
@@ -301,12 +307,10 @@ void HxExpression::callbacktokenize(HxString const& text, HxStringList& tokens) 
       add(tokens, p + i, 1);
       ++i;
     } else if (c == '"' || c == '\'') {
-      HxString* token = new HxString();
-      i = read_quoted(p, n, i, *token);
-      tokens.append(token);
+      i = add_quoted(tokens, p, n, i);
     } else {
       int start = i;
-      while (i < n && !is_blank(p[i]) && p[i] != '"' && p[i] != '\'' && p[i] != '(' && p[i] != ')') ++i;
+      i = word_end(p, n, i);
       add(tokens, p + start, i - start);
     }
   }
@@ -321,9 +325,7 @@ void HxExpression::valuetokenize(HxString const& text, HxStringList& tokens) {
     if (is_blank(c)) {
       ++i;
     } else if (c == '"' || c == '\'') {
-      HxString* token = new HxString();
-      i = read_quoted(p, n, i, *token);
-      tokens.append(token);
+      i = add_quoted(tokens, p, n, i);
     } else if (c == ',' || c == '(' || c == ')') {
       // A parenthesis outside quotes and braces stands alone, so that reading
       // always moves past it.
@@ -344,7 +346,7 @@ void HxExpression::valuetokenize(HxString const& text, HxStringList& tokens) {
       if (i < n) ++i;  // past the matching "}"
     } else {
       int start = i;
-      while (i < n && !is_blank(p[i]) && p[i] != '"' && p[i] != '\'' && p[i] != '(' && p[i] != ')') ++i;
+      i = word_end(p, n, i);
       add(tokens, p + start, i - start);
     }
   }
