@@ -344,14 +344,20 @@ char* text_block(char const* text, size_t n) {
   return b;
 }
 
+// The pointer array grows by doubling, so that a long array is not copied
+// at every push. Its room is not kept in the node (whose layout callers
+// see): it is the smallest power of two not below list_len, so the array is
+// full exactly when list_len is 0 or a power of two.
+bool list_full(int len) { return (len & (len - 1)) == 0; }
+
 void list_push(_hx_package_pack* node, _hx_package_pack* child) {
-  if (node->list_len + 1 > node->list_size) {
-    int cap = node->list_size * 2 + 4;
-    auto** fresh = new _hx_package_pack*[static_cast<size_t>(cap)];
-    for (int i = 0; i < node->list_len; ++i) fresh[i] = node->list[i];
+  int len = node->list_len;
+  if (list_full(len)) {
+    size_t room = len == 0 ? 1 : static_cast<size_t>(len) * 2;
+    auto** fresh = new _hx_package_pack*[room];
+    for (int i = 0; i < len; ++i) fresh[i] = node->list[i];
     delete[] node->list;
     node->list = fresh;
-    node->list_size = cap;
   }
   node->list[node->list_len++] = child;
 }
@@ -360,7 +366,6 @@ void list_free(_hx_package_pack* node) {
   delete[] node->list;
   node->list = nullptr;
   node->list_len = 0;
-  node->list_size = 0;
 }
 
 void node_free(_hx_package_pack* node) {
@@ -502,7 +507,7 @@ struct XmlReader {
 
 HxPackageLayerState& hx_package_state() { return t_state.s; }
 
-_hx_package_pack* hx_package_new() { return new _hx_package_pack{nullptr, 0, nullptr, 0, nullptr, 0, 0}; }
+_hx_package_pack* hx_package_new() { return new _hx_package_pack{nullptr, 0, nullptr, 0, nullptr, 0}; }
 
 int hx_package_set_name(_hx_package_pack* node, char const* text) {
   if (node == nullptr || text == nullptr) return 0;

@@ -70,6 +70,8 @@ class HxPackage : public HxBase {
 
 // ---- the plain function layer ------------------------------------------
 
+// A node of the function layer. Callers read and allocate this structure
+// directly, so its layout is fixed: six fields, in this order.
 struct _hx_package_pack {
   char* name;
   int name_len;
@@ -77,9 +79,6 @@ struct _hx_package_pack {
   int value_len;
   _hx_package_pack** list;
   int list_len;
-  // Room in list; the array grows geometrically so long arrays are not
-  // copied at every push.
-  int list_size;
 };
 
 // The layer's working state. Each thread has its own, so the result buffer

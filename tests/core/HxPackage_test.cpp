@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -195,6 +197,59 @@ TEST(HxPackageLayer, NodesAndNullArguments) {
   EXPECT_EQ(hx_package_expand(""), nullptr);
   EXPECT_EQ(hx_package_destroy(nullptr), 0);
   EXPECT_EQ(hx_package_destroy(n), 1);
+}
+
+// The node structure is read and allocated by callers: exactly its six
+// fields, in order, and nothing after them.
+struct SixFields {
+  char* name;
+  int name_len;
+  char* value;
+  int value_len;
+  _hx_package_pack** list;
+  int list_len;
+};
+
+TEST(HxPackageLayer, NodeLayoutIsTheSixFieldsAndArraysStillGrow) {
+  EXPECT_EQ(sizeof(_hx_package_pack), sizeof(SixFields));
+  EXPECT_EQ(offsetof(_hx_package_pack, name_len), offsetof(SixFields, name_len));
+  EXPECT_EQ(offsetof(_hx_package_pack, value), offsetof(SixFields, value));
+  EXPECT_EQ(offsetof(_hx_package_pack, value_len), offsetof(SixFields, value_len));
+  EXPECT_EQ(offsetof(_hx_package_pack, list), offsetof(SixFields, list));
+  EXPECT_EQ(offsetof(_hx_package_pack, list_len), offsetof(SixFields, list_len));
+  // A node filled in field by field, as a caller that knows only these six
+  // does, holds nothing else that pushing could rely on.
+  _hx_package_pack* c = hx_package_new();
+  std::memset(static_cast<void*>(c), 0x7F, sizeof *c);
+  c->name = nullptr;
+  c->name_len = 0;
+  c->value = nullptr;
+  c->value_len = 0;
+  c->list = nullptr;
+  c->list_len = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(hx_package_list_push(c, hx_package_new()), 1);
+  EXPECT_STREQ(hx_package_compact(c), "(=(=)(=)(=))");
+  hx_package_destroy(c);
+  // Pushes across every growth step keep the children in order.
+  _hx_package_pack* t = hx_package_new();
+  std::vector<_hx_package_pack*> kids;
+  for (int i = 0; i < 1000; ++i) {
+    kids.push_back(hx_package_new());
+    ASSERT_EQ(hx_package_list_push(t, kids.back()), 1);
+    ASSERT_EQ(t->list_len, i + 1);
+  }
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(hx_package_list_get(t, i), kids[static_cast<size_t>(i)]) << i;
+  EXPECT_EQ(hx_package_list_get(t, 1000), nullptr);
+  // A text of many children reads back child for child.
+  std::string many = "(=";
+  for (int i = 0; i < 1000; ++i) many += "(=" + std::to_string(i) + ")";
+  many += ")";
+  _hx_package_pack* m = hx_package_expand(many.c_str());
+  ASSERT_EQ(m->list_len, 1000);
+  EXPECT_STREQ(m->list[513]->value, "513");
+  EXPECT_EQ(hx_package_compact(m), many);
+  hx_package_destroy(m);
+  hx_package_destroy(t);
 }
 
 TEST(HxPackageLayer, CompactExpandAgreeWithTheClass) {
