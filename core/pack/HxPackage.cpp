@@ -344,6 +344,13 @@ char* text_block(char const* text, size_t n) {
   return b;
 }
 
+// Replaces a text field of a node and its length.
+void put_text(char*& field, int& len, char const* text, size_t n) {
+  delete[] field;
+  field = text_block(text, n);
+  len = static_cast<int>(n);
+}
+
 // The pointer array grows by doubling, so that a long array is not copied
 // at every push. Its room is not kept in the node (whose layout callers
 // see): it is the smallest power of two not below list_len, so the array is
@@ -388,12 +395,8 @@ auto const kLayerChild = [](_hx_package_pack* n, int i) { return n->list[i]; };
 struct LayerOps {
   _hx_package_pack* make() { return hx_package_new(); }
   void fill(_hx_package_pack* n, std::string const& name, std::string const& value) {
-    delete[] n->name;
-    n->name = text_block(name.data(), name.size());
-    n->name_len = static_cast<int>(name.size());
-    delete[] n->value;
-    n->value = text_block(value.data(), value.size());
-    n->value_len = static_cast<int>(value.size());
+    put_text(n->name, n->name_len, name.data(), name.size());
+    put_text(n->value, n->value_len, value.data(), value.size());
   }
   void add(_hx_package_pack* parent, _hx_package_pack* child) { list_push(parent, child); }
   void drop(_hx_package_pack* n) { node_free(n); }
@@ -475,18 +478,14 @@ struct XmlReader {
         value = word("=>");
       }
       if (attr == "name") {
-        delete[] node->name;
-        node->name = text_block(value.data(), value.size());
-        node->name_len = static_cast<int>(value.size());
+        put_text(node->name, node->name_len, value.data(), value.size());
       }
     }
     past('>');
     if (scalar) {
       skip_ws();
       std::string value = until('<');
-      delete[] node->value;
-      node->value = text_block(value.data(), value.size());
-      node->value_len = static_cast<int>(value.size());
+      put_text(node->value, node->value_len, value.data(), value.size());
       return end_tag();
     }
     skip_ws();
@@ -511,19 +510,13 @@ _hx_package_pack* hx_package_new() { return new _hx_package_pack{nullptr, 0, nul
 
 int hx_package_set_name(_hx_package_pack* node, char const* text) {
   if (node == nullptr || text == nullptr) return 0;
-  size_t n = std::strlen(text);
-  delete[] node->name;
-  node->name = text_block(text, n);
-  node->name_len = static_cast<int>(n);
+  put_text(node->name, node->name_len, text, std::strlen(text));
   return 1;
 }
 
 int hx_package_set_value(_hx_package_pack* node, char const* text) {
   if (node == nullptr || text == nullptr) return 0;
-  size_t n = std::strlen(text);
-  delete[] node->value;
-  node->value = text_block(text, n);
-  node->value_len = static_cast<int>(n);
+  put_text(node->value, node->value_len, text, std::strlen(text));
   return 1;
 }
 
