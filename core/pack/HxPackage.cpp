@@ -335,20 +335,26 @@ char const* cache_set(std::string const& text) {
   return s.cache;
 }
 
-// A copy of n bytes in a block of n + 8; null for an empty text.
-char* text_block(char const* text, size_t n) {
-  if (n == 0) return nullptr;
-  char* b = new char[n + 8];
-  std::memcpy(b, text, n);
-  b[n] = 0;
-  return b;
-}
-
-// Replaces a text field of a node and its length.
+// Replaces a text field of a node and its length by a copy of n bytes, in a
+// block of n + 8.
 void put_text(char*& field, int& len, char const* text, size_t n) {
   delete[] field;
-  field = text_block(text, n);
+  field = new char[n + 8];
+  std::memcpy(field, text, n);
+  field[n] = 0;
   len = static_cast<int>(n);
+}
+
+// A name or value read from compact text or package XML: an empty one
+// leaves the field null.
+void put_read_text(char*& field, int& len, std::string const& text) {
+  if (!text.empty()) {
+    put_text(field, len, text.data(), text.size());
+    return;
+  }
+  delete[] field;
+  field = nullptr;
+  len = 0;
 }
 
 // The pointer array grows by doubling, so that a long array is not copied
@@ -395,8 +401,8 @@ auto const kLayerChild = [](_hx_package_pack* n, int i) { return n->list[i]; };
 struct LayerOps {
   _hx_package_pack* make() { return hx_package_new(); }
   void fill(_hx_package_pack* n, std::string const& name, std::string const& value) {
-    put_text(n->name, n->name_len, name.data(), name.size());
-    put_text(n->value, n->value_len, value.data(), value.size());
+    put_read_text(n->name, n->name_len, name);
+    put_read_text(n->value, n->value_len, value);
   }
   void add(_hx_package_pack* parent, _hx_package_pack* child) { list_push(parent, child); }
   void drop(_hx_package_pack* n) { node_free(n); }
@@ -478,14 +484,14 @@ struct XmlReader {
         value = word("=>");
       }
       if (attr == "name") {
-        put_text(node->name, node->name_len, value.data(), value.size());
+        put_read_text(node->name, node->name_len, value);
       }
     }
     past('>');
     if (scalar) {
       skip_ws();
       std::string value = until('<');
-      put_text(node->value, node->value_len, value.data(), value.size());
+      put_read_text(node->value, node->value_len, value);
       return end_tag();
     }
     skip_ws();

@@ -181,6 +181,17 @@ TEST(HxPackageLayer, NodesAndNullArguments) {
   EXPECT_EQ(hx_package_set_value(n, "value"), 1);
   EXPECT_STREQ(hx_package_get_name(n), "k");
   EXPECT_EQ(hx_package_value_len(n), 5);
+  // An empty text is a copy like any other: not null, length 0.
+  EXPECT_EQ(hx_package_set_value(n, ""), 1);
+  ASSERT_NE(hx_package_get_value(n), nullptr);
+  EXPECT_STREQ(hx_package_get_value(n), "");
+  EXPECT_EQ(hx_package_value_len(n), 0);
+  EXPECT_EQ(hx_package_set_name(n, ""), 1);
+  ASSERT_NE(hx_package_get_name(n), nullptr);
+  EXPECT_EQ(hx_package_name_len(n), 0);
+  EXPECT_STREQ(hx_package_compact(n), "(=)");
+  EXPECT_EQ(hx_package_set_name(n, "k"), 1);
+  EXPECT_EQ(hx_package_set_value(n, "value"), 1);
   EXPECT_EQ(hx_package_set_name(nullptr, "k"), 0);
   EXPECT_EQ(hx_package_set_name(n, nullptr), 0);
   EXPECT_EQ(hx_package_get_value(nullptr), nullptr);
