@@ -24,15 +24,7 @@ int hex_digit(char c) {
 
 // One MAC group: its first two characters as hexadecimal digits, a
 // character that is not one counting as 0.
-int mac_group(char const* p, int n) {
-  if (n <= 0) return 0;
-  int hi = hex_digit(p[0]);
-  if (hi < 0) hi = 0;
-  if (n == 1) return hi;
-  int lo = hex_digit(p[1]);
-  if (lo < 0) lo = 0;
-  return hi * 16 + lo;
-}
+int mac_group(char const* p, int n) { return HxString(p, n < 2 ? n : 2).hexchar(); }
 
 // Calls f(start, length) for each ':'-separated group, empty ones included.
 template <class F>
