@@ -1,5 +1,6 @@
 #include "expr/HxWeekCalendar.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -53,9 +54,11 @@ void HxWeekCalendar::parse(HxString const& text) {
   for (int i = 0; i < n;) {
     HxString const& token = *tokens.get(i++);
     if (!token.isinteger()) continue;
-    // Read in 64 bits: an hour beyond the 32-bit range lands outside the
-    // slots and is ignored like any other position out of range.
+    // Read in 64 bits and bounded to one week either way: an hour beyond
+    // that lands outside the slots and is ignored like any other position
+    // out of range, and the position arithmetic cannot overflow.
     long long hour = std::strtoll(token.value(), nullptr, 10);
+    hour = std::max<long long>(-kSlots, std::min<long long>(kSlots, hour));
     for (int day = 0; day < 7 && i < n; ++day, ++i) {
       long long pos = position(day, hour);
       if (pos >= 0 && pos < slots_.length()) *slots_.get(static_cast<int>(pos)) = *tokens.get(i);
