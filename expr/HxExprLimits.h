@@ -15,9 +15,11 @@ constexpr int kHxMaxExprDepth = 512;
 
 // A range text names its members by bounds, so a few bytes ('1-2000000000')
 // could ask for gigabytes. A range holds at most this many members read from
-// text (a million frames is far beyond any real job); an item that would
-// pass the bound adds nothing and ends the reading.
-constexpr int kHxMaxRangeMembers = 1 << 20;
+// text; an item that would pass the bound adds nothing and ends the reading.
+// The bound sits far above any real job: a supervisor keeps one agenda record
+// per frame, and jobs of a few million frames (long simulations, per-item
+// processing) must read whole. Its members take at most 64 MB.
+constexpr int kHxMaxRangeMembers = 1 << 24;
 
 // Zero-padding width taken from the digit count of a range's first number.
 // Real padding is a handful of digits; a longer run of leading zeros would

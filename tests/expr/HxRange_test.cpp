@@ -106,6 +106,15 @@ TEST(HxRangeParse, NumbersBeyondInt32SaturateAndSteppingEnds) {
   EXPECT_EQ(parsed("1-3x-2147483648"), V{1});
 }
 
+TEST(HxRangeParse, JobsOfMoreThanAMillionFramesReadWhole) {
+  HxRange big{HxString("1-1100000")};
+  ASSERT_EQ(big.length(), 1100000);
+  EXPECT_EQ(big.get(1099999), 1100000);
+  HxStringList pieces;
+  big.chunk(600000, pieces);
+  EXPECT_EQ(strings(pieces), (S{"1-600000", "600001-1100000"}));
+}
+
 TEST(HxRangeParse, HostileSizesAreRefused) {
   // Too many members: the item adds nothing and reading stops there.
   EXPECT_EQ(parsed("5,1-2000000000,7"), V{5});
@@ -115,6 +124,7 @@ TEST(HxRangeParse, HostileSizesAreRefused) {
   EXPECT_EQ(full.length(), kHxMaxRangeMembers);
   full.add(HxString("1"));
   EXPECT_EQ(full.length(), kHxMaxRangeMembers);
+  EXPECT_EQ(parsed(("5,1-" + std::to_string(kHxMaxRangeMembers)).c_str()), V{5});
   // A long run of leading zeros pads no wider than the bound.
   HxRange wide{HxString(std::string(200, '0') + "2,4,6")};
   EXPECT_EQ(wide.padding(), kHxMaxRangePadding);
