@@ -203,13 +203,17 @@ HxString const& HxConfig::option(HxString const& key) const {
 }
 
 void HxConfig::option(HxString const& key, HxString const& value) {
-  if (options_.get(key) == nullptr) {
+  _hx_ordered_set(optionlist_, options_, key, value);
+}
+
+void _hx_ordered_set(HxStringList& list, HxStringHash& table, HxString const& key, HxString const& value) {
+  if (table.get(key) == nullptr) {
     // A record decoded from elsewhere may list keys its table lacks; never
     // list a key twice.
-    bool consistent = optionlist_.length() == options_.count();
-    if (consistent || optionlist_.find(key) < 0) optionlist_.append(new HxString(key));
+    bool consistent = list.length() == table.count();
+    if (consistent || list.find(key) < 0) list.append(new HxString(key));
   }
-  options_.set(new HxString(value), key);
+  table.set(new HxString(value), key);
 }
 
 bool HxConfig::exists(HxString const& key) const { return options_.get(key) != nullptr; }

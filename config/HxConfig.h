@@ -97,6 +97,12 @@ class HxConfig : public HxRecord<HxConfig> {
   int len_ = 0;
 };
 
+// Stores a copy of value under key in table and lists key at the end of
+// list unless it is listed already, so that the list names each key of the
+// table once, at the place where it was first stored. Serves option sets and
+// path maps alike.
+void _hx_ordered_set(HxStringList& list, HxStringHash& table, HxString const& key, HxString const& value);
+
 // Orderings of option names: 1 when a is greater, -1 when smaller, else 0.
 int _hx_config_cmp(HxString* a, HxString* b);
 int hx_config_sort_func(HxString* a, HxString* b);

@@ -1,5 +1,6 @@
 #include "config/HxPathMap.h"
 
+#include "config/HxConfig.h"
 #include "config/HxConfigFile.h"
 
 namespace {
@@ -79,28 +80,17 @@ void HxPathMap::read_(HxConfigFile& file) {
 }
 
 bool HxPathMap::addToDirectMap(HxString const& key, HxString const& value) {
-  if (map_.get(key) == nullptr) {
-    // A record decoded from elsewhere may list keys its map lacks; never
-    // list a key twice.
-    bool consistent = list_.length() == map_.count();
-    if (consistent || list_.find(key) < 0) list_.append(new HxString(key));
-  }
-  map_.set(new HxString(value), key);
+  _hx_ordered_set(list_, map_, key, value);
   return true;
 }
 
 HxString HxPathMap::convert() const {
   HxString out("[direct]\n");
-  HxSimpleHash<int> written;
-  for (int i = 0; i < list_.length(); ++i) {
-    HxString const& key = *list_.get(i);
-    HxString const* value = map_.get(key);
-    if (value == nullptr || written.get(key) != 0) continue;
-    written.set(1, key);
+  _mappings([&out](HxString const& key, HxString const& value) {
     out += as_text(key, true);
     out += "=";
-    out += as_text(*value, false);
+    out += as_text(value, false);
     out += "\n";
-  }
+  });
   return out;
 }

@@ -47,6 +47,22 @@ class HxPathMap : public HxRecord<HxPathMap> {
   bool valid() const { return map_.count() > 0; }
   bool is_empty() const { return map_.count() == 0; }
 
+  // Calls f(source, replacement) for each mapping in list order. A record
+  // decoded from elsewhere may list a source twice or list sources the map
+  // lacks: each source is taken once, at its first place, and only when it
+  // is mapped.
+  template <class F>
+  void _mappings(F&& f) const {
+    HxSimpleHash<int> seen;
+    for (int i = 0; i < list_.length(); ++i) {
+      HxString const& key = *list_.get(i);
+      HxString const* value = map_.get(key);
+      if (value == nullptr || seen.get(key) != 0) continue;
+      seen.set(1, key);
+      f(key, *value);
+    }
+  }
+
   static auto fields() {
     return std::make_tuple(hx_field(1, "direct_map", &HxPathMap::map_),
                            hx_field(2, "direct_list", &HxPathMap::list_));

@@ -139,14 +139,7 @@ HxString HxPath::normalize(HxString const& path) {
 
 HxString HxPath::translate(HxPathMap& map) const {
   HxString result(path_);
-  HxStringList const& keys = map.directmap_keys();
-  HxSimpleHash<int> applied;
-  for (int i = 0; i < keys.length(); ++i) {
-    HxString const& key = *keys.get(i);
-    HxString* value = map.directmap().get(key);
-    if (value == nullptr || applied.get(key) != 0) continue;
-    applied.set(1, key);
-    result = result.replacevalue(key, *value, 0);
-  }
+  // Earlier sources act first; a later one also sees what they produced.
+  map._mappings([&result](HxString const& key, HxString const& value) { result = result.replacevalue(key, value, 0); });
   return result;
 }
