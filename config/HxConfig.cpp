@@ -207,12 +207,12 @@ void HxConfig::option(HxString const& key, HxString const& value) {
 }
 
 void _hx_ordered_set(HxStringList& list, HxStringHash& table, HxString const& key, HxString const& value) {
-  if (table.get(key) == nullptr) {
-    // A record decoded from elsewhere may list keys its table lacks; never
-    // list a key twice.
-    bool consistent = list.length() == table.count();
-    if (consistent || list.find(key) < 0) list.append(new HxString(key));
-  }
+  // While list and table hold as many keys, a key is listed exactly when the
+  // table holds it. A record decoded from elsewhere (or a table changed from
+  // outside) may list keys the table lacks or lack keys it holds: then the
+  // list itself tells, so no key is listed twice and none stays unlisted.
+  bool listed = list.length() == table.count() ? table.get(key) != nullptr : list.find(key) >= 0;
+  if (!listed) list.append(new HxString(key));
   table.set(new HxString(value), key);
 }
 

@@ -264,6 +264,11 @@ TEST(HxConfigOptions, CopyRebuildsAnEmptyListFromTheTable) {
   EXPECT_EQ(Keys(table_only), "");
   HxConfig copy(table_only);
   EXPECT_EQ(Keys(copy), "a");
+  // Setting a key the table holds but the list lacks lists it, once.
+  table_only.option("a", "2");
+  table_only.option("a", "3");
+  EXPECT_EQ(Keys(table_only), "a");
+  EXPECT_EQ(S(table_only.convert()), "a = 3\n");
 }
 
 TEST(HxConfigRecord, BinaryAndXmlRoundTrip) {

@@ -88,6 +88,21 @@ TEST(HxPathMapRead, KeysAreListedOnceAtTheirFirstPlace) {
   EXPECT_EQ(Mapped(m, "/a"), "/z");
 }
 
+TEST(HxPathMapRead, AMappedButUnlistedKeyIsListedWhenAddedAgain) {
+  // The map is modifiable from outside (and a decoded record may carry it):
+  // a source stored there alone is not applied until it is added.
+  HxPathMap m;
+  m.addToDirectMap("/a", "/b");
+  m.directmap().set(new HxString("/old"), "/x");
+  EXPECT_EQ(Translate("/x/y", m), "/x/y");
+  EXPECT_TRUE(m.addToDirectMap("/x", "/mnt/x"));
+  EXPECT_EQ(Listed(m), "/a,/x");
+  EXPECT_EQ(Translate("/x/y", m), "/mnt/x/y");
+  EXPECT_EQ(S(m.convert()), "[direct]\n/a=/b\n/x=/mnt/x\n");
+  EXPECT_TRUE(m.addToDirectMap("/x", "/nfs/x"));
+  EXPECT_EQ(Listed(m), "/a,/x");
+}
+
 TEST(HxPathMapRead, ConvertedTextReadsBackTheSameMap) {
   HxPathMap m;
   m.addToDirectMap("y:", "/mnt/y");
