@@ -35,12 +35,12 @@ HxPack::~HxPack() { delete[] buffer_; }
 
 // ---- writing ---------------------------------------------------------------
 
-void HxPack::grow_buffer_(int n) {
-  long long want = (static_cast<long long>(length_) + n) * 4 + 16;
+void HxPack::grow_buffer_(long long n) {
+  long long want = (length_ + n) * 4 + 16;
   // Past 2 GiB the form cannot be held in an int length: treated like any
   // other exhaustion of memory.
   if (want > INT_MAX) want = INT_MAX;
-  if (length_ + static_cast<long long>(n) > want) throw std::bad_alloc();
+  if (length_ + n > want) throw std::bad_alloc();
   int cap = static_cast<int>(want);
   char* fresh = new char[cap];
   if (length_ > 0) std::memcpy(fresh, buffer_, static_cast<size_t>(length_));

@@ -123,10 +123,10 @@ class HxPack : public HxBase {
   // Room for n more bytes at the end of the owned buffer, which grows to
   // (length + n) * 4 + 16 when it is too small.
   char* room_(int n) {
-    if (length_ + n > capacity_) grow_buffer_(n);
+    if (static_cast<long long>(length_) + n > capacity_) grow_buffer_(n);
     return buffer_ + length_;
   }
-  void grow_buffer_(int n);
+  void grow_buffer_(long long n);
   void append_(void const* bytes, int n) {
     std::memcpy(room_(n), bytes, static_cast<size_t>(n));
     length_ += n;
@@ -149,7 +149,6 @@ class HxPack : public HxBase {
   // bytes remain, in which case the rest of the object is dropped.
   char const* take_(short field, short kind, int n);
   void xml_append_(char const* text, int n);
-  void xml_indent_();
   void xml_value_(HxString const& name, HxString const& text);
 
   char* buffer_ = nullptr;        // owned while writing

@@ -137,14 +137,10 @@ bool file_exists(HxString const& path) {
 
 void HxPack::xml_append_(char const* text, int n) {
   if (text == nullptr || n < 1) return;
-  if (length_ + n + 1 > capacity_) {
-    int cap = (length_ + n) * 4 + 20;
-    char* fresh = new char[cap];
-    if (length_ > 0) std::memcpy(fresh, buffer_, static_cast<size_t>(length_));
-    delete[] buffer_;
-    buffer_ = fresh;
-    capacity_ = cap;
-  }
+  // Room for the text and the NUL after it; the buffer grows as the binary
+  // one does, to (length + n) * 4 + 20, and a text beyond an int length is
+  // refused there like any other exhaustion of memory.
+  if (static_cast<long long>(length_) + n + 1 > capacity_) grow_buffer_(static_cast<long long>(n) + 1);
   std::memcpy(buffer_ + length_, text, static_cast<size_t>(n));
   length_ += n;
   buffer_[length_] = 0;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <string>
 
 #include "core/HxHash.h"
@@ -240,6 +242,17 @@ TEST(HxPackXMLWriter, StringHashWritesKeyElementPairs) {
   ASSERT_EQ(back.count(), 2);
   EXPECT_EQ(S(*back.get("a")), "1");
   EXPECT_EQ(S(*back.get("b")), "2");
+}
+
+TEST(HxPackXMLWriter, TextBeyondAnIntLengthIsRefusedBeforeAnyCopy) {
+  Blank b;
+  b._storeXML("ab", 2);
+  // The new size is worked out without overflowing: nothing is read from the
+  // source, nothing is written past the buffer.
+  EXPECT_THROW(b._storeXML("x", INT_MAX), std::bad_alloc);
+  EXPECT_THROW(b._storeXML("x", INT_MAX - 2), std::bad_alloc);
+  EXPECT_EQ(std::string(b.packContents(), b.packSize()), "ab");
+  EXPECT_EQ(b.packContents()[2], 0);
 }
 
 TEST(HxPackXMLWriter, ShowWritesTheTextAndANewline) {
