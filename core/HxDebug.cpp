@@ -53,6 +53,15 @@ FILE* open_append(HxString const& name) {
   return f;
 }
 
+// Writes one number in the given printf form.
+template <class T>
+HxDebug& put_formatted(HxDebug& d, char const* format, T v) {
+  char b[64];
+  int n = std::snprintf(b, sizeof b, format, v);
+  d.write(b, n < static_cast<int>(sizeof b) ? n : static_cast<int>(sizeof b) - 1);
+  return d;
+}
+
 }  // namespace
 
 HxDebug::~HxDebug() { delete filename_; }
@@ -144,36 +153,15 @@ HxDebug& HxDebug::operator<<(char const* text) {
   return *this;
 }
 
-HxDebug& HxDebug::operator<<(int v) {
-  char b[32];
-  write(b, std::snprintf(b, sizeof b, "%d", v));
-  return *this;
-}
+HxDebug& HxDebug::operator<<(int v) { return put_formatted(*this, "%d", v); }
 
-HxDebug& HxDebug::operator<<(unsigned int v) {
-  char b[32];
-  write(b, std::snprintf(b, sizeof b, "%u", v));
-  return *this;
-}
+HxDebug& HxDebug::operator<<(unsigned int v) { return put_formatted(*this, "%u", v); }
 
-HxDebug& HxDebug::operator<<(long long v) {
-  char b[32];
-  write(b, std::snprintf(b, sizeof b, "%lld", v));
-  return *this;
-}
+HxDebug& HxDebug::operator<<(long long v) { return put_formatted(*this, "%lld", v); }
 
-HxDebug& HxDebug::operator<<(unsigned long v) {
-  char b[32];
-  write(b, std::snprintf(b, sizeof b, "%lu", v));
-  return *this;
-}
+HxDebug& HxDebug::operator<<(unsigned long v) { return put_formatted(*this, "%lu", v); }
 
-HxDebug& HxDebug::operator<<(float v) {
-  char b[64];
-  int n = std::snprintf(b, sizeof b, "%g", static_cast<double>(v));
-  write(b, n < static_cast<int>(sizeof b) ? n : static_cast<int>(sizeof b) - 1);
-  return *this;
-}
+HxDebug& HxDebug::operator<<(float v) { return put_formatted(*this, "%g", static_cast<double>(v)); }
 
 HxDebug& HxDebug::operator<<(char c) {
   write(&c, 1);
