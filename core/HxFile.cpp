@@ -95,6 +95,20 @@ int open_for_writing(HxString const& path, int flags) {
   return ::open(path.value(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
 }
 
+// Calls f(full path, lstat of it) for each entry of a listing other than "."
+// and "..": links are examined themselves, never followed. Entries that
+// cannot be examined are passed over.
+template <class F>
+void each_entry(HxDir const& listing, F f) {
+  for (int i = 0; i < listing.length(); ++i) {
+    HxString const& name = *listing.get(i);
+    if (name == HxString(".") || name == HxString("..")) continue;
+    HxString full = listing.dir() + "/" + name;
+    struct stat st;
+    if (::lstat(full.value(), &st) == 0) f(full, st);
+  }
+}
+
 HxString bytes(char const* p, int n) {
   HxString out("");
   out.append(p, n);
@@ -252,18 +266,13 @@ bool HxDir::remove() {
   // to is left alone.
   if (S_ISLNK(st.st_mode)) return ::unlink(dir_.value()) == 0;
   if (!S_ISDIR(st.st_mode)) return false;
-  for (int i = 0; i < entries_.length(); ++i) {
-    HxString const& name = *entries_.get(i);
-    if (name == HxString(".") || name == HxString("..")) continue;
-    HxString full = dir_ + "/" + name;
-    struct stat es;
-    if (::lstat(full.value(), &es) != 0) continue;
+  each_entry(*this, [](HxString const& full, struct stat const& es) {
     if (S_ISDIR(es.st_mode)) {
       HxDir(full).remove();
     } else {
       ::unlink(full.value());
     }
-  }
+  });
   if (::rmdir(dir_.value()) == 0) return true;
   return errno == ENOENT;
 }
@@ -291,18 +300,12 @@ bool HxDir::make(HxString const& path, int /*mode*/) {
 }
 
 long long HxDir::size(HxString const& path) {
-  HxDir d(path);
   long long total = 0;
-  for (int i = 0; i < d.length(); ++i) {
-    HxString const& name = *d.get(i);
-    if (name == HxString(".") || name == HxString("..")) continue;
-    HxString full = path + "/" + name;
-    struct stat st;
-    if (::lstat(full.value(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) continue;
+  each_entry(HxDir(path), [&total](HxString const& full, struct stat const& st) {
+    if (S_ISLNK(st.st_mode)) return;
     if (S_ISDIR(st.st_mode)) total += size(full);
     total += static_cast<long long>(st.st_size);
-  }
+  });
   return total;
 }
 
