@@ -330,6 +330,10 @@ int HxPack::archive(HxString const& path) {
   }
   append_int32_(1);
   encode();
+  return write_out_(f);
+}
+
+int HxPack::write_out_(std::FILE* f) {
   int n = length_;
   bool ok = std::fwrite(buffer_, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
   // A failed write or close (a full disk) must not be reported as success.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/HxBase.h"
@@ -148,6 +149,9 @@ class HxPack : public HxBase {
   // kind (the cursor moves past them); null when it does not, or when fewer
   // bytes remain, in which case the rest of the object is dropped.
   char const* take_(short field, short kind, int n);
+  // Writes the buffer to f, closes f and releases the buffer; the number of
+  // bytes written, or 0 when a write or the close failed.
+  int write_out_(std::FILE* f);
   void xml_append_(char const* text, int n);
   void xml_value_(HxString const& name, HxString const& text);
 

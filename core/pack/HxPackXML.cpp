@@ -230,12 +230,7 @@ int HxPack::archiveXML(HxString const& path) {
   FILE* f = std::fopen(path.value(), "w");
   if (f == nullptr) return 0;
   packXML();
-  int n = length_;
-  bool ok = std::fwrite(buffer_, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
-  // A failed write or close (a full disk) must not be reported as success.
-  if (std::fclose(f) != 0) ok = false;
-  _clear();
-  return ok ? n : 0;
+  return write_out_(f);
 }
 
 // ---- reading ---------------------------------------------------------------
