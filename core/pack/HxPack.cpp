@@ -322,14 +322,7 @@ void HxPack::_yank() {
 int HxPack::archive(HxString const& path) {
   FILE* f = std::fopen(path.value(), "wb");
   if (f == nullptr) return 0;
-  length_ = 0;
-  if (capacity_ < 4) {
-    delete[] buffer_;
-    buffer_ = new char[32];
-    capacity_ = 32;
-  }
-  append_int32_(1);
-  encode();
+  pack();
   return write_out_(f);
 }
 
