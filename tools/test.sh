@@ -22,6 +22,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j "$jobs" --target hx_fuzzers
 runs=${HX_FUZZ_RUNS:-200000}
 secs=${HX_FUZZ_SECONDS:-30}
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # One target per fuzz/fuzz_<name>.cpp; corpora, logs and crash inputs stay
 # next to the binaries in build-fuzz/fuzz.
 for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{} sh -c \
