@@ -192,6 +192,7 @@ void HxConfigFile::parse(HxString const& text) {
     s->option(key, value);
     return true;
   };
+  long long header_names = 0;
   int i = 0;
   bool stop = false;
   while (i < n && !stop) {
@@ -222,6 +223,8 @@ void HxConfigFile::parse(HxString const& text) {
       }
       HxStringList names;
       HxRange::patternsplit(0, header, names);
+      header_names += names.length();
+      if (header_names > kHxMaxConfigHeaderNames) break;
       current.clear();
       for (int k = 0; k < names.length() && !stop; ++k) {
         current.push_back(*names.get(k));

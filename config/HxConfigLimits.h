@@ -35,6 +35,13 @@ constexpr int kHxMaxConfigExpansionBytes = 16 << 20;
 // does at any other line it cannot read.
 constexpr int kHxMaxConfigSections = 10000;
 
+// Headers may name sections that exist already, so many short headers
+// ('[n[1-9999]]' again and again) would cost time out of all proportion to
+// the text. The names all headers of one parse expand to stay below this
+// total (twenty mentions of every section a parse may hold); the header
+// that would pass it ends the parse like a line that cannot be read.
+constexpr long long kHxMaxConfigHeaderNames = 20LL * kHxMaxConfigSections;
+
 // A header that names many sections stores every option below it, and every
 // option of its parents, once per section. The keys and values a parse
 // stores, each counted with a fixed overhead for its entry, stay below this

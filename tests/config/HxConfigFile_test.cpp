@@ -152,6 +152,21 @@ TEST(HxConfigFileParse, TooManySectionsStopReading) {
   EXPECT_EQ(Keys(f, "n1"), "");
 }
 
+TEST(HxConfigFileParse, HeadersNamingSectionsAgainAndAgainStopReading) {
+  // Each header names the same sections; the names of all headers together
+  // pass the bound one header before the end.
+  long long per_header = kHxMaxConfigSections - 1;  // "s" is one section too
+  long long headers = kHxMaxConfigHeaderNames / per_header;
+  std::string header = "[n[1-" + std::to_string(per_header) + "]]\n";
+  std::string text = "[s]\na = 1\n";
+  for (long long h = 0; h < headers; ++h) text += header;
+  text += "k = 1\n" + header + "late = 1\n";
+  HxConfigFile f;
+  f.parse(HxString(text));
+  EXPECT_EQ(Keys(f, "n1"), "k");
+  EXPECT_EQ(Keys(f, "s"), "a");
+}
+
 TEST(HxConfigFileParse, OptionsMultipliedBySectionsStayBounded) {
   // 2000 sections times 64 KiB passes the bound on what a parse stores.
   std::string big(64 * 1024, 'x');
