@@ -240,6 +240,9 @@ void HxConfigFile::parse(HxString const& text) {
             std::fwrite(line.value(), 1, static_cast<size_t>(line.length()), stderr);
             continue;
           }
+          // A header that names no section ('[]') takes nothing; copying the
+          // parent's keys for it would be work no store bound counts.
+          if (current.empty()) continue;
           HxStringList labels;
           parent->labels(labels);
           for (HxString const& name : current) {

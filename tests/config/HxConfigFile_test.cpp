@@ -167,6 +167,21 @@ TEST(HxConfigFileParse, HeadersNamingSectionsAgainAndAgainStopReading) {
   EXPECT_EQ(Keys(f, "s"), "a");
 }
 
+TEST(HxConfigFileParse, AHeaderWithoutNamesTakesNothingFromItsParents) {
+  // A parent of 5000 options named 20000 times by a header without sections:
+  // nothing is stored, and nothing is copied (which took seconds).
+  std::string text = "[p]\n";
+  for (int i = 0; i < 5000; ++i) text += "k" + std::to_string(i) + " = 1\n";
+  text += "[] :";
+  for (int i = 0; i < 20000; ++i) text += " p";
+  text += "\nq = 1\n[r]\nk = 2\n";
+  HxConfigFile f;
+  f.parse(HxString(text));
+  EXPECT_EQ(Sections(f), "p,r");
+  EXPECT_EQ(Opt(f, "p", "q"), "");
+  EXPECT_EQ(Opt(f, "r", "k"), "2");
+}
+
 TEST(HxConfigFileParse, OptionsMultipliedBySectionsStayBounded) {
   // 2000 sections times 64 KiB passes the bound on what a parse stores.
   std::string big(64 * 1024, 'x');
