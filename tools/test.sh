@@ -9,13 +9,13 @@ jobs=$(nproc)
 echo "== normal build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs")
+(cd build && ctest --output-on-failure -j "$jobs") | tee build/ctest.log
 
 echo "== sanitizer build"
 cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHX_SANITIZE=ON >/dev/null
 cmake --build build-san -j "$jobs"
 (cd build-san && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-   ctest --output-on-failure -j "$jobs")
+   ctest --output-on-failure -j "$jobs") | tee build-san/ctest.log
 
 echo "== fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null
@@ -29,4 +29,7 @@ for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{
   'bin=build-fuzz/fuzz/$1; mkdir -p "$bin.corpus" &&
    "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" >"$bin.log" 2>&1 \
    && echo "fuzz ok: $1" || { echo "fuzz FAILED: $1"; tail -n 40 "$bin.log"; exit 255; }' _ {}
-echo "all tests passed"
+# One closing line for the whole run: the tests of both builds and the fuzz targets.
+count() { sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$1" | tail -n 1; }
+fuzzers=$(ls fuzz/fuzz_*.cpp | wc -l)
+echo "total: $(( $(count build/ctest.log) + $(count build-san/ctest.log) + fuzzers )) passed, 0 failed"
