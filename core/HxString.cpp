@@ -152,6 +152,9 @@ void HxString::copy(HxString const& other) {
   } else {
     empty_out_();
   }
+  // A buffer kept in place still holds the end of a longer secret past the
+  // new text; once the flag is off nothing would wipe it on release.
+  if (was && !other.secure_ && text_ != nullptr) wipe_bytes(text_ + length_ + 1, capacity_ - length_ - 1);
   secure_ = other.secure_;
 }
 

@@ -546,6 +546,21 @@ TEST(HxStringSecure, SecureTargetAssignedPlainTextStillWipesItsOldBuffer) {
   EXPECT_EQ(0, pw.secure());
 }
 
+TEST(HxStringSecure, SecureTargetAssignedShorterPlainTextKeepsNoSecretInItsBuffer) {
+  auto* pw = new HxString("hunter2-password");
+  pw->secure(1);
+  *pw = HxString("ab");
+  EXPECT_EQ(0, pw->secure());
+  EXPECT_STREQ("ab", pw->value());
+  watch(pw->value(), pw->capacity());
+  delete pw;
+  ASSERT_TRUE(g_seen);
+  EXPECT_EQ(0, std::memcmp(g_seen_bytes, "ab", 3));
+  int left = 0;
+  for (int i = 3; i < g_watched_size; ++i) left += g_seen_bytes[i] != 0 ? 1 : 0;
+  EXPECT_EQ(0, left) << "bytes of the old secret left in the buffer";
+}
+
 TEST(HxStringSecure, MovedInSecureTextIsWipedWhenReplaced) {
   HxString pw("0123456789abcdef-secret");
   pw.secure(1);
