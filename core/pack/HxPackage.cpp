@@ -273,6 +273,15 @@ void HxPackage::_collect(HxStringList& out) const {
       [](HxPackage const*, int) {});
 }
 
+namespace {
+
+// Appends n spaces; a negative count (from a negative indent) appends none.
+void pad(std::string& out, int n) {
+  if (n > 0) out.append(static_cast<size_t>(n), ' ');
+}
+
+}  // namespace
+
 void HxPackage::_display(int indent) const {
   std::string out;
   walk(
@@ -280,23 +289,23 @@ void HxPackage::_display(int indent) const {
       [&](HxPackage const* n, HxPackage const*, int, int depth) {
         int in = indent + depth;
         if (n->name_.length() != 0) {
-          out.append(static_cast<size_t>(in + 1), ' ');
+          pad(out, in + 1);
           out.append(n->name_.value(), static_cast<size_t>(n->name_.length()));
           out += " => \n";
         }
         if (n->value_.length() != 0) {
-          out.append(static_cast<size_t>(in + 1), ' ');
+          pad(out, in + 1);
           out.append(n->value_.value(), static_cast<size_t>(n->value_.length()));
           out += '\n';
         }
         if (n->length() != 0) {
-          out.append(static_cast<size_t>(in), ' ');
+          pad(out, in);
           out += n->objtype() == 1 ? "{\n" : "(\n";
         }
       },
       [&](HxPackage const* n, int depth) {
         if (n->length() != 0) {
-          out.append(static_cast<size_t>(indent + depth), ' ');
+          pad(out, indent + depth);
           out += n->objtype() == 1 ? "}\n" : ")\n";
         }
       });

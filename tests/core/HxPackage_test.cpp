@@ -405,4 +405,13 @@ TEST(HxPackageNodes, DisplayShowsNamesValuesAndBrackets) {
   delete root;
 }
 
+TEST(HxPackageNodes, DisplayWithANegativeIndentWritesNoSpacesWhereTheCountIsNegative) {
+  HxPackage* root = example();
+  testing::internal::CaptureStdout();
+  root->_display(-2);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "{\na => \n1\nb => \n(\n x\n y\n)\n}\n");
+  delete root;
+}
+
 }  // namespace
