@@ -352,6 +352,9 @@ int HxPack::recover(HxString const& path) {
     }
     data.append(chunk, static_cast<int>(got));
   }
+  // A read that failed part way leaves a truncated form, which must not be
+  // taken for the archived object.
+  if (std::ferror(f) != 0) ok = false;
   std::fclose(f);
   if (!ok) return 0;
   if (unpack(data.value(), data.length()) != 0) return 0;
