@@ -663,7 +663,11 @@ _hx_package_pack* hx_package_recover(char const* path) {
   char buf[4096];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  // A read that failed part way would give a tree cut short; nothing is
+  // recovered then, as for a file that cannot be opened.
+  bool failed = std::ferror(f) != 0;
   std::fclose(f);
+  if (failed) return nullptr;
   // The text ends at the first NUL byte of the file.
   return hx_package_expand(text.c_str());
 }
