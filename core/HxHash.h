@@ -357,10 +357,7 @@ class HxPackedHash : public Table, public HxPack {
   }
 
   void decode() override {
-    int count = 0;
-    restore(1, count);
-    if (count < 1) return;
-    _yank();
+    if (!_itemsFollow()) return;
     while (_readtag()) {
       HxString* key = new HxString();
       restore(10, *key);

@@ -130,10 +130,7 @@ class HxList : public HxBaseList<T>, public HxPack {
   }
 
   void decode() override {
-    int count = 0;
-    restore(1, count);
-    if (count < 1) return;
-    _yank();
+    if (!_itemsFollow()) return;
     while (_readtag()) {
       T* e = new T();
       restore(10, *e);

@@ -428,27 +428,19 @@ HxString HxString::substr(int start, int count) const {
   return out;
 }
 
-HxString HxString::tolower() const {
+HxString HxString::mapped_(int (*fn)(int)) const {
   HxString out;
   if (length_ == 0) return out;
   out.reserve_(length_, false);
-  for (int i = 0; i < length_; ++i)
-    out.text_[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(text_[i])));
+  for (int i = 0; i < length_; ++i) out.text_[i] = static_cast<char>(fn(static_cast<unsigned char>(text_[i])));
   out.length_ = length_;
   out.text_[length_] = 0;
   return out;
 }
 
-HxString HxString::toupper() const {
-  HxString out;
-  if (length_ == 0) return out;
-  out.reserve_(length_, false);
-  for (int i = 0; i < length_; ++i)
-    out.text_[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text_[i])));
-  out.length_ = length_;
-  out.text_[length_] = 0;
-  return out;
-}
+HxString HxString::tolower() const { return mapped_([](int c) { return std::tolower(c); }); }
+
+HxString HxString::toupper() const { return mapped_([](int c) { return std::toupper(c); }); }
 
 HxString HxString::removecontrolchars() const {
   HxString out;

@@ -317,6 +317,14 @@ void HxPack::_yank() {
   consumed_ = 1;
 }
 
+bool HxPack::_itemsFollow() {
+  int count = 0;
+  restore(1, count);
+  if (count < 1) return false;
+  _yank();
+  return true;
+}
+
 // ---- files -----------------------------------------------------------------
 
 int HxPack::archive(HxString const& path) {

@@ -71,6 +71,9 @@ class HxPack : public HxBase {
   void restore(short field, HxPack& child);
   void trashObj(short field);
   void _yank();
+  // For lists and hashes: reads the count their records open with (field 1,
+  // an int; any other record counts 0) and tells whether items follow it.
+  bool _itemsFollow();
   // The record being read: its field number, its kind, whether it was read.
   int _field() const { return field_; }
   int _kind() const { return kind_; }
