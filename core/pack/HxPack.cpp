@@ -1,7 +1,5 @@
 #include "core/pack/HxPack.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <iostream>
 #include <new>
 
+#include "core/HxFile.h"
 #include "core/HxLimits.h"
 
 namespace {
@@ -343,28 +342,11 @@ int HxPack::write_out_(std::FILE* f) {
   return ok ? n : 0;
 }
 
+// The file is read whole as every file of the library is: a missing, unreadable
+// or oversized file, one that is not a regular file (a pipe would block the
+// open) or a read that fails part way gives no bytes, which unpack refuses.
 int HxPack::recover(HxString const& path) {
-  struct stat st;
-  if (::stat(path.value(), &st) != 0) return 0;
-  FILE* f = std::fopen(path.value(), "rb");
-  if (f == nullptr) return 0;
-  HxString data;
-  char chunk[65536];
-  size_t got;
-  bool ok = true;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-    // A form beyond what an int length holds cannot have been archived.
-    if (static_cast<size_t>(data.length()) + got >= static_cast<size_t>(INT_MAX)) {
-      ok = false;
-      break;
-    }
-    data.append(chunk, static_cast<int>(got));
-  }
-  // A read that failed part way leaves a truncated form, which must not be
-  // taken for the archived object.
-  if (std::ferror(f) != 0) ok = false;
-  std::fclose(f);
-  if (!ok) return 0;
+  HxString data = HxFile::load(path);
   if (unpack(data.value(), data.length()) != 0) return 0;
   return data.length();
 }

@@ -1,6 +1,7 @@
 #include "core/pack/HxPack.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -320,6 +321,11 @@ TEST(HxPackRoundTrip, ArchiveAndRecover) {
   EXPECT_EQ(0, kept.archive(HxString(dir) + "/no/such/dir/x.bin"));
   EXPECT_NE(nullptr, kept.packContents());
   EXPECT_EQ(0, back.recover(dir));  // a directory holds no form
+  // A pipe without a writer is refused at once instead of blocking the open.
+  HxString pipe = HxString(dir) + "/pipe.bin";
+  ASSERT_EQ(0, mkfifo(pipe.value(), 0600));
+  EXPECT_EQ(0, back.recover(pipe));
+  std::remove(pipe.value());
 
   std::remove(path.value());
   std::remove(header_only.value());
