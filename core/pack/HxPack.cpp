@@ -256,10 +256,15 @@ void HxPack::restore(short field, HxPack& child) {
   if (n < 0 || n > length_ - 8) return drop_();
   // A chain of objects nested deeper than any real record is hostile.
   if (t_pack_depth >= kHxMaxPackDepth) return drop_();
-  ++t_pack_depth;
-  child._clear();
-  child.read_records_(cursor_ + 8, n);
-  --t_pack_depth;
+  {
+    // The level is given back also when the child's decode throws.
+    struct Level {
+      Level() { ++t_pack_depth; }
+      ~Level() { --t_pack_depth; }
+    } level;
+    child._clear();
+    child.read_records_(cursor_ + 8, n);
+  }
   cursor_ += 8 + n;
   length_ -= 8 + n;
   consumed_ = 1;

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <vector>
 #include <functional>
 #include <string>
 
+#include "core/HxLimits.h"
 #include "tests/core/pack/PackBytes.h"
 #include "tests/core/pack/TestRecords.h"
 
@@ -547,6 +549,33 @@ TEST(HxPackHostile, DeepNestingIsBounded) {
   for (Chain* c = top.next.get(); c != nullptr; c = c->next.get()) ++depth;
   EXPECT_GT(depth, 10);
   EXPECT_LT(depth, 1000);
+}
+
+TEST(HxPackHostile, ADecodeThatThrowsLeavesTheNestingBoundAsItWas) {
+  // A chain exactly as deep as the bound decodes whole.
+  std::string chain = hex("00 00 00 01");
+  for (int i = 0; i < kHxMaxPackDepth; ++i) chain += hex("00 01 00 04 00 00 26 DE") + be32(12 * (kHxMaxPackDepth - 1 - i));
+  auto depth_of = [&chain]() {
+    Chain top;
+    EXPECT_EQ(0, unpack(top, chain));
+    int depth = 0;
+    for (Chain* c = top.next.get(); c != nullptr; c = c->next.get()) ++depth;
+    return depth;
+  };
+  EXPECT_EQ(kHxMaxPackDepth, depth_of());
+  // A nested decode that throws (an allocation failing) must not leave the
+  // thread's nesting level raised for every later decode.
+  for (int i = 0; i < 3; ++i) {
+    Probe parent;
+    parent.on_decode = [](Probe& p) {
+      Probe child;
+      child.on_decode = [](Probe&) { throw std::bad_alloc(); };
+      p.restore(1, child);
+    };
+    EXPECT_THROW(unpack(parent, hex("00 00 00 01 00 01 00 04 00 00 26 AC 00 00 00 08 00 02 00 01 00 00 00 01")),
+                 std::bad_alloc);
+  }
+  EXPECT_EQ(kHxMaxPackDepth, depth_of());
 }
 
 }  // namespace
