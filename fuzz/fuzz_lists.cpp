@@ -1,5 +1,5 @@
-// Arbitrary bytes as the binary form of a string list and of string and int
-// hashes: decoding stays within the input, and every table it builds finds
+// Arbitrary bytes as the binary form of a string list and of string, record
+// and int hashes: decoding stays within the input, and every table it builds finds
 // each of its own keys and counts them right.
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +9,21 @@
 
 #include "core/HxHash.h"
 #include "core/HxList.h"
+#include "core/pack/HxRecord.h"
 
 namespace {
+
+// A small record as a hash value: its entries arrive as nested objects.
+class Mark : public HxRecord<Mark> {
+ public:
+  int x = 0;
+  HxString label;
+  int type() const override { return 9701; }
+  HxString typeXML() const override { return "mark"; }
+  static auto fields() { return std::make_tuple(hx_field(1, "x", &Mark::x), hx_field(2, "label", &Mark::label)); }
+};
+
+HX_NAMED_HASH(MarkHash, Mark, 9702, "mark_hash");
 
 // Every stored key is found again by value, and no key is stored twice.
 template <class H>
@@ -64,6 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     // are one key wherever their paths meet: only then may entries merge.
     if (again.count() > strings.count()) std::abort();
     if (again.count() < strings.count() && !has_nul_key(strings)) std::abort();
+  }
+
+  MarkHash marks;
+  if (marks.unpack(bytes, n) == 0) {
+    check_table(marks);
+    MarkHash copy;
+    copy.copy(marks);
+    check_table(copy);
   }
 
   HxIntHash ints;
