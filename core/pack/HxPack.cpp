@@ -357,6 +357,8 @@ int HxPack::recover(HxString const& path) {
 }
 
 void HxPack::_debug_print() const {
-  for (int i = 0; i < length_; ++i) std::cout << static_cast<int>(static_cast<signed char>(buffer_[i])) << ' ';
+  // While reading, length counts the bytes at the cursor, not in a buffer.
+  char const* at = buffer_ != nullptr ? buffer_ : cursor_;
+  for (int i = 0; at != nullptr && i < length_; ++i) std::cout << static_cast<int>(static_cast<signed char>(at[i])) << ' ';
   std::cout << '\n' << std::flush;
 }

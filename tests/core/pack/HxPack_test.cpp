@@ -200,6 +200,13 @@ TEST(HxPackBytes, DebugPrintShowsSignedBytes) {
   testing::internal::CaptureStdout();
   p._debug_print();
   EXPECT_EQ("0 0 0 1 0 1 0 6 -1 \n", testing::internal::GetCapturedStdout());
+
+  // While reading, the bytes not yet read are shown.
+  Probe r;
+  r.on_decode = [](Probe& q) { q._debug_print(); };
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(0, unpack(r, hex("00 00 00 01 00 02 00 02 FE")));
+  EXPECT_EQ("-2 \n", testing::internal::GetCapturedStdout());
 }
 
 TEST(HxPackBytes, BigEndianReaders) {
