@@ -99,6 +99,15 @@ void HxString::put_(int at, char const* bytes, int n) {
   text_[l] = 0;
 }
 
+void HxString::take_(HxString& other) {
+  text_ = other.text_;
+  length_ = other.length_;
+  capacity_ = other.capacity_;
+  other.text_ = nullptr;
+  other.length_ = 0;
+  other.capacity_ = 0;
+}
+
 void HxString::empty_out_() {
   length_ = 0;
   if (text_ != nullptr) text_[0] = 0;
@@ -117,13 +126,7 @@ HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 // A move gives what a copy gives, without allocating: an empty or undefined
 // source leaves this string undefined.
 HxString::HxString(HxString&& other) noexcept : HxBase(other), secure_(other.secure_) {
-  if (other.length_ < 1) return;
-  text_ = other.text_;
-  length_ = other.length_;
-  capacity_ = other.capacity_;
-  other.text_ = nullptr;
-  other.length_ = 0;
-  other.capacity_ = 0;
+  if (other.length_ >= 1) take_(other);
 }
 
 HxString::HxString(std::string const& text) {
@@ -217,13 +220,8 @@ HxString& HxString::operator=(HxString&& other) noexcept {
     return *this;
   }
   release_();
-  text_ = other.text_;
-  length_ = other.length_;
-  capacity_ = other.capacity_;
+  take_(other);
   secure_ = other.secure_;
-  other.text_ = nullptr;
-  other.length_ = 0;
-  other.capacity_ = 0;
   return *this;
 }
 

@@ -112,6 +112,8 @@ class HxString : public HxBase {
   void put_(int at, char const* bytes, int n);
   void release_();
   void empty_out_();
+  // Takes the other string's buffer, leaving the other undefined.
+  void take_(HxString& other);
   // A new string (undefined for an empty one) of every byte passed through fn.
   HxString mapped_(int (*fn)(int)) const;
 
