@@ -131,6 +131,33 @@ TEST(HxHashProbe, ExhaustedPathOfAMostlyEmptyTableGoesOnLinearly) {
   EXPECT_STREQ("ten", h.get(keys[9])->value());
 }
 
+TEST(HxHashProbe, KeyBeyondItsPathIsReplacedNotAddedAgain) {
+  WorldGuard g;
+  g.world.value = 5;
+  std::vector<HxString> keys = twins_of_ab(9);
+  HxStringHash h;
+  for (auto const& k : keys) h.set(new HxString("first"), k);
+  ASSERT_EQ(3, slot_of(h, keys[8]));  // beyond its path; the table is now half full
+  h.set(new HxString("second"), keys[8]);
+  EXPECT_EQ(9, h.count());
+  EXPECT_STREQ("second", h.get(keys[8])->value());
+  // A deleted slot on its path does not hide it either.
+  HxStringHash d;
+  for (size_t i = 0; i < 8; ++i) d.set(new HxString("first"), keys[i]);
+  d.set(new HxString("first"), keys[8]);
+  delete d.remove(keys[3]);
+  d.set(new HxString("second"), keys[8]);
+  EXPECT_EQ(8, d.count());
+  EXPECT_EQ(3, slot_of(d, keys[8]));
+  EXPECT_STREQ("second", d.get(keys[8])->value());
+  HxStringHash c;
+  c.copy(d);
+  EXPECT_STREQ("second", c.get(keys[8])->value());
+  delete c.remove(keys[8]);
+  EXPECT_EQ(nullptr, c.get(keys[8]));
+  EXPECT_EQ(7, c.count());
+}
+
 TEST(HxHashProbe, AThousandCollidingKeys) {
   std::vector<HxString> keys = colliding_keys(1000);
   ASSERT_EQ(1000u, keys.size());
