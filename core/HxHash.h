@@ -55,6 +55,31 @@ class HxHashTable {
   int size() const { return size_; }
   int count() const { return count_; }
 
+  // The value stored under key; for an absent key a null pointer, or 0.
+  V get(HxString const& key) const {
+    int s = find_(key);
+    return s < 0 ? V() : values_[s];
+  }
+
+  // Stores value under a new copy of key, growing the table until a slot is
+  // found; 0 only for a table without slots.
+  int set(V value, HxString const& key) {
+    if (size_ < 1) return 0;
+    HxString* k = new HxString(key);
+    while (!_set(value, k)) grow_();
+    return 1;
+  }
+
+  int _set(V value, HxString* key) { return insert_(value, key) ? 1 : 0; }
+  void resize() { grow_(); }
+
+  // The table's own key strings, in slot order; the caller forget()s the list.
+  void keys(HxBaseList<HxString>& list) const {
+    list.clear();
+    for (int i = 0; i < size_; ++i)
+      if (used_(i)) list.append(keys_[i]);
+  }
+
   // Slot access for iteration in slot order.
   HxString* _key(int slot) const { return used_(slot) ? keys_[slot] : nullptr; }
   V _value(int slot) const { return values_[slot]; }
@@ -217,20 +242,6 @@ class HxBaseHash : public HxHashTable<T*> {
   }
   virtual ~HxBaseHash() { this->release_all_(); }
 
-  T* get(HxString const& key) const {
-    int s = this->find_(key);
-    return s < 0 ? nullptr : this->values_[s];
-  }
-
-  int set(T* value, HxString const& key) {
-    if (this->size_ < 1) return 0;
-    HxString* k = new HxString(key);
-    while (!_set(value, k)) this->grow_();
-    return 1;
-  }
-
-  int _set(T* value, HxString* key) { return this->insert_(value, key) ? 1 : 0; }
-
   T* remove(HxString const& key) {
     int s = this->find_(key);
     if (s < 0) return nullptr;
@@ -240,15 +251,6 @@ class HxBaseHash : public HxHashTable<T*> {
     this->values_[s] = nullptr;
     --this->count_;
     return v;
-  }
-
-  void resize() { this->grow_(); }
-
-  // The table's own key strings, in slot order; the caller forget()s the list.
-  void keys(HxBaseList<HxString>& list) const {
-    list.clear();
-    for (int i = 0; i < this->size_; ++i)
-      if (this->used_(i)) list.append(this->keys_[i]);
   }
 
   void copykeys(HxBaseList<HxString>& list) const {
@@ -286,27 +288,6 @@ class HxSimpleHash : public HxHashTable<V> {
  public:
   HxSimpleHash() = default;
   virtual ~HxSimpleHash() { this->release_all_(); }
-
-  V get(HxString const& key) const {
-    int s = this->find_(key);
-    return s < 0 ? V() : this->values_[s];
-  }
-
-  int set(V value, HxString const& key) {
-    if (this->size_ < 1) return 0;
-    HxString* k = new HxString(key);
-    while (!_set(value, k)) this->grow_();
-    return 1;
-  }
-
-  int _set(V value, HxString* key) { return this->insert_(value, key) ? 1 : 0; }
-  void resize() { this->grow_(); }
-
-  void keys(HxBaseList<HxString>& list) const {
-    list.clear();
-    for (int i = 0; i < this->size_; ++i)
-      if (this->used_(i)) list.append(this->keys_[i]);
-  }
 };
 
 namespace hx_detail {
