@@ -13,28 +13,9 @@
 #include "core/HxList.h"
 #include "core/HxString.h"
 #include "core/pack/HxRecord.h"
+#include "tests/core/pack/TestRecords.h"
 
 namespace {
-
-class Leaf : public HxRecord<Leaf> {
- public:
-  int n = 0;
-  HxString s;
-  float f = 0;
-  long long big = 0;
-  bool flag = false;
-  char c = 0;
-  int type() const override { return 9201; }
-  HxString typeXML() const override { return "leaf"; }
-  static auto fields() {
-    return std::make_tuple(hx_field(1, "n", &Leaf::n), hx_field(2, "s", &Leaf::s), hx_field(3, "f", &Leaf::f),
-                           hx_field(4, "big", &Leaf::big), hx_field(5, "flag", &Leaf::flag),
-                           hx_field(6, "c", &Leaf::c));
-  }
-};
-
-HX_NAMED_LIST(LeafList, Leaf, 9202, "leaf_list");
-HX_NAMED_HASH(LeafHash, Leaf, 9203, "leaf_hash");
 
 class Mid : public HxRecord<Mid> {
  public:

@@ -12,31 +12,12 @@
 #include "core/HxHash.h"
 #include "core/HxList.h"
 #include "core/pack/HxRecord.h"
+#include "core/pack/TestRecords.h"
 
 namespace {
 
 std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
 HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
-
-class Leaf : public HxRecord<Leaf> {
- public:
-  int n = 0;
-  HxString s;
-  float f = 0;
-  long long big = 0;
-  bool flag = false;
-  char c = 0;
-  int type() const override { return 9101; }
-  HxString typeXML() const override { return "leaf"; }
-  static auto fields() {
-    return std::make_tuple(hx_field(1, "n", &Leaf::n), hx_field(2, "s", &Leaf::s), hx_field(3, "f", &Leaf::f),
-                           hx_field(4, "big", &Leaf::big), hx_field(5, "flag", &Leaf::flag),
-                           hx_field(6, "c", &Leaf::c));
-  }
-};
-
-HX_NAMED_LIST(LeafList, Leaf, 9102, "leaf_list");
-HX_NAMED_HASH(LeafHash, Leaf, 9103, "leaf_hash");
 
 class Tree : public HxRecord<Tree> {
  public:
