@@ -12,7 +12,7 @@ class Inner : public HxRecord<Inner> {
   float ratio = 0.25f;
   int type() const override { return 9101; }
   HxString typeXML() const override { return "inner"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "id", &Inner::id), hx_field(2, "label", &Inner::label),
                            hx_field(3, "ratio", &Inner::ratio));
   }
@@ -30,7 +30,7 @@ class Wide : public HxRecord<Wide> {
   Inner inner;
   int type() const override { return 9102; }
   HxString typeXML() const override { return "wide"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(
         hx_field(1, "i1", &Wide::i1), hx_field(2, "i2", &Wide::i2), hx_field(3, "i3", &Wide::i3),
         hx_field(4, "i4", &Wide::i4), hx_field(5, "i5", &Wide::i5), hx_field(6, "i6", &Wide::i6),

@@ -69,7 +69,7 @@ class HxConfig : public HxRecord<HxConfig> {
   bool _value(HxString& out);
 
   // The record form, in wire order.
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "address", &HxConfig::address_),
                            hx_field(3, "optionlist", &HxConfig::optionlist_),
                            hx_field(0, "options", &HxConfig::options_),

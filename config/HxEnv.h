@@ -73,7 +73,7 @@ class HxEnv : public HxRecord<HxEnv> {
   static void setEnv(HxString const& name, HxString const& value);
   static HxString valueEnv(HxString const& name);
 
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "keys", &HxEnv::keys_), hx_field(2, "values", &HxEnv::values_),
                            hx_field(3, "umask", &HxEnv::umask_), hx_field(4, "cwd", &HxEnv::cwd_),
                            hx_field(5, "mounts", &HxEnv::mounts_));

@@ -33,7 +33,7 @@ class HxOption : public HxRecord<HxOption> {
   int type() const override { return 53; }
   HxString typeXML() const override { return HxString("option"); }
   // No field travels: a decoded option is a default one.
-  static auto fields() { return std::make_tuple(); }
+  static auto wire_fields() { return std::make_tuple(); }
 
  private:
   int tag_ = 0;

@@ -63,7 +63,7 @@ class HxPathMap : public HxRecord<HxPathMap> {
     }
   }
 
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "direct_map", &HxPathMap::map_),
                            hx_field(2, "direct_list", &HxPathMap::list_));
   }

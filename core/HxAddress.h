@@ -19,7 +19,7 @@ class HxAddress : public HxRecord<HxAddress> {
 
   int type() const override { return 13; }
   HxString typeXML() const override { return "address"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxAddress::value_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxAddress::value_)); }
 
   using HxRecord<HxAddress>::copy;
   // Parses dotted text; text with more than four groups leaves this unchanged.
@@ -64,7 +64,7 @@ class HxMacAddress : public HxRecord<HxMacAddress> {
 
   int type() const override { return 155; }
   HxString typeXML() const override { return "macaddress"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxMacAddress::text_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxMacAddress::text_)); }
 
   using HxRecord<HxMacAddress>::copy;
   // Normalises the text group by group; an all-zero address is stored empty.
@@ -93,7 +93,7 @@ class HxHostname : public HxRecord<HxHostname> {
 
   int type() const override { return 63; }
   HxString typeXML() const override { return "host_name"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "host", &HxHostname::host_), hx_field(2, "port", &HxHostname::port_),
                            hx_field(3, "id", &HxHostname::id_));
   }

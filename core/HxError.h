@@ -27,7 +27,7 @@ class HxMacro : public HxRecord<HxMacro> {
 
   int type() const override { return 98; }
   HxString typeXML() const override { return "macro"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxMacro::values_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxMacro::values_)); }
 
   void set(HxString const& name, HxString const& text) { values_.set(new HxString(text), name); }
   void set(HxMacroLookup lookup) { lookup_ = lookup; }
@@ -50,7 +50,7 @@ class HxError : public HxRecord<HxError> {
 
   int type() const override { return 175; }
   HxString typeXML() const override { return "err"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "number", &HxError::number_), hx_field(2, "values", &HxError::values_));
   }
 
@@ -77,7 +77,7 @@ class HxOldError : public HxRecord<HxOldError> {
 
   int type() const override { return 52; }
   HxString typeXML() const override { return "error"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxOldError::text_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxOldError::text_)); }
 
   HxString const& value() const { return text_; }
   void value(HxString const& text) { text_ = text; }

@@ -17,7 +17,7 @@ class HxFile : public HxRecord<HxFile> {
   int type() const override { return 105; }
   HxString typeXML() const override { return "file"; }
   // Written in the order name, source, data; read back by field number.
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(0, "name", &HxFile::name_), hx_field(2, "source", &HxFile::source_),
                            hx_field(1, "data", &HxFile::data_));
   }

@@ -25,7 +25,7 @@ class HxTime : public HxRecord<HxTime> {
 
   int type() const override { return 33; }
   HxString typeXML() const override { return "time"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxTime::value_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxTime::value_)); }
 
   int value() const { return value_; }
   void value(int v) { value_ = v; }

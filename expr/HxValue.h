@@ -21,7 +21,7 @@ class HxValue : public HxRecord<HxValue> {
 
   int type() const override { return 200; }
   HxString typeXML() const override { return HxString("value"); }
-  static auto fields() { return std::make_tuple(hx_field(1, "value", &HxValue::value_)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "value", &HxValue::value_)); }
 
   HxString const& value() const { return value_; }
   void value(HxString const& text) { value_ = text; }

@@ -20,7 +20,7 @@ class Mark : public HxRecord<Mark> {
   HxString label;
   int type() const override { return 9701; }
   HxString typeXML() const override { return "mark"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "x", &Mark::x), hx_field(2, "label", &Mark::label)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "x", &Mark::x), hx_field(2, "label", &Mark::label)); }
 };
 
 HX_NAMED_HASH(MarkHash, Mark, 9702, "mark_hash");

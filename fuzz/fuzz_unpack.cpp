@@ -21,7 +21,7 @@ class Leaf : public HxRecord<Leaf> {
   char letter = 0;
   int type() const override { return 9601; }
   HxString typeXML() const override { return "leaf"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "id", &Leaf::id), hx_field(2, "name", &Leaf::name),
                            hx_field(3, "big", &Leaf::big), hx_field(4, "ratio", &Leaf::ratio),
                            hx_field(5, "flag", &Leaf::flag), hx_field(6, "letter", &Leaf::letter));
@@ -39,7 +39,7 @@ class Branch : public HxRecord<Branch> {
   int count = 0;
   int type() const override { return 9603; }
   HxString typeXML() const override { return "branch"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "title", &Branch::title), hx_field(2, "first", &Branch::first),
                            hx_field(3, "leaves", &Branch::leaves), hx_field(4, "words", &Branch::words),
                            hx_field(5, "count", &Branch::count));
@@ -55,7 +55,7 @@ class Tree : public HxRecord<Tree> {
   BranchList branches;
   int type() const override { return 9605; }
   HxString typeXML() const override { return "tree"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "name", &Tree::name), hx_field(2, "trunk", &Tree::trunk),
                            hx_field(3, "branches", &Tree::branches));
   }

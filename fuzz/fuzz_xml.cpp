@@ -23,7 +23,7 @@ class Mid : public HxRecord<Mid> {
   LeafList list;
   int type() const override { return 9204; }
   HxString typeXML() const override { return "mid"; }
-  static auto fields() { return std::make_tuple(hx_field(1, "leaf", &Mid::leaf), hx_field(2, "list", &Mid::list)); }
+  static auto wire_fields() { return std::make_tuple(hx_field(1, "leaf", &Mid::leaf), hx_field(2, "list", &Mid::list)); }
 };
 
 class Top : public HxRecord<Top> {
@@ -37,7 +37,7 @@ class Top : public HxRecord<Top> {
   HxIntHash ints;
   int type() const override { return 9205; }
   HxString typeXML() const override { return "top"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "name", &Top::name), hx_field(2, "mid", &Top::mid),
                            hx_field(3, "list", &Top::list), hx_field(4, "hash", &Top::hash),
                            hx_field(5, "strings", &Top::strings), hx_field(6, "texts", &Top::texts),

@@ -15,7 +15,7 @@ class DemoRecord : public HxRecord<DemoRecord> {
   HxStringList tags;
   int type() const override { return 9000; }
   HxString typeXML() const override { return "demo"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "frame", &DemoRecord::frame), hx_field(2, "name", &DemoRecord::name),
                            hx_field(3, "tags", &DemoRecord::tags));
   }

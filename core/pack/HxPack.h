@@ -9,6 +9,8 @@
 
 class HxPackObj;
 
+inline int _rc_int32(char const* p);
+
 // Value kinds of the binary record form.
 enum HxPackKind : short {
   kHxKindInt = 1,
@@ -79,6 +81,11 @@ class HxPack : public HxBase {
   int _kind() const { return kind_; }
   bool _consumed() const { return consumed_ != 0; }
   int _remaining() const { return length_; }
+  // The type number an object record opens with, when the current record is
+  // an unread object with its 4 type bytes present; else -1. Moves nothing.
+  int _objectType() const {
+    return (kind_ == kHxKindObject && !consumed_ && length_ >= 4 && cursor_ != nullptr) ? _rc_int32(cursor_) : -1;
+  }
 
   // ---- files ----
   int archive(HxString const& path);

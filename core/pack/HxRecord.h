@@ -13,7 +13,7 @@
 //     HxString label;
 //     int type() const override { return 900; }
 //     HxString typeXML() const override { return "point"; }
-//     static auto fields() {
+//     static auto wire_fields() {
 //       return std::make_tuple(hx_field(1, "x", &HxPoint::x),
 //                              hx_field(2, "label", &HxPoint::label));
 //     }
@@ -23,18 +23,18 @@
 // statement. The value kind follows from the member's type: int 1, char 2,
 // HxString 3, any HxPack 4, float 5, unsigned char and bool 6, long long 7.
 // A derived record lists its base's fields first:
-//   std::tuple_cat(Base::fields(), std::make_tuple(...)).
+//   std::tuple_cat(Base::wire_fields(), std::make_tuple(...)).
 
 template <class C, class M>
-struct HxField {
+struct HxFieldSpec {
   short number;
   char const* xml;
   M C::*member;
 };
 
 template <class C, class M>
-constexpr HxField<C, M> hx_field(short number, char const* xml, M C::*member) {
-  return HxField<C, M>{number, xml, member};
+constexpr HxFieldSpec<C, M> hx_field(short number, char const* xml, M C::*member) {
+  return HxFieldSpec<C, M>{number, xml, member};
 }
 
 // How a member type is written and read. The primary template covers the
@@ -93,9 +93,21 @@ class HxRecord : public Base {
 
   // Stops at the first field that takes the record: each pair of field
   // number and kind belongs to one member only. Members of another field
-  // number are passed over without a call.
+  // number are passed over without a call. Two object members may share a
+  // number; the record then goes to the one whose type number it opens with,
+  // else to the first of that number.
   void decode() override {
     int const field = this->_field();
+    int const object_type = this->_objectType();
+    if (object_type != -1) {
+      bool taken = false;
+      std::apply([this, field, object_type, &taken](auto const&... f) {
+        (void)((f.number == field && type_of_(self().*(f.member)) == object_type &&
+                (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), taken = true)) ||
+               ...);
+      }, fields_());
+      if (taken) return;
+    }
     std::apply([this, field](auto const&... f) {
       (void)((f.number == field &&
         (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed())) ||
@@ -124,18 +136,29 @@ class HxRecord : public Base {
  private:
   // The field statement, built once per class.
   static auto const& fields_() {
-    static auto const table = Derived::fields();
+    static auto const table = Derived::wire_fields();
     return table;
   }
 
   template <class F>
   struct member_of;
   template <class C, class M>
-  struct member_of<HxField<C, M>> {
+  struct member_of<HxFieldSpec<C, M>> {
     using type = M;
   };
   template <class F>
   using member_t = typename member_of<std::decay_t<F>>::type;
 
   Derived& self() { return static_cast<Derived&>(*this); }
+
+  // The type number of an object member; -1 for value members.
+  template <class M>
+  static int type_of_(M const& m) {
+    if constexpr (std::is_base_of<HxPack, M>::value) {
+      return m.type();
+    } else {
+      (void)m;
+      return -1;
+    }
+  }
 };

@@ -29,7 +29,7 @@ class Tree : public HxRecord<Tree> {
   HxIntHash ints;
   int type() const override { return 9104; }
   HxString typeXML() const override { return "tree"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "name", &Tree::name), hx_field(2, "one", &Tree::one),
                            hx_field(3, "list", &Tree::list), hx_field(4, "hash", &Tree::hash),
                            hx_field(5, "strings", &Tree::strings), hx_field(6, "ints", &Tree::ints));
@@ -53,7 +53,7 @@ class Repeats : public HxRecord<Repeats> {
   HxString a, b, c, gone;
   int type() const override { return 9106; }
   HxString typeXML() const override { return "repeats"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "item", &Repeats::a), hx_field(2, "item1", &Repeats::b),
                            hx_field(3, "item2", &Repeats::c), hx_field(4, "item3", &Repeats::gone));
   }

@@ -13,7 +13,7 @@ class TPoint : public HxRecord<TPoint> {
   HxString label;
   int type() const override { return 9801; }
   HxString typeXML() const override { return "point"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "x", &TPoint::x), hx_field(2, "y", &TPoint::y),
                            hx_field(3, "label", &TPoint::label));
   }
@@ -31,7 +31,7 @@ class TShape : public HxRecord<TShape> {
   HxStringList tags;
   int type() const override { return 9802; }
   HxString typeXML() const override { return "shape"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "name", &TShape::name), hx_field(2, "origin", &TShape::origin),
                            hx_field(3, "id", &TShape::id), hx_field(4, "scale", &TShape::scale),
                            hx_field(5, "visible", &TShape::visible), hx_field(6, "mark", &TShape::mark),
@@ -51,7 +51,7 @@ class TDrawing : public HxRecord<TDrawing> {
   bool closed = false;
   int type() const override { return 9805; }
   HxString typeXML() const override { return "drawing"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "title", &TDrawing::title), hx_field(2, "points", &TDrawing::points),
                            hx_field(3, "marks", &TDrawing::marks), hx_field(4, "closed", &TDrawing::closed));
   }
@@ -68,7 +68,7 @@ class Leaf : public HxRecord<Leaf> {
   char c = 0;
   int type() const override { return 9101; }
   HxString typeXML() const override { return "leaf"; }
-  static auto fields() {
+  static auto wire_fields() {
     return std::make_tuple(hx_field(1, "n", &Leaf::n), hx_field(2, "s", &Leaf::s), hx_field(3, "f", &Leaf::f),
                            hx_field(4, "big", &Leaf::big), hx_field(5, "flag", &Leaf::flag),
                            hx_field(6, "c", &Leaf::c));
