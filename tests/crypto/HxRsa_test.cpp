@@ -1,6 +1,6 @@
 // Cipher texts and keys below were computed independently with
 // arbitrary-precision integers, not with this library.
-#include "net/HxRsa.h"
+#include "crypto/HxRsa.h"
 
 #include <gtest/gtest.h>
 
