@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/HxDebug.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
@@ -23,10 +24,8 @@ TEST(HxClientUser, NameOfTheRealUser) {
 
 TEST(HxClientUser, UnknownUserGivesEmptyNameAndTwoLogLines) {
   if (getuid() != 0) GTEST_SKIP() << "becoming a user without an entry needs root";
-  char tmpl[] = "/tmp/hxclientuser.XXXXXX";
-  int fd = mkstemp(tmpl);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  hxtest::TempFile log("", "hxclientuser");
+  char const* tmpl = log.name().c_str();
   ASSERT_EQ(chmod(tmpl, 0666), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -46,7 +45,6 @@ TEST(HxClientUser, UnknownUserGivesEmptyNameAndTwoLogLines) {
   std::getline(in, first);
   std::getline(in, second);
   std::getline(in, rest);
-  std::remove(tmpl);
   auto tail = [](std::string const& line) { return line.substr(line.find("]: ") + 3); };
   EXPECT_EQ(tail(first), "WARNING: pw database entry not found for uid[54321]");
   EXPECT_EQ(tail(second), "ERROR: couldn't validate user's login.");
