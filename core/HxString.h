@@ -18,9 +18,9 @@ class HxString : public HxBase {
   // that is the one a copy would allocate.
   HxString(HxString&& other) noexcept;
   HxString(std::string const& text);
-  HxString(int value);
-  HxString(long long value);
-  HxString(float value);
+  explicit HxString(int value);
+  explicit HxString(long long value);
+  explicit HxString(float value);
   ~HxString() override;
 
   int type() const override { return 72; }

@@ -7,6 +7,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 // Watching released buffers, to see that a secure string zeroed a buffer
 // before giving it up: the test looks at the buffer's bytes the moment it is
@@ -377,6 +378,15 @@ TEST(HxStringAppend, HexOfAByte) {
 }
 
 // ---- conversions -------------------------------------------------------------
+
+// Numbers become text only when asked: a character or a count passed where a
+// string is expected must not compile into its decimal text.
+static_assert(std::is_constructible_v<HxString, int> && !std::is_convertible_v<int, HxString>);
+static_assert(std::is_constructible_v<HxString, long long> && !std::is_convertible_v<long long, HxString>);
+static_assert(std::is_constructible_v<HxString, float> && !std::is_convertible_v<float, HxString>);
+static_assert(!std::is_convertible_v<char, HxString> && !std::is_convertible_v<bool, HxString>);
+static_assert(!std::is_convertible_v<double, HxString> && !std::is_convertible_v<unsigned, HxString>);
+static_assert(std::is_convertible_v<char const*, HxString> && std::is_convertible_v<std::string, HxString>);
 
 TEST(HxStringConvert, NumbersIn) {
   EXPECT_STREQ("-17", HxString(-17).value());
