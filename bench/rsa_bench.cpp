@@ -2,7 +2,7 @@
 // every password it sends: the key is read from its texts on each call.
 #include <benchmark/benchmark.h>
 
-#include "net/HxRsa.h"
+#include "crypto/HxRsa.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/HxRsa.h"
+#include "crypto/HxRsa.h"
 
 namespace {
 

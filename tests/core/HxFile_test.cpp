@@ -12,19 +12,18 @@
 #include <fstream>
 #include <string>
 
+#include "tests/TestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
-HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
+using hxtest::S;
+using hxtest::H;
 
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/hxfiletest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string path(std::string const& name) const { return dir_ + "/" + name; }
   void put(std::string const& name, std::string const& bytes) const {
@@ -35,7 +34,8 @@ class FileTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string dir_;
+  hxtest::TempDir tmp_{"hxfiletest"};
+  std::string dir_ = tmp_.path();
 };
 
 TEST(HxFileNames, FilenameAndDirbase) {

@@ -1,4 +1,4 @@
-#include "net/HxRsa.h"
+#include "crypto/HxRsa.h"
 
 #include <string.h>  // explicit_bzero
 

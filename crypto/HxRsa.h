@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/HxString.h"
-#include "net/HxLong.h"
+#include "crypto/HxLong.h"
 
 // Plain RSA on fixed 16-byte blocks, used to send passwords. A block's 16
 // bytes (the last one filled up with zero bytes) are read as one number, first

@@ -1,6 +1,6 @@
 // Expected values below were computed independently with arbitrary-precision
 // integers, not with this library.
-#include "net/HxLong.h"
+#include "crypto/HxLong.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "net/HxLong.h"
+#include "crypto/HxLong.h"
 
 #include <string.h>  // explicit_bzero
 
