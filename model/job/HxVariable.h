@@ -8,13 +8,12 @@
 #include "core/HxString.h"
 #include "core/HxTime.h"
 #include "core/pack/HxRecord.h"
+#include "model/job/HxVariableId.h"
 
 // A named text value kept for a job (class 1), the whole farm (2), a worker
 // host (256) or a scope (257).
 class HxVariable : public HxRecord<HxVariable> {
  public:
-  enum Class { kJob = 1, kGlobal = 2, kHost = 256, kScoped = 257 };
-
   HxVariable() = default;
   explicit HxVariable(int pid) : pid_(pid) {}
   explicit HxVariable(HxString const& value) : value_(value) {}
@@ -40,15 +39,15 @@ class HxVariable : public HxRecord<HxVariable> {
   HxTime const& lastupdate() const { return lastupdate_; }
   void lastupdate(HxTime const& time) { lastupdate_ = time; }
 
-  // The class word; "unknown" for a class outside the table.
-  HxString clsstring() const;
-  // Sets the class from its word (exact match); any other word gives 0.
-  void clsstring(HxString const& word);
+  // The class words are those of HxVariableId: "job" 1, "global" 2, "host"
+  // 256, "scoped" 257; "unknown" for any other class, which reads as 0.
+  HxString clsstring() const { return HxString(HxVariableId::clsword(cls_)); }
+  void clsstring(HxString const& word) { cls_ = HxVariableId::clsnumber(word); }
 
   // "12-job.frames"; a global variable has no pid: "global.frames".
   HxString fullname() const;
-  // Reads a full name: an optional leading pid and "-", the class word, "."
-  // and the name. The value and time stay.
+  // Reads a full name as HxVariableId reads one: an optional leading pid and
+  // "-", the class word, "." and the name. The value and time stay.
   void fullname(HxString const& text);
 
  private:

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/job/HxPost.h"
-#include "model/job/RecordForms.h"
+#include "model/job/JobTestUtil.h"
 
 namespace {
 
@@ -153,7 +153,7 @@ TEST(HxCallbackBytes, FieldsTravelInTheirOwnOrder) {
             packed(c));
   c.maximum(4);
   c.lastupdate(HxTime(1000));
-  std::string const text = xml(c);
+  std::string const text = xml_of(c);
   EXPECT_NE(text.find("<max>4</max>"), std::string::npos);
   EXPECT_NE(text.find("<lastupdate>"), std::string::npos);
 
@@ -164,7 +164,7 @@ TEST(HxCallbackBytes, FieldsTravelInTheirOwnOrder) {
   list.get(1)->count(2);
   list.get(1)->ready("j 1");
   list.get(1)->language(8);
-  expect_both_forms_keep(list);
+  expect_round_trip(list);
 }
 
 class HxCallbackLoad : public ::testing::Test {
@@ -267,12 +267,12 @@ TEST(HxPostBytes, PostsAndSubscriptionsTravelInTheirOwnOrder) {
   HxPostList posts;
   posts.append(new HxPost(p));
   posts.append(new HxPost());
-  expect_both_forms_keep(posts);
+  expect_round_trip(posts);
   s.port(9);
   s.address(HxAddress(HxString("127.0.0.1")));
   HxSubscriptionList subs;
   subs.append(new HxSubscription(s));
-  expect_both_forms_keep(subs);
+  expect_round_trip(subs);
 }
 
 }  // namespace

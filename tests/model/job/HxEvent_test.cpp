@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/job/RecordForms.h"
+#include "model/job/JobTestUtil.h"
 
 namespace {
 
@@ -173,7 +173,7 @@ TEST(HxEvent, CopiesTakeEveryFieldButTheProcessGroup) {
   HxEvent copied;
   copied.copy(source);
   EXPECT_EQ(copied.pgrp(), -1);
-  EXPECT_EQ(xml(copied), xml(source));
+  EXPECT_EQ(xml_of(copied), xml_of(source));
 }
 
 TEST(HxEventBytes, FieldsTravelInTheirOwnOrder) {
@@ -197,7 +197,7 @@ TEST(HxEventBytes, FieldsTravelInTheirOwnOrder) {
                 "00 0C 00 01 FF FF FF FF"      // pid
                 "00 0D 00 01 00 00 00 00"),    // id
             packed(e));
-  std::string const text = xml(e);
+  std::string const text = xml_of(e);
   EXPECT_NE(text.find("<job_id>-1</job_id>"), std::string::npos);
   EXPECT_NE(text.find("<sub_id>-1</sub_id>"), std::string::npos);
   EXPECT_NE(text.find("<text_id>w</text_id>"), std::string::npos);
@@ -206,7 +206,7 @@ TEST(HxEventBytes, FieldsTravelInTheirOwnOrder) {
   list.append(new HxEvent(HxString("done-repeat-t-1-2")));
   list.append(new HxEvent(7, 2, HxString("go")));
   list.get(1)->pid(4);
-  expect_both_forms_keep(list);
+  expect_round_trip(list);
 }
 
 }  // namespace

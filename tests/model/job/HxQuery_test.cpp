@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/job/RecordForms.h"
+#include "model/job/JobTestUtil.h"
 
 namespace {
 
@@ -102,10 +102,10 @@ TEST(HxQueryForms, EveryRecordKeepsItsFieldsThroughBothForms) {
   f->neg(1);
   f->fields().append(new HxField("*b & \"c\""));
   q.filters().append(f);
-  expect_both_forms_keep(q);
+  expect_round_trip(q);
 
   HxQuery back;
-  ASSERT_EQ(0, unpack_xml(back, xml(q)));
+  ASSERT_EQ(0, unpack_xml(back, xml_of(q)));
   ASSERT_EQ(back.filters().length(), 2);
   HxFilter const& g = *back.filters().get(1);
   EXPECT_EQ(g.neg(), 1);
@@ -119,16 +119,16 @@ TEST(HxQueryForms, EveryRecordKeepsItsFieldsThroughBothForms) {
   HxOrder o(7);
   o.lock("running=1");
   o.filters().append(new HxFilter("macaddress", "00:11:22:33:44:55"));
-  expect_both_forms_keep(o);
+  expect_round_trip(o);
   HxField field("%x");
-  expect_both_forms_keep(field);
-  EXPECT_NE(xml(field).find("<name>x</name>"), std::string::npos);
+  expect_round_trip(field);
+  EXPECT_NE(xml_of(field).find("<name>x</name>"), std::string::npos);
 }
 
 TEST(HxOrderForms, LockTravelsAsElementLockInXMLAndTagTwoInBinary) {
   HxOrder o(3);
   o.lock("idle > 10");
-  std::string const text = xml(o);
+  std::string const text = xml_of(o);
   EXPECT_NE(text.find("\t<lock>idle &gt; 10</lock>\n"), std::string::npos) << text;
   HxOrder back;
   ASSERT_EQ(0, unpack_xml(back, text));

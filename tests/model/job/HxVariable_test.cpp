@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "model/job/RecordForms.h"
+#include "model/job/JobTestUtil.h"
 
 namespace {
 
@@ -104,19 +104,19 @@ TEST(HxVariableForms, RecordsListsAndHashesKeepEveryField) {
                 "00 04 00 01 00 00 00 01"
                 "00 05 00 04 00 00 00 21 00 00 00 08 00 01 00 01 00 00 30 39"),
             packed(v));
-  EXPECT_NE(xml(v).find("<last_update>"), std::string::npos);
+  EXPECT_NE(xml_of(v).find("<last_update>"), std::string::npos);
 
   HxVariableList list;
   list.append(new HxVariable(v));
   list.append(new HxVariable(HxString("other")));
-  expect_both_forms_keep(list);
+  expect_round_trip(list);
 
   HxVariableHash hash;
   hash.set(new HxVariable(v), "12-job.frames");
   hash.set(new HxVariable(HxString("b")), "any key at all");
   for (int form = 0; form < 2; ++form) {
     HxVariableHash back;
-    ASSERT_EQ(0, form == 0 ? unpack(back, packed(hash)) : unpack_xml(back, xml(hash)));
+    ASSERT_EQ(0, form == 0 ? unpack(back, packed(hash)) : unpack_xml(back, xml_of(hash)));
     ASSERT_EQ(back.count(), 2);
     ASSERT_NE(back.get("12-job.frames"), nullptr);
     EXPECT_EQ(packed(*back.get("12-job.frames")), packed(v));
