@@ -32,6 +32,12 @@
 #include "config/HxOption.h"
 #include "config/HxPathMap.h"
 // model/job
+#include "model/job/HxCallbackId.h"
+#include "model/job/HxJobId.h"
+#include "model/job/HxReservation.h"
+#include "model/job/HxStatus.h"
+#include "model/job/HxVariableId.h"
+#include "model/job/HxWorkId.h"
 // model/farm
 // net
 
@@ -143,6 +149,20 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxEnv)
     HX_FUZZ_RECORD(HxPathMap)
     // model/job
+    HX_FUZZ_RECORD(HxStatus)
+    HX_FUZZ_RECORD(HxStatusTally)
+    HX_FUZZ_RECORD(HxJobId)
+    HX_FUZZ_RECORD(HxJobIdList)
+    HX_FUZZ_RECORD(HxJobIdHash)
+    HX_FUZZ_RECORD(HxWorkId)
+    HX_FUZZ_RECORD(HxWorkIdList)
+    HX_FUZZ_RECORD(HxCallbackId)
+    HX_FUZZ_RECORD(HxCallbackIdList)
+    HX_FUZZ_RECORD(HxVariableId)
+    HX_FUZZ_RECORD(HxVariableIdList)
+    HX_FUZZ_RECORD(HxReservation)
+    HX_FUZZ_RECORD(HxReservationList)
+    HX_FUZZ_RECORD(HxReservationHash)
     // model/farm
     // net
 };

@@ -13,10 +13,11 @@
 #include "core/HxDebug.h"
 #include "core/HxFile.h"
 #include "core/HxWorld.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 std::string hosts(HxClientConfig const& c) {
   std::string out;
@@ -35,10 +36,8 @@ class FileWorld : public HxWorld {
 class HxClientConfigTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/hxclientXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    world_.path = HxString((dir_ + "/hx.conf").c_str());
+    ASSERT_FALSE(dir_.path().empty());
+    world_.path = dir_.hxfile("hx.conf");
     hx_set_world(&world_);
     for (char const* name : {"HX_DIR", "HX_SUPERVISOR", "HX_DOMAIN"}) {
       char const* v = getenv(name);
@@ -52,16 +51,15 @@ class HxClientConfigTest : public testing::Test {
       if (s.set) setenv(s.name, s.value.c_str(), 1);
       else unsetenv(s.name);
     }
-    HxDir(dir_.c_str()).remove();
   }
-  void write(std::string const& text) { std::ofstream(dir_ + "/hx.conf") << text; }
+  void write(std::string const& text) { dir_.write("hx.conf", text); }
 
   struct Saved {
     char const* name;
     bool set;
     std::string value;
   };
-  std::string dir_;
+  hxtest::TempDir dir_{"hxclient"};
   FileWorld world_;
   std::vector<Saved> saved_;
 };
@@ -218,7 +216,7 @@ TEST_F(HxClientConfigTest, DisplayWritesOneLinePerFieldToTheDebugLog) {
         "client_account = ca\nclient_restrictions = cr\nclient_drive_map = cdm\nclient_mail_address = m@x\n"
         "client_priority = 4\nclient_p_agenda_priority = 5\nclient_flags = ssl\nclient_job_flags = 9\n"
         "client_timeout = -6\nsupervisor_http_port = 7\n");
-  std::string log = dir_ + "/debug.log";
+  std::string log = dir_.file("debug.log");
   hx_debug_filename(log.c_str(), 0);
   HxClientConfig().display();
   hx_debug_filename("", 0);

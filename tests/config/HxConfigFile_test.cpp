@@ -6,7 +6,7 @@
 
 #include "config/HxConfigLimits.h"
 
-#include "tests/config/ConfigTestUtil.h"
+#include "tests/TestUtil.h"
 
 namespace {
 

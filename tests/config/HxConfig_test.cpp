@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/config/ConfigTestUtil.h"
+#include "tests/TestUtil.h"
 
 namespace {
 

@@ -10,34 +10,21 @@
 #include <string>
 
 #include "core/HxDebug.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 // Collects what the debug log writes while it lives.
 class LogCapture {
  public:
-  LogCapture() {
-    char tmpl[] = "/tmp/hxdefaults.XXXXXX";
-    int fd = mkstemp(tmpl);
-    close(fd);
-    path_ = tmpl;
-    hx_debug_filename(HxString(tmpl), 0);
-  }
-  ~LogCapture() {
-    hx_debug_filename("", 0);
-    std::remove(path_.c_str());
-  }
-  std::string text() const {
-    std::ifstream in(path_);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  LogCapture() { hx_debug_filename(log_.path(), 0); }
+  ~LogCapture() { hx_debug_filename("", 0); }
+  std::string text() const { return log_.read(); }
 
  private:
-  std::string path_;
+  hxtest::TempFile log_{"", "hxdefaults"};
 };
 
 TEST(HxDefaultsText, LiteralsAsTabled) {

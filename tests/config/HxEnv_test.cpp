@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/TestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 std::string joined(HxStringList const& list) {
   std::string out;

@@ -11,10 +11,11 @@
 
 #include "core/HxFile.h"
 #include "core/HxWorld.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 // A world without a client configuration file, so that only the test's
 // directories and the built-in ones are searched.
@@ -26,9 +27,7 @@ class NoFileWorld : public HxWorld {
 class HxJobConfigTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/hxjobXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    ASSERT_FALSE(root_.empty());
     hx_set_world(&world_);
     char const* v = getenv("HXPATH");
     had_path_ = v != nullptr;
@@ -39,7 +38,6 @@ class HxJobConfigTest : public testing::Test {
     hx_set_world(nullptr);
     if (had_path_) setenv("HXPATH", saved_path_.c_str(), 1);
     else unsetenv("HXPATH");
-    HxDir(root_.c_str()).remove();
   }
   // Makes root/dir/type, with a job.conf holding conf unless conf is null.
   std::string type(std::string const& dir, std::string const& name, char const* conf) {
@@ -56,7 +54,8 @@ class HxJobConfigTest : public testing::Test {
     return HxJobConfig("t", dir("v").c_str()).valid();
   }
 
-  std::string root_;
+  hxtest::TempDir tmp_{"hxjob"};
+  std::string root_ = tmp_.path();
   NoFileWorld world_;
   bool had_path_ = false;
   std::string saved_path_;

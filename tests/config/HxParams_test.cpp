@@ -5,10 +5,11 @@
 #include <string>
 
 #include "config/HxConfig.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 std::string flags(char const* name, char const* value) { return S(hx_flags_to_string_or_integer(name, value)); }
 std::string param(char const* name, char const* value) { return S(hx_conf_param_to_string_or_integer(name, value)); }

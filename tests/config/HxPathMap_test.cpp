@@ -6,7 +6,7 @@
 
 #include "core/HxPath.h"
 
-#include "tests/config/ConfigTestUtil.h"
+#include "tests/TestUtil.h"
 
 namespace {
 

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "tests/TestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 std::string bytes(HxPack& p) {
   p.pack();

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "core/HxWorld.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
-HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
+using hxtest::S;
+using hxtest::H;
 
 class FixedClock : public HxWorld {
  public:
@@ -46,9 +47,7 @@ class DebugTest : public ::testing::Test {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     hx_set_world(&clock_);
-    char tmpl[] = "/tmp/hxdebugtest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     hx_debug_filename("", 0);
@@ -59,7 +58,6 @@ class DebugTest : public ::testing::Test {
       ::unsetenv("TZ");
     }
     ::tzset();
-    std::filesystem::remove_all(dir_);
   }
 
   // One message in the callers' pattern.
@@ -75,7 +73,8 @@ class DebugTest : public ::testing::Test {
   }
 
   FixedClock clock_;
-  std::string dir_;
+  hxtest::TempDir tmp_{"hxdebugtest"};
+  std::string dir_ = tmp_.path();
   bool had_tz_ = false;
   std::string old_tz_;
 };

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include "tests/TestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
+using hxtest::S;
 
 std::string message(int number) { return S(HxError(number).value()); }
 

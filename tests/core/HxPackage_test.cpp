@@ -12,10 +12,11 @@
 #include <unistd.h>
 
 #include "core/HxLimits.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 // The example tree: a hash of the scalar a=1 and the array b of x and y.
 HxPackage* example() {
@@ -347,10 +348,8 @@ TEST(HxPackageXml, ReaderToleratesLayoutAndDropsBadScalars) {
 }
 
 TEST(HxPackageLayer, ArchiveAndRecover) {
-  char path[] = "/tmp/hx_package_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  hxtest::TempFile file("", "hx_package");
+  char const* path = file.name().c_str();
   _hx_package_pack* t = hx_package_expand("(=(a=1)(b=(=x)(=y)))");
   EXPECT_EQ(hx_package_archive(t, path), 1);
   EXPECT_EQ(hx_package_archive(nullptr, path), 0);
@@ -365,7 +364,6 @@ TEST(HxPackageLayer, ArchiveAndRecover) {
   EXPECT_EQ(hx_package_recover(path), nullptr);
   EXPECT_EQ(hx_package_recover("/nonexistent/dir/p"), nullptr);
   EXPECT_EQ(hx_package_recover(nullptr), nullptr);
-  std::remove(path);
 }
 
 TEST(HxPackageLayer, ResultTextsArePerThread) {

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/TestUtil.h"
+
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
+using hxtest::S;
 
 std::vector<std::string> parts(char const* path) {
   HxStringList l;

@@ -12,11 +12,12 @@
 #include <string>
 
 #include "core/HxWorld.h"
-#include "net/HxClient.h"
+#include "core/HxUser.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+using hxtest::S;
 
 // Unix times used below.
 constexpr int64_t kMar3_2024_090507 = 1709456707;  // Sun Mar 3, 2024 9:05:07 UTC
@@ -40,9 +41,8 @@ class TimeTest : public ::testing::Test {
     had_tz_ = tz != nullptr;
     if (had_tz_) old_tz_ = tz;
     zone("UTC");
-    char tmpl[] = "/tmp/hxtimetest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    world_.dir = tmpl;
+    ASSERT_FALSE(tmp_.path().empty());
+    world_.dir = tmp_.path();
     hx_set_world(&world_);
     HxTime::_resetClock();
   }
@@ -54,7 +54,6 @@ class TimeTest : public ::testing::Test {
     else
       ::unsetenv("TZ");
     ::tzset();
-    std::filesystem::remove_all(world_.dir);
   }
   static void zone(char const* tz) {
     ::setenv("TZ", tz, 1);
@@ -67,6 +66,7 @@ class TimeTest : public ::testing::Test {
   }
   static HxTime unix(int64_t t) { return HxTime(static_cast<int>(t), HxTime::HX_TIME_UNIX); }
 
+  hxtest::TempDir tmp_{"hxtimetest"};
   TestWorld world_;
   bool had_tz_ = false;
   std::string old_tz_;
@@ -188,7 +188,7 @@ TEST_F(TimeTest, RecordForms) {
 // ---- the clock and its correction ----
 
 TEST_F(TimeTest, OffsetFileNamesTheUser) {
-  EXPECT_EQ(offsetFile(), world_.dir + "/time_" + S(HxClient::currentuser()) + ".tmp");
+  EXPECT_EQ(offsetFile(), world_.dir + "/time_" + S(hx_current_user()) + ".tmp");
 }
 
 TEST_F(TimeTest, SetToNowAddsTheDifferenceReadOnce) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "core/HxDebug.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ HxRsaPublicKey BuiltIn() {
 }
 
 std::string S(HxLong const& x) { return x.stringvalue().value(); }
-std::string S(HxString const& x) { return std::string(x.value(), static_cast<size_t>(x.length())); }
+using hxtest::S;
 HxString Bytes(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
 
 HxRsaPublicKey PublicOf(HxRsaPrivateKey const& key) {
@@ -179,13 +180,10 @@ TEST(HxRsaDecrypt, HostileCipherTexts) {
 }
 
 TEST(HxRsaClearText, NeverReachesTheLogOrTheStandardStreams) {
-  char log[] = "/tmp/hxrsalog.XXXXXX";
-  int fd = mkstemp(log);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  hxtest::TempFile log("", "hxrsalog");
   int const verbosity = hx_debug_verb();
   hx_debug_verbosity(-1);
-  hx_debug_filename(HxString(log), 0);
+  hx_debug_filename(log.path(), 0);
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   HxRsaPrivateKey key;
@@ -198,9 +196,7 @@ TEST(HxRsaClearText, NeverReachesTheLogOrTheStandardStreams) {
   std::string const err = testing::internal::GetCapturedStderr();
   hx_debug_filename(HxString(""), 0);
   hx_debug_verbosity(verbosity);
-  std::ifstream in(log);
-  std::string const logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  unlink(log);
+  std::string const logged = log.read();
   EXPECT_EQ(S(plain), "clear-text password");
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "");

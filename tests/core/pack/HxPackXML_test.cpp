@@ -13,11 +13,12 @@
 #include "core/HxList.h"
 #include "core/pack/HxRecord.h"
 #include "core/pack/TestRecords.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
-std::string S(HxString const& s) { return std::string(s.value(), s.length()); }
-HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
+using hxtest::S;
+using hxtest::H;
 
 class Tree : public HxRecord<Tree> {
  public:
@@ -439,13 +440,11 @@ TEST(HxPackXMLReader, BytesThatAreNotUtf8ReadBackAsWritten) {
 class XmlFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/hxxmltest.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   HxString path(char const* name) const { return H(dir_ + "/" + name); }
-  std::string dir_;
+  hxtest::TempDir tmp_{"hxxmltest"};
+  std::string dir_ = tmp_.path();
 };
 
 TEST_F(XmlFileTest, ArchiveAndRecoverRoundTrip) {

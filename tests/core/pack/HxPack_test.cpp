@@ -15,6 +15,7 @@
 #include "core/HxLimits.h"
 #include "tests/core/pack/PackBytes.h"
 #include "tests/core/pack/TestRecords.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
@@ -307,8 +308,8 @@ TEST(HxPackRoundTrip, HeaderlessSequence) {
 }
 
 TEST(HxPackRoundTrip, ArchiveAndRecover) {
-  char dir[] = "/tmp/hxpackXXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(dir));
+  hxtest::TempDir tmp("hxpack");
+  char const* dir = tmp.path().c_str();
   HxString path = HxString(dir) + "/shape.bin";
   TShape s = sample_shape();
   std::string bytes = packed(s);
@@ -334,11 +335,6 @@ TEST(HxPackRoundTrip, ArchiveAndRecover) {
   HxString pipe = HxString(dir) + "/pipe.bin";
   ASSERT_EQ(0, mkfifo(pipe.value(), 0600));
   EXPECT_EQ(0, back.recover(pipe));
-  std::remove(pipe.value());
-
-  std::remove(path.value());
-  std::remove(header_only.value());
-  rmdir(dir);
 }
 
 // ---- unpack results ---------------------------------------------------------------------

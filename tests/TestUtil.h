@@ -1,0 +1,132 @@
+#pragma once
+
+// Helpers shared by the tests: the bytes of a string as a std::string, and
+// temporary files and directories that leave nothing behind.
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "core/HxString.h"
+
+namespace hxtest {
+
+// The bytes of a string, NUL bytes included, for comparison with literals.
+inline std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+
+// A string holding exactly these bytes.
+inline HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
+
+namespace detail {
+
+// What this process made under /tmp and has not removed yet. A death test's
+// child that ends with exit() never reaches its fixture's TearDown, so the
+// list is also swept when the process exits. Each entry remembers the
+// process that made it: a forked child must not remove its parent's files.
+class Made {
+ public:
+  static Made& get() {
+    static Made made;
+    return made;
+  }
+  void add(std::string const& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    paths_.emplace_back(getpid(), path);
+  }
+  void remove(std::string const& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto it = paths_.begin(); it != paths_.end(); ++it) {
+      if (it->second == path) {
+        if (it->first == getpid()) erase(path);
+        paths_.erase(it);
+        return;
+      }
+    }
+  }
+  ~Made() {
+    for (auto const& [pid, path] : paths_)
+      if (pid == getpid()) erase(path);
+  }
+
+ private:
+  static void erase(std::string const& path) {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::mutex lock_;
+  std::vector<std::pair<pid_t, std::string>> paths_;
+};
+
+}  // namespace detail
+
+// A new directory under /tmp, removed with everything in it when the object
+// goes (or, failing that, when the process exits).
+class TempDir {
+ public:
+  explicit TempDir(std::string const& prefix = "hxtest") {
+    std::string tmpl = "/tmp/" + prefix + ".XXXXXX";
+    if (::mkdtemp(tmpl.data()) != nullptr) {
+      path_ = tmpl;
+      detail::Made::get().add(path_);
+    }
+  }
+  TempDir(TempDir const&) = delete;
+  TempDir& operator=(TempDir const&) = delete;
+  ~TempDir() {
+    if (!path_.empty()) detail::Made::get().remove(path_);
+  }
+
+  // Empty when the directory could not be made.
+  std::string const& path() const { return path_; }
+  std::string file(std::string const& name) const { return path_ + "/" + name; }
+  HxString hxfile(std::string const& name) const { return H(file(name)); }
+  void write(std::string const& name, std::string const& bytes) const {
+    std::ofstream(file(name), std::ios::binary) << bytes;
+  }
+  std::string read(std::string const& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string path_;
+};
+
+// A file under /tmp holding the given bytes; removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(std::string const& contents = "", std::string const& prefix = "hxtest") {
+    std::string tmpl = "/tmp/" + prefix + ".XXXXXX";
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) return;
+    path_ = tmpl;
+    detail::Made::get().add(path_);
+    if (!contents.empty()) (void)!::write(fd, contents.data(), contents.size());
+    ::close(fd);
+  }
+  TempFile(TempFile const&) = delete;
+  TempFile& operator=(TempFile const&) = delete;
+  ~TempFile() {
+    if (!path_.empty()) detail::Made::get().remove(path_);
+  }
+
+  HxString path() const { return H(path_); }
+  std::string const& name() const { return path_; }
+  std::string read() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace hxtest
