@@ -38,6 +38,12 @@
 #include "model/job/HxStatus.h"
 #include "model/job/HxVariableId.h"
 #include "model/job/HxWorkId.h"
+#include "model/job/HxCallback.h"
+#include "model/job/HxEvent.h"
+#include "model/job/HxPost.h"
+#include "model/job/HxQuery.h"
+#include "model/job/HxResult.h"
+#include "model/job/HxVariable.h"
 // model/farm
 // net
 
@@ -163,6 +169,27 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxReservation)
     HX_FUZZ_RECORD(HxReservationList)
     HX_FUZZ_RECORD(HxReservationHash)
+    HX_FUZZ_RECORD(HxField)
+    HX_FUZZ_RECORD(HxFieldList)
+    HX_FUZZ_RECORD(HxFilter)
+    HX_FUZZ_RECORD(HxFilterList)
+    HX_FUZZ_RECORD(HxQuery)
+    HX_FUZZ_RECORD(HxOrder)
+    HX_FUZZ_RECORD(HxOperation)
+    HX_FUZZ_RECORD(HxFault)
+    HX_FUZZ_RECORD(HxFaultList)
+    HX_FUZZ_RECORD(HxResult)
+    HX_FUZZ_RECORD(HxEvent)
+    HX_FUZZ_RECORD(HxEventList)
+    HX_FUZZ_RECORD(HxCallback)
+    HX_FUZZ_RECORD(HxCallbackList)
+    HX_FUZZ_RECORD(HxPost)
+    HX_FUZZ_RECORD(HxPostList)
+    HX_FUZZ_RECORD(HxSubscription)
+    HX_FUZZ_RECORD(HxSubscriptionList)
+    HX_FUZZ_RECORD(HxVariable)
+    HX_FUZZ_RECORD(HxVariableList)
+    HX_FUZZ_RECORD(HxVariableHash)
     // model/farm
     // net
 };
