@@ -45,6 +45,9 @@
 #include "model/job/HxResult.h"
 #include "model/job/HxVariable.h"
 // model/farm
+#include "model/farm/HxAccess.h"
+#include "model/farm/HxDomain.h"
+#include "model/farm/HxPreference.h"
 // net
 
 namespace {
@@ -191,6 +194,19 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxVariableList)
     HX_FUZZ_RECORD(HxVariableHash)
     // model/farm
+    HX_FUZZ_RECORD(HxAccess)
+    HX_FUZZ_RECORD(HxAccessList)
+    HX_FUZZ_RECORD(HxGroupAccess)
+    HX_FUZZ_RECORD(HxGroupAccessList)
+    HX_FUZZ_RECORD(HxPassword)
+    HX_FUZZ_RECORD(HxPasswordList)
+    HX_FUZZ_RECORD(HxDomain)
+    HX_FUZZ_RECORD(HxPreference)
+    HX_FUZZ_RECORD(HxDbField)
+    HX_FUZZ_RECORD(HxDbRow)
+    HX_FUZZ_RECORD(HxDbRows)
+    HX_FUZZ_RECORD(HxDataTable)
+    HX_FUZZ_RECORD(HxDataTableList)
     // net
 };
 
