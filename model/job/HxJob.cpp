@@ -133,3 +133,5 @@ HxPackage HxJob::package() const {
 HxString HxJob::flagsstring() const { return hx_job_flag_string(flags_); }
 
 void HxJob::flagsstring(HxString const& text) { flags_ = hx_job_flag_int(text); }
+
+bool HxJob::multiprocessor() const { return hx_host_processors(reservations_) >= 2; }

@@ -10,6 +10,10 @@
 #include "model/job/HxFieldAccessors.h"
 #include "model/job/HxStatus.h"
 
+// The count of the "host.processors" item of a reservation text; 0 when the
+// text holds none.
+int hx_host_processors(HxString const& reservations);
+
 // One instance of a job: one copy of the job's process on a worker, with the
 // worker's names and addresses, its status, counters and times, and the
 // resources allocated to it.
@@ -66,6 +70,8 @@ class HxSubjob : public HxRecord<HxSubjob> {
 
   // The owning job's id modulo n (0 for n of 0 or -1).
   int sid(int n) const { return hx_sid(pid_, n); }
+  // The host processors allocated to the subjob; 0 when none are.
+  int jobSlots() const { return hx_host_processors(allocations_); }
 
  private:
   int id_ = 0;

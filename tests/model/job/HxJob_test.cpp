@@ -401,6 +401,23 @@ TEST(HxJobOps, StatusQuestionsGridEliteAndSid) {
   }
 }
 
+TEST(HxJobOps, MultiprocessorAsksForTwoHostProcessors) {
+  struct Row {
+    char const* reservations;
+    bool multi;
+  } const rows[] = {{"", false},
+                    {"host.processors=4", true},
+                    {"host.processors=2", true},
+                    {"host.processors=1", false},
+                    {"host.memory=4096", false},
+                    {"host.memory=4096,host.processors=8", true}};
+  for (Row const& r : rows) {
+    HxJob j;
+    j.reservations(r.reservations);
+    EXPECT_EQ(j.multiprocessor(), r.multi) << r.reservations;
+  }
+}
+
 TEST(HxJobOps, SchedulingKey) {
   HxJob fresh;
   EXPECT_EQ(S(fresh.stub()), "-100000");

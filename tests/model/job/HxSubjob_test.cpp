@@ -128,6 +128,24 @@ TEST(HxSubjobOps, SidIsASignedRemainderAndZeroWithoutOne) {
   }
 }
 
+TEST(HxSubjobOps, JobSlotsCountTheHostProcessors) {
+  struct Row {
+    char const* allocations;
+    int slots;
+  } const rows[] = {{"", 0},
+                    {"host.processors=4", 4},
+                    {"host.memory=512", 0},
+                    {"host.memory=512,host.processors=2", 2},
+                    {"host.processors=2,host.processors=4", 4},
+                    {"host.processor=4", 0},
+                    {"Host.processors=4", 0}};
+  for (Row const& r : rows) {
+    HxSubjob s;
+    s.allocations(r.allocations);
+    EXPECT_EQ(s.jobSlots(), r.slots) << r.allocations;
+  }
+}
+
 TEST(HxSubjobList, CopyTakesItemsOnlyAndTheFormHoldsNoStatus) {
   HxSubjobList from;
   from.append(new HxSubjob(sample()));
