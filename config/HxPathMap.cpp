@@ -2,6 +2,7 @@
 
 #include "config/HxConfig.h"
 #include "config/HxConfigFile.h"
+#include "core/HxPath.h"
 
 namespace {
 
@@ -93,4 +94,13 @@ HxString HxPathMap::convert() const {
     out += "\n";
   });
   return out;
+}
+
+// A member of HxPath, defined here because it needs the path map: core stays
+// below config/.
+HxString HxPath::translate(HxPathMap& map) const {
+  HxString result(path_);
+  // Earlier sources act first; a later one also sees what they produced.
+  map._mappings([&result](HxString const& key, HxString const& value) { result = result.replacevalue(key, value, 0); });
+  return result;
 }

@@ -149,13 +149,13 @@ bool HxFile::exists(HxString const& path) {
 }
 
 bool HxFile::touch(HxString const& path) {
+  // Whatever exists (a regular file, a directory, a device, a pipe) only gets
+  // its times set: nothing is opened, so a pipe without a reader cannot block
+  // the call and a device sees no open. A missing file is created empty.
   struct stat st;
-  if (::stat(path.value(), &st) == 0) {
-    // Only regular files are touched; a directory, device or pipe is not.
-    if (!S_ISREG(st.st_mode)) return false;
-  } else {
+  if (::stat(path.value(), &st) != 0) {
     int fd = open_for_writing(path, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return false;  // e.g. a missing directory on the way
     ::close(fd);
   }
   return ::utimensat(AT_FDCWD, path.value(), nullptr, 0) == 0;

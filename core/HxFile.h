@@ -42,7 +42,9 @@ class HxFile : public HxRecord<HxFile> {
   static bool exists(HxString const& path);
   static bool hidden(HxString const&) { return false; }
   static bool clearhidden(HxString const&) { return false; }
-  // Sets the times of a file to now, creating a missing file empty.
+  // Sets the access and modification times of whatever the path names
+  // (a file, a directory, a pipe) to now, creating a missing file empty.
+  // False when the file cannot be created or its times cannot be set.
   static bool touch(HxString const& path);
   // The file can be opened for appending (it is created when missing).
   static bool writable(HxString const& path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 // Bounds on decoding outside input in the core library (one header for the
 // whole of core/). Input beyond a bound is
 // treated as malformed: the rest of the object is dropped, nothing crashes.
@@ -23,3 +25,8 @@ constexpr int kHxMaxFileBytes = 256 * 1024 * 1024;
 // deep. Reading compact text or package XML stops at this depth: the rest of
 // the text is dropped as malformed, so a hostile job cannot exhaust the stack.
 constexpr int kHxMaxPackageDepth = 256;
+
+// The user database's entries are short; the buffer for one entry doubles
+// from the system's hint while the lookup asks for more room, up to this, so
+// a broken database cannot make the lookup allocate without end.
+constexpr size_t kHxMaxPasswdBuffer = 1 << 20;

@@ -1,9 +1,5 @@
 #include "core/HxPath.h"
 
-// Path maps live in config/; translation through one is the single place
-// where core reaches up to it.
-#include "config/HxPathMap.h"
-
 namespace {
 
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -135,11 +131,4 @@ HxString HxPath::normalize(HxString const& path) {
   for (int i = 0; i < out.length(); ++i)
     if (out.get(i) == '\\') out.set(i, '/');
   return out;
-}
-
-HxString HxPath::translate(HxPathMap& map) const {
-  HxString result(path_);
-  // Earlier sources act first; a later one also sees what they produced.
-  map._mappings([&result](HxString const& key, HxString const& value) { result = result.replacevalue(key, value, 0); });
-  return result;
 }

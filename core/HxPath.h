@@ -44,7 +44,8 @@ class HxPath : public HxBase {
 
   // The path rewritten through a path map: each source in the map's order is
   // replaced, ignoring case, by its replacement; later sources see what
-  // earlier ones produced. A source listed twice acts once.
+  // earlier ones produced. A source listed twice acts once. Defined in
+  // config/, beside the map, so that core needs nothing above it.
   HxString translate(HxPathMap& map) const;
 
  private:

@@ -123,10 +123,16 @@ HxString::HxString(char const* text) { copy(text); }
 
 HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 
-// A move gives what a copy gives, without allocating: an empty or undefined
-// source leaves this string undefined.
-HxString::HxString(HxString&& other) noexcept : HxBase(other), secure_(other.secure_) {
-  if (other.length_ >= 1) take_(other);
+// A move gives exactly what a copy gives: the same text, secure flag and
+// capacity. It takes the other's buffer only when that is the buffer a copy
+// would have allocated (and so saves the allocation); otherwise it copies.
+HxString::HxString(HxString&& other) noexcept : HxBase(other) {
+  if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_)) {
+    secure_ = other.secure_;
+    take_(other);
+  } else {
+    copy(other);
+  }
 }
 
 HxString::HxString(std::string const& text) {
@@ -208,20 +214,6 @@ HxString& HxString::operator=(HxString const& other) {
 
 HxString& HxString::operator=(HxString const* other) {
   if (other != nullptr) copy(*other);
-  return *this;
-}
-
-// The same result as a copy; the other's buffer is taken over only where a
-// copy would have allocated a new one.
-HxString& HxString::operator=(HxString&& other) noexcept {
-  if (&other == this) return *this;
-  if (other.length_ < 1 || capacity_ > other.length_) {
-    copy(other);
-    return *this;
-  }
-  release_();
-  take_(other);
-  secure_ = other.secure_;
   return *this;
 }
 

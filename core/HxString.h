@@ -14,11 +14,13 @@ class HxString : public HxBase {
   HxString(char const* bytes, int n);
   HxString(char const* text);
   HxString(HxString const& other);
+  // Gives what the copy constructor gives, reusing the other's buffer where
+  // that is the one a copy would allocate.
   HxString(HxString&& other) noexcept;
   HxString(std::string const& text);
-  HxString(int value);
-  HxString(long long value);
-  HxString(float value);
+  explicit HxString(int value);
+  explicit HxString(long long value);
+  explicit HxString(float value);
   ~HxString() override;
 
   int type() const override { return 72; }
@@ -32,9 +34,11 @@ class HxString : public HxBase {
   void copy(char c);
   void floatvalue(float value) { copy(value); }
 
+  // Every assignment from a string, a temporary one included, goes through
+  // the virtual copy(HxString const&), so the capacity rule decides the
+  // buffer and a class that overrides copy sees every assignment.
   HxString& operator=(HxString const& other);
   HxString& operator=(HxString const* other);
-  HxString& operator=(HxString&& other) noexcept;
   HxString& operator=(std::string const& text);
   HxString& operator=(char const* text);
   HxString& operator=(int value);

@@ -14,7 +14,7 @@
 
 #include "core/HxDebug.h"
 #include "core/HxWorld.h"
-#include "net/HxClient.h"
+#include "core/HxUser.h"
 
 namespace {
 
@@ -121,7 +121,7 @@ void HxTime::_resetClock() {
   s.reference = false;
 }
 
-HxString HxTime::offsetPath() { return hx_world().tempDir() + "/time_" + HxClient::currentuser() + ".tmp"; }
+HxString HxTime::offsetPath() { return hx_world().tempDir() + "/time_" + hx_current_user() + ".tmp"; }
 
 int HxTime::readOffsetFile(HxString const& path) {
   // The temporary directory is writable by everyone: another user could

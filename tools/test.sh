@@ -3,6 +3,22 @@
 # UndefinedBehaviorSanitizer, then each fuzz target for a fixed number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "== layers"
+# Includes point down only: a folder may include the ones before it in this
+# list, never one after it (net may use crypto, crypto never uses net).
+layers="core expr config model/job model/farm crypto net api python"
+bad=0
+set -- $layers
+while [ $# -gt 1 ]; do
+  low=$1; shift
+  above=$(echo "$@" | tr ' ' '|')
+  if [ -d "$low" ] && grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[\"<]($above)/" "$low"; then
+    echo "layers FAILED: $low/ includes from a folder above it"; bad=1
+  fi
+done
+[ "$bad" = 0 ] || exit 1
+echo "layers ok"
+
 tools/setup.sh
 jobs=$(nproc)
 

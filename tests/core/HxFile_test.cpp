@@ -108,20 +108,44 @@ TEST_F(FileTest, AppendWritableTouch) {
   EXPECT_TRUE(HxFile::writable(H(path("w"))));
   EXPECT_TRUE(HxFile::exists(H(path("w"))));
   EXPECT_FALSE(HxFile::writable(H(dir_)));
+}
 
-  EXPECT_TRUE(HxFile::touch(H(path("t"))));
-  EXPECT_TRUE(HxFile::exists(H(path("t"))));
-  EXPECT_EQ(HxFile::size(H(path("t"))), 0);
-  put("old", "keep");
-  struct timespec old_times[2] = {{1000, 0}, {1000, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path("old").c_str(), old_times, 0), 0);
-  EXPECT_EQ(HxFile::modified(H(path("old"))), 1000);
-  EXPECT_TRUE(HxFile::touch(H(path("old"))));
-  EXPECT_GT(HxFile::modified(H(path("old"))), 1000);
-  EXPECT_EQ(get("old"), "keep");
-  // Real failures are reported.
-  EXPECT_FALSE(HxFile::touch(H(path("nodir/t"))));
-  EXPECT_FALSE(HxFile::touch(H(dir_)));
+// touch sets both times of whatever the path names, creates a missing file
+// empty, never opens (and so never blocks on) a pipe, and reports a path it
+// can neither create nor touch.
+TEST_F(FileTest, Touch) {
+  put("file", "keep");
+  ASSERT_EQ(::mkdir(path("dir").c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  struct Row {
+    char const* name;
+    bool result;
+    mode_t kind;  // what the path is afterwards; 0: nothing
+  } const rows[] = {
+      {"file", true, S_IFREG},
+      {"dir", true, S_IFDIR},
+      {"pipe", true, S_IFIFO},  // no reader: an open would block or fail
+      {"new", true, S_IFREG},
+      {"nodir/new", false, 0},
+  };
+  struct timespec const old_times[2] = {{1000, 0}, {1000, 0}};
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string const p = path(row.name);
+    ::utimensat(AT_FDCWD, p.c_str(), old_times, 0);
+    EXPECT_EQ(HxFile::touch(H(p)), row.result);
+    struct stat st;
+    if (row.kind == 0) {
+      EXPECT_NE(::stat(p.c_str(), &st), 0);
+      continue;
+    }
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, row.kind);
+    EXPECT_GT(st.st_atime, 1000);
+    EXPECT_GT(st.st_mtime, 1000);
+  }
+  EXPECT_EQ(get("file"), "keep");
+  EXPECT_EQ(get("new"), "");
 }
 
 TEST_F(FileTest, RemoveChmodChown) {

@@ -7,6 +7,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 // Watching released buffers, to see that a secure string zeroed a buffer
 // before giving it up: the test looks at the buffer's bytes the moment it is
@@ -210,6 +211,81 @@ TEST(HxStringCapacity, ALargerBufferIsReusedAndNeverGivenBack) {
   EXPECT_EQ(260, t.capacity());
 }
 
+// A string whose copy(HxString const&) counts its calls.
+class CountingString : public HxString {
+ public:
+  using HxString::operator=;
+  void copy(HxString const& other) override {
+    ++copies;
+    HxString::copy(other);
+  }
+  int copies = 0;
+};
+
+// Assignment from a temporary and moving construction give what a copy gives:
+// the capacity rule decides the buffer, the secure flag travels, and an
+// override of copy sees the assignment.
+TEST(HxStringCapacity, FromATemporaryAsFromACopy) {
+  // Twenty bytes built by appends: the source's buffer is 68 bytes, a copy
+  // of it gets 4 x 20 + 4 = 84.
+  auto appended = [] {
+    HxString s;
+    for (char c : std::string("abcdefghijklmnopqrst")) s.append(c);
+    return s;
+  };
+  auto secret = [] {
+    HxString s("0123456789");
+    s.secure(1);
+    return s;
+  };
+  struct Row {
+    char const* name;
+    HxString (*target)();
+    HxString (*source)();
+    int capacity;
+    bool undefined;
+    unsigned char secure;
+  } const rows[] = {
+      {"into 16 bytes", [] { return HxString(""); }, appended, 84, false, 0},
+      {"into undefined", [] { return HxString(); }, appended, 84, false, 0},
+      {"into a larger buffer", [] { HxString t; t._resize(200); return t; }, appended, 200, false, 0},
+      {"exact buffer", [] { return HxString(); }, [] { return HxString("abcdefghijklmnopqrst"); }, 84, false, 0},
+      {"empty into undefined", [] { return HxString(); }, [] { return HxString(""); }, 0, true, 0},
+      {"undefined into 16 bytes", [] { return HxString(""); }, [] { return HxString(); }, 16, false, 0},
+      {"secure", [] { return HxString(); }, secret, 44, false, 1},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    HxString const lvalue = row.source();
+    auto check = [&](HxString const& got, char const* how) {
+      SCOPED_TRACE(how);
+      EXPECT_EQ(got.capacity(), row.capacity);
+      EXPECT_EQ(got.isundef(), row.undefined);
+      EXPECT_EQ(got.secure(), row.secure);
+      EXPECT_EQ(std::string(got.value()), std::string(lvalue.value()));
+    };
+    HxString assigned = row.target();
+    assigned = row.source();
+    check(assigned, "assigned a temporary");
+    HxString copied = row.target();
+    copied = lvalue;
+    check(copied, "assigned a copy");
+    if (row.target().capacity() == 0) {  // construction starts undefined
+      HxString from = row.source();
+      HxString moved(std::move(from));
+      check(moved, "moved");
+      check(HxString(lvalue), "copy-constructed");
+    }
+  }
+  CountingString counted;
+  counted = appended();
+  HxString other("y");
+  counted = std::move(other);
+  counted = HxString("x");
+  EXPECT_EQ(counted.copies, 3);
+  EXPECT_STREQ(counted.value(), "x");
+}
+
 TEST(HxStringCapacity, ResizeDropsTheText) {
   HxString s("some text");
   s._resize(4);
@@ -302,6 +378,15 @@ TEST(HxStringAppend, HexOfAByte) {
 }
 
 // ---- conversions -------------------------------------------------------------
+
+// Numbers become text only when asked: a character or a count passed where a
+// string is expected must not compile into its decimal text.
+static_assert(std::is_constructible_v<HxString, int> && !std::is_convertible_v<int, HxString>);
+static_assert(std::is_constructible_v<HxString, long long> && !std::is_convertible_v<long long, HxString>);
+static_assert(std::is_constructible_v<HxString, float> && !std::is_convertible_v<float, HxString>);
+static_assert(!std::is_convertible_v<char, HxString> && !std::is_convertible_v<bool, HxString>);
+static_assert(!std::is_convertible_v<double, HxString> && !std::is_convertible_v<unsigned, HxString>);
+static_assert(std::is_convertible_v<char const*, HxString> && std::is_convertible_v<std::string, HxString>);
 
 TEST(HxStringConvert, NumbersIn) {
   EXPECT_STREQ("-17", HxString(-17).value());

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/HxWorld.h"
-#include "net/HxClient.h"
+#include "core/HxUser.h"
 #include "tests/TestUtil.h"
 
 namespace {
@@ -188,7 +188,7 @@ TEST_F(TimeTest, RecordForms) {
 // ---- the clock and its correction ----
 
 TEST_F(TimeTest, OffsetFileNamesTheUser) {
-  EXPECT_EQ(offsetFile(), world_.dir + "/time_" + S(HxClient::currentuser()) + ".tmp");
+  EXPECT_EQ(offsetFile(), world_.dir + "/time_" + S(hx_current_user()) + ".tmp");
 }
 
 TEST_F(TimeTest, SetToNowAddsTheDifferenceReadOnce) {

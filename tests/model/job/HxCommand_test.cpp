@@ -5,12 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/TestUtil.h"
-#include "tests/model/job/JobTestUtil.h"
+#include "tests/model/job/WireRecords.h"
 
 namespace {
-
-using hxtest::S;
 
 // A new command: empty lists under tags 1 to 4 and 9, the flags 1.
 char const* const kNewCommand =
@@ -80,8 +77,8 @@ TEST(HxCommandForm, EveryCommandRoundTripsThroughBothForms) {
   } const rows[] = {{&c, &c2, &c3}, {&b, &b2, &b3}, {&m, &m2, &m3}};
   for (Row const& r : rows) {
     SCOPED_TRACE(r.from->type());
-    ASSERT_EQ(jobtest::from_bytes(*r.from, *r.bin), 0);
-    ASSERT_EQ(jobtest::from_xml(*r.from, *r.xml), 0);
+    ASSERT_EQ(unpack(*r.bin, packed(*r.from)), 0);
+    ASSERT_EQ(unpack_xml(*r.xml, xml_of(*r.from)), 0);
     EXPECT_EQ(packed(*r.bin), packed(*r.from));
     EXPECT_EQ(packed(*r.xml), packed(*r.from));
   }

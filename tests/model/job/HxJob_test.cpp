@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/TestUtil.h"
-#include "tests/model/job/JobTestUtil.h"
+#include "tests/model/job/WireRecords.h"
 
 namespace {
-
-using hxtest::S;
 
 // Every field set, each to a value that depends on the seed.
 HxJob populated(int seed) {
@@ -222,8 +219,8 @@ TEST(HxJobForm, FullJobRoundTripsThroughBothForms) {
   HxJob j = populated(3);
   std::string const bytes = packed(j);
   HxJob bin, xml;
-  ASSERT_EQ(jobtest::from_bytes(j, bin), 0);
-  ASSERT_EQ(jobtest::from_xml(j, xml), 0);
+  ASSERT_EQ(unpack(bin, packed(j)), 0);
+  ASSERT_EQ(unpack_xml(xml, xml_of(j)), 0);
   EXPECT_EQ(packed(bin), bytes);
   EXPECT_EQ(packed(xml), bytes);
   EXPECT_EQ(S(xml.children().get(0)->name()), "child3");

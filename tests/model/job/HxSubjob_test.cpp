@@ -4,12 +4,9 @@
 
 #include <climits>
 
-#include "tests/TestUtil.h"
-#include "tests/model/job/JobTestUtil.h"
+#include "tests/model/job/WireRecords.h"
 
 namespace {
-
-using hxtest::S;
 
 HxSubjob sample() {
   HxSubjob s;
@@ -55,8 +52,8 @@ TEST(HxSubjobForm, ExactBytesAndBothRoundTrips) {
   ASSERT_EQ(packed(s), hex(kSampleBytes));
 
   HxSubjob bin, xml;
-  ASSERT_EQ(jobtest::from_bytes(s, bin), 0);
-  ASSERT_EQ(jobtest::from_xml(s, xml), 0);
+  ASSERT_EQ(unpack(bin, packed(s)), 0);
+  ASSERT_EQ(unpack_xml(xml, xml_of(s)), 0);
   for (HxSubjob* back : {&bin, &xml}) {
     EXPECT_EQ(packed(*back), hex(kSampleBytes));
     EXPECT_EQ(back->address().value(), 0x0A000001u);
@@ -165,8 +162,8 @@ TEST(HxSubjobList, CopyTakesItemsOnlyAndTheFormHoldsNoStatus) {
 
   // Neither form carries the list's own status: a decoded list has the default.
   HxSubjobList bin, xml;
-  ASSERT_EQ(jobtest::from_bytes(from, bin), 0);
-  ASSERT_EQ(jobtest::from_xml(from, xml), 0);
+  ASSERT_EQ(unpack(bin, packed(from)), 0);
+  ASSERT_EQ(unpack_xml(xml, xml_of(from)), 0);
   for (HxSubjobList* back : {&bin, &xml}) {
     ASSERT_EQ(back->length(), 2);
     EXPECT_EQ(packed(*back->get(0)), hex(kSampleBytes));

@@ -4,12 +4,9 @@
 
 #include <climits>
 
-#include "tests/TestUtil.h"
-#include "tests/model/job/JobTestUtil.h"
+#include "tests/model/job/WireRecords.h"
 
 namespace {
-
-using hxtest::S;
 
 HxWork sample() {
   HxWork w;
@@ -62,8 +59,8 @@ TEST(HxWorkForm, ExactBytesAndBothRoundTrips) {
   HxWork w = sample();
   ASSERT_EQ(packed(w), hex(kSampleBytes));
   HxWork bin, xml;
-  ASSERT_EQ(jobtest::from_bytes(w, bin), 0);
-  ASSERT_EQ(jobtest::from_xml(w, xml), 0);
+  ASSERT_EQ(unpack(bin, packed(w)), 0);
+  ASSERT_EQ(unpack_xml(xml, xml_of(w)), 0);
   for (HxWork* back : {&bin, &xml}) {
     EXPECT_EQ(packed(*back), hex(kSampleBytes));
     EXPECT_EQ(back->retrydelay(), 30);
@@ -90,7 +87,7 @@ TEST(HxWorkForm, NewItemEncodesItsDefaultsAndReadsBackEqual) {
   }
   HxWork back;
   back.pid(99);
-  ASSERT_EQ(jobtest::from_bytes(fresh, back), 0);
+  ASSERT_EQ(unpack(back, packed(fresh)), 0);
   EXPECT_EQ(packed(back), packed(fresh));
 }
 
@@ -171,8 +168,8 @@ TEST(HxWorkContainers, ListCopyTakesItemsOnlyAndHashKeepsItsKeys) {
   hash.set(new HxWork(sample()), "12:f");
   hash.set(new HxWork(), "7:");
   HxWorkHash bin, xml;
-  ASSERT_EQ(jobtest::from_bytes(hash, bin), 0);
-  ASSERT_EQ(jobtest::from_xml(hash, xml), 0);
+  ASSERT_EQ(unpack(bin, packed(hash)), 0);
+  ASSERT_EQ(unpack_xml(xml, xml_of(hash)), 0);
   for (HxWorkHash* back : {&bin, &xml}) {
     ASSERT_EQ(back->count(), 2);
     ASSERT_NE(back->get("12:f"), nullptr);

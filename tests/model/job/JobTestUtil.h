@@ -1,77 +1,40 @@
 #pragma once
 
-// Helpers of the job model tests: the top-level records of a packed object,
-// and round trips through both forms.
+// Helpers of the job model tests: a record's round trip through the binary
+// and the XML form, compared by its binary bytes.
+
+#include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "core/pack/HxPack.h"
-#include "tests/core/pack/PackBytes.h"
+#include "TestUtil.h"
+#include "core/pack/PackBytes.h"
 
-namespace jobtest {
+using hxtest::H;
+using hxtest::S;
 
-// One top-level record of a packed object: its tag, kind, and the int value
-// of an int record.
-struct Rec {
-  int tag;
-  int kind;
-  int value;
-  std::string bytes;  // the whole record
-};
-
-// The top-level records of the bytes that pack() wrote (after the 4-byte
-// header); stops at anything malformed.
-inline std::vector<Rec> records(std::string const& bytes) {
-  std::vector<Rec> out;
-  size_t at = 4;
-  auto be = [&](size_t p, int n) {
-    unsigned v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[p + static_cast<size_t>(i)]);
-    return v;
-  };
-  while (at + 4 <= bytes.size()) {
-    Rec r{static_cast<short>(be(at, 2)), static_cast<short>(be(at + 2, 2)), 0, std::string()};
-    size_t const start = at;
-    at += 4;
-    size_t size = 0;
-    switch (r.kind) {
-      case 1: case 5: size = 4; break;
-      case 2: case 6: size = 1; break;
-      case 7: size = 8; break;
-      case 3:
-        if (at + 4 > bytes.size()) return out;
-        size = 4 + be(at, 4);
-        break;
-      case 4:
-        if (at + 8 > bytes.size()) return out;
-        size = 8 + be(at + 4, 4);
-        break;
-      default: return out;
-    }
-    if (at + size > bytes.size()) return out;
-    if (r.kind == 1) r.value = static_cast<int>(be(at, 4));
-    at += size;
-    r.bytes = bytes.substr(start, at - start);
-    out.push_back(r);
-  }
-  return out;
+inline std::string xml_of(HxPack& p) {
+  p.packXML();
+  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
 }
 
-inline std::vector<int> tags(HxPack& p) {
-  std::vector<int> out;
-  for (Rec const& r : records(packed(p))) out.push_back(r.tag);
-  return out;
+// The writer's text inside a document element, as an archive file is read.
+inline int unpack_xml(HxPack& p, std::string const& text) {
+  std::string doc = "<pack>\n" + text + "\n</pack>";
+  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
 }
 
-// The object's XML text, read back as an archive file is.
-inline int from_xml(HxPack& from, HxPack& into) {
-  from.packXML();
-  std::string doc = "<pack>\n" + std::string(from.packContents(), static_cast<size_t>(from.packSize())) + "\n</pack>";
-  return into.unpackXML(doc.data(), static_cast<int>(doc.size()));
+// A filled record decodes from both forms into a fresh one that encodes to
+// the same bytes; every field must hold a value other than its default.
+template <class T>
+void expect_round_trip(T& filled) {
+  std::string const bin = packed(filled);
+  T from_bin;
+  EXPECT_EQ(unpack(from_bin, bin), 0);
+  EXPECT_EQ(packed(from_bin), bin) << filled.typeXML().value() << " binary";
+  std::string const text = xml_of(filled);
+  T from_xml;
+  unpack_xml(from_xml, text);
+  EXPECT_EQ(packed(from_xml), bin) << filled.typeXML().value() << " XML:\n" << text;
+  EXPECT_EQ(packed(filled), bin);
 }
-
-// Packs `from` and unpacks the bytes into `into`.
-inline int from_bytes(HxPack& from, HxPack& into) { return unpack(into, packed(from)); }
-
-}  // namespace jobtest

@@ -1,0 +1,41 @@
+#include "core/HxUser.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "core/HxDebug.h"
+#include "core/HxLimits.h"
+
+HxString hx_current_user() {
+  uid_t uid = getuid();
+  long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+  size_t size = hint > 0 ? static_cast<size_t>(hint) : 1024;
+  std::vector<char> buf;
+  passwd entry;
+  passwd* found = nullptr;
+  int rc;
+  for (;;) {
+    buf.resize(size);
+    rc = getpwuid_r(uid, &entry, buf.data(), buf.size(), &found);
+    if (rc != ERANGE || size >= kHxMaxPasswdBuffer) break;
+    size *= 2;
+  }
+  if (rc == 0 && found != nullptr) return HxString(found->pw_name);
+  HxDebug& log = *hx_debug_obj();
+  if (rc == 0) {
+    log.lock();
+    log.mark() << "WARNING: pw database entry not found for uid[" << static_cast<unsigned int>(uid) << "]" << '\n';
+    log.unlock();
+  } else {
+    errno = rc;
+    std::perror("ERROR: HxClient::currentuser(), on calling getpwuid()");
+  }
+  log.lock();
+  log.mark() << "ERROR: couldn't validate user's login." << '\n';
+  log.unlock();
+  return HxString("");
+}

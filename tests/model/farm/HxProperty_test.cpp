@@ -1,0 +1,286 @@
+#include "model/farm/HxProperty.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "tests/core/pack/PackBytes.h"
+
+namespace {
+
+std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
+
+std::string xml(HxPack& p) {
+  p.packXML();
+  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
+}
+
+int unpackXML(HxPack& p, std::string const& text) {
+  std::string doc = "<pack>\n" + text + "\n</pack>";
+  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
+}
+
+}  // namespace
+
+// ---- one item -----------------------------------------------------------------
+
+TEST(HxPropertyText, ItemsParseAndPrint) {
+  struct Row {
+    char const* item;
+    int cls;
+    char const* name;
+    char const* value;
+    char const* full;
+  } const rows[] = {
+      {"host.site=north", 2, "site", "north", "host.site=north"},
+      {"global.site=", 3, "site", "", "global.site="},
+      {"foo.x=1", 0, "x", "", "unknown.x="},
+      {"no equals sign", 0, "", "", "unknown.="},
+      {" host . motto = 'fast and cheap'", 2, "motto", "fast and cheap", "host.motto='fast and cheap'"},
+      {"host.a.b=1", 2, "a.b", "1", "host.a.b=1"},
+      {"host.v={x y}", 2, "v", "x y", "host.v='x y'"},
+      {"host.v=first second", 2, "v", "first", "host.v=first"},
+      {"global", 0, "", "", "unknown.="},
+      {"global=7", 3, "", "7", "global.=7"},
+      {"Host.x=1", 0, "x", "", "unknown.x="},
+      {"host.x='unterminated", 2, "x", "unterminated", "host.x=unterminated"},
+      {"host.q='it\\'s'", 2, "q", "it's", "host.q='it\\'s'"},
+  };
+  for (auto const& r : rows) {
+    HxProperty p{HxString(r.item)};
+    EXPECT_EQ(p.cls(), r.cls) << r.item;
+    EXPECT_EQ(s(p.name()), r.name) << r.item;
+    EXPECT_EQ(s(p.value()), r.value) << r.item;
+    EXPECT_EQ(s(p.fullname()), r.full) << r.item;
+    EXPECT_EQ(s(p.simplename()), r.full) << r.item;
+    EXPECT_EQ(p.objectvalue(), nullptr) << r.item;
+  }
+}
+
+TEST(HxPropertyText, ItemsLeaveTheValueOfOtherClassesAndEmptyValuesAlone) {
+  HxProperty p(0, "x", "kept");
+  p.fullname("foo.x=new");
+  EXPECT_EQ(s(p.value()), "kept");
+  HxProperty q(2, "x", "kept");
+  q.fullname("host.x=");
+  EXPECT_EQ(s(q.value()), "kept");
+  q.fullname("no equals");
+  EXPECT_EQ(q.cls(), 2);
+  EXPECT_EQ(s(q.name()), "x");
+}
+
+TEST(HxPropertyText, ClassWords) {
+  struct Row {
+    int cls;
+    char const* word;
+  } const rows[] = {{0, "unknown"}, {1, "unknown"}, {2, "host"}, {3, "global"}, {4, "unknown"}, {-1, "unknown"}};
+  for (auto const& r : rows) {
+    HxProperty p(r.cls, "n", "v");
+    EXPECT_EQ(s(p.clsstring()), r.word) << r.cls;
+    EXPECT_EQ(s(p.resname()), std::string(r.word) + ".n");
+    HxProperty back;
+    back.clsstring(HxString(r.word));
+    EXPECT_EQ(back.cls(), r.cls == 2 || r.cls == 3 ? r.cls : 0);
+  }
+}
+
+// Values that used to be written bare and read back as something else are
+// quoted with "'" and "\" escaped; every other value keeps its old form.
+TEST(HxPropertyText, ValuesReadBackAsWritten) {
+  struct Row {
+    char const* value;
+    char const* written;
+  } const rows[] = {
+      {"north", "north"},
+      {"", ""},
+      {"a b", "'a b'"},
+      {"tab\there", "'tab\there'"},
+      {" lead", "' lead'"},
+      {"two\nlines", "'two\nlines'"},
+      {"a,b", "'a,b'"},
+      {"it's", "'it\\'s'"},
+      {"say \"hi\"", "'say \"hi\"'"},
+      {"back\\slash", "'back\\\\slash'"},
+      {"f(x)", "'f(x)'"},
+      {"{x}", "'{x}'"},
+      {"a}", "'a}'"},
+      {"watchdog", "'watchdog'"},
+      {"value 3", "'value 3'"},
+      {"weekcalendar", "'weekcalendar'"},
+      {"watchdogs", "watchdogs"},
+      {"x=y", "x=y"},
+      {"1.5/2", "1.5/2"},
+  };
+  for (auto const& r : rows) {
+    for (int cls : {2, 3}) {
+      HxProperty p(cls, "k", r.value);
+      HxString item = p.fullname();
+      EXPECT_EQ(s(item), s(p.resname()) + "=" + r.written) << r.value;
+      HxProperty back(item);
+      EXPECT_EQ(back.cls(), cls) << r.value;
+      EXPECT_EQ(s(back.value()), r.value) << r.value;
+      EXPECT_EQ(back.objectvalue(), nullptr) << r.value;
+    }
+  }
+
+  // The same values side by side in one text.
+  HxPropertyList list;
+  for (auto const& r : rows) list.append(new HxProperty(2, HxString(r.value).length() ? "k" : "e", r.value));
+  HxPropertyList back;
+  back.revert(list.convert());
+  ASSERT_EQ(back.length(), list.length());
+  for (int i = 0; i < list.length(); ++i) EXPECT_EQ(s(back.get(i)->value()), s(list.get(i)->value())) << i;
+}
+
+// ---- value objects ------------------------------------------------------------
+
+TEST(HxPropertyValueObject, ParsedPrintedRefreshedAndNeverCopied) {
+  HxProperty p{HxString("host.lock=watchdog 30")};
+  ASSERT_NE(p.objectvalue(), nullptr);
+  EXPECT_EQ(s(p.value()), "1");  // no activity reported: the watchdog reads 1
+  EXPECT_EQ(s(p.fullname()), "host.lock=watchdog 30");
+  EXPECT_EQ(s(p.simplename()), "host.lock=1");
+
+  HxStringHash stats;
+  stats.set(new HxString("999999"), "last_activity");
+  EXPECT_TRUE(p.refresh(stats));
+  EXPECT_EQ(s(p.value()), "0");
+  EXPECT_FALSE(p.refresh(stats));
+
+  HxProperty copied(p);
+  EXPECT_EQ(copied.objectvalue(), nullptr);
+  EXPECT_EQ(s(copied.value()), "0");
+  EXPECT_FALSE(copied.refresh(stats));
+  HxProperty assigned(2, "other", "x");
+  assigned = p;
+  EXPECT_EQ(assigned.objectvalue(), nullptr);
+  EXPECT_EQ(s(assigned.name()), "lock");
+
+  // Copying into a property keeps its own value object.
+  HxValue* own = p.objectvalue();
+  p = HxProperty(3, "g", "v");
+  EXPECT_EQ(p.objectvalue(), own);
+  EXPECT_EQ(s(p.resname()), "global.g");
+
+  // Handing over the object it already holds keeps it alive.
+  p.value(own);
+  ASSERT_EQ(p.objectvalue(), own);
+  EXPECT_EQ(s(p.fullname()), "global.g=watchdog 30");
+
+  std::ostringstream out;
+  out << p;
+  EXPECT_EQ(out.str(), "global.g=watchdog 30");
+
+  // A composed text with blanks or line breaks is quoted or braced.
+  HxProperty q;
+  q.fullname("host.q=value 'a b'");
+  EXPECT_EQ(s(q.fullname()), "host.q=value 'a b'");
+  q.fullname("host.q=value {a\nb}");
+  EXPECT_EQ(s(q.fullname()), "host.q=value {a\nb}");
+  EXPECT_EQ(s(q.value()), "a\nb");
+}
+
+// ---- record forms ---------------------------------------------------------------
+
+TEST(HxPropertyPack, ValueGoesFirstOnTheWireAndInXML) {
+  HxProperty p(2, "a", "b");
+  EXPECT_EQ(packed(p), hex("00 00 00 01"
+                           "00 02 00 03 00 00 00 01 62"
+                           "00 01 00 03 00 00 00 01 61"
+                           "00 03 00 01 00 00 00 02"));
+  EXPECT_EQ(xml(p),
+            "<version>1</version>\n<object type = 'property'>\n"
+            "\t<value>b</value>\n\t<name>a</name>\n\t<cls>2</cls>\n</object>");
+
+  HxProperty back;
+  ASSERT_EQ(unpack(back, packed(p)), 0);
+  EXPECT_EQ(s(back.fullname()), "host.a=b");
+  HxProperty backx;
+  ASSERT_EQ(unpackXML(backx, xml(p)), 0);
+  EXPECT_EQ(s(backx.fullname()), "host.a=b");
+}
+
+TEST(HxPropertyPack, ContainersRoundTripAndKeepTheirTexts) {
+  char const* text = "host.site=north,global.motto='a, b',host.tarv_version=8.1-0,host.q='it\\'s'";
+  HxPropertyHash h;
+  h.revert(text);
+  ASSERT_EQ(h.count(), 4);
+
+  HxPropertyHash hb, hx;
+  ASSERT_EQ(unpack(hb, packed(h)), 0);
+  ASSERT_EQ(unpackXML(hx, xml(h)), 0);
+  for (HxPropertyHash* c : {&hb, &hx}) {
+    ASSERT_EQ(c->count(), 4);
+    EXPECT_EQ(s(c->get("global.motto")->value()), "a, b");
+    EXPECT_EQ(s(c->get("host.q")->value()), "it's");
+    EXPECT_EQ(s(c->get("host.tarv_version")->fullname()), "host.tarv_version=8.1-0");
+  }
+
+  HxPropertyList l;
+  l.revert(text);
+  HxPropertyList lb, lx;
+  ASSERT_EQ(unpack(lb, packed(l)), 0);
+  ASSERT_EQ(unpackXML(lx, xml(l)), 0);
+  EXPECT_EQ(s(lb.convert()), text);
+  EXPECT_EQ(s(lx.convert()), text);
+  EXPECT_EQ(lb.type(), 91);
+  EXPECT_EQ(hb.type(), 92);
+}
+
+// ---- containers -------------------------------------------------------------------
+
+TEST(HxPropertyContainers, HashKeysReplaceCopyAndLend) {
+  HxPropertyHash h;
+  h.revert("host.a=1,host.a=2,global.a=3,host.lock=watchdog 5,nothing");
+  ASSERT_EQ(h.count(), 4);
+  EXPECT_EQ(s(h.get("host.a")->value()), "2");
+  EXPECT_EQ(s(h.get("global.a")->value()), "3");
+  ASSERT_NE(h.get("unknown."), nullptr);
+  ASSERT_NE(h.get("host.lock")->objectvalue(), nullptr);
+
+  // A text of the hash reads back to the same hash, whatever the slot order.
+  HxPropertyHash again;
+  again.revert(h.convert());
+  ASSERT_EQ(again.count(), 4);
+  for (char const* key : {"host.a", "global.a", "host.lock", "unknown."})
+    EXPECT_EQ(s(again.get(key)->fullname()), s(h.get(key)->fullname())) << key;
+
+  // Copies carry the value texts but no value objects.
+  HxPropertyHash c(h);
+  HxPropertyHash d;
+  d.copy(h);
+  for (HxPropertyHash* x : {&c, &d}) {
+    ASSERT_EQ(x->count(), 4);
+    EXPECT_EQ(x->get("host.lock")->objectvalue(), nullptr);
+    EXPECT_EQ(s(x->get("host.lock")->value()), "1");
+    EXPECT_EQ(s(x->get("host.a")->value()), "2");
+  }
+
+  // values() lends the hash's own elements.
+  HxPropertyList lent;
+  lent.append(new HxProperty(2, "gone", "x"));
+  h.values(lent);
+  ASSERT_EQ(lent.length(), 4);
+  bool found = false;
+  for (int i = 0; i < lent.length(); ++i) found |= lent.get(i) == h.get("global.a");
+  EXPECT_TRUE(found);
+  lent.forget();
+
+  h.revert("");
+  EXPECT_EQ(h.count(), 0);
+  EXPECT_EQ(s(h.convert()), "");
+}
+
+TEST(HxPropertyContainers, ListKeepsOrderAndFindsBareNames) {
+  HxPropertyList l;
+  l.revert("host.tarv_version=8.1-0, ,global.tarv_version=9,host.lock=watchdog 5");
+  ASSERT_EQ(l.length(), 4);
+  EXPECT_EQ(s(l.convert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=watchdog 5");
+  EXPECT_EQ(s(l.simpleconvert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=1");
+  EXPECT_EQ(l.find("tarv_version"), l.get(0));
+  EXPECT_EQ(l.find("host.tarv_version"), nullptr);
+  EXPECT_EQ(l.find("absent"), nullptr);
+  l.revert("host.x=1");
+  EXPECT_EQ(l.length(), 1);
+}
