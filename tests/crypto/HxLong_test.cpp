@@ -255,6 +255,28 @@ TEST(HxLongArithmetic, DivisionIdentityOverManyShapes) {
   EXPECT_TRUE((big % H("10000000000000001")).is_zero());
 }
 
+TEST(HxLongArithmetic, DivisionAtTheQuotientEstimateEdges) {
+  // Operands where a quotient limb estimated from the top limbs is one too
+  // large and the divisor must be added back, and where the subtracted
+  // product exceeds what a signed limb could hold.
+  struct Row {
+    char const* x;
+    char const* y;
+    char const* q;
+    char const* r;
+  } const rows[] = {
+      {"7fffffff800000000000000000000000", "800000000000000000000001", "fffffffe", "7fffffffffffffff00000002"},
+      {"800000000000000000000003", "200000000000000000000001", "00000003", "200000000000000000000000"},
+      {"80000000000000000003", "20000000000000000001", "00000003", "000020000000000000000000"},
+      {"80000000fffffffe00000000", "80000000ffffffff", "ffffffff", "7fffffffffffffff"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.x);
+    EXPECT_EQ(S(H(row.x) / H(row.y)), row.q);
+    EXPECT_EQ(S(H(row.x) % H(row.y)), row.r);
+  }
+}
+
 TEST(HxLongArithmetic, DivisionByZeroGivesZero) {
   HxLong a = H(kA), zero;
   EXPECT_TRUE((a / zero).is_zero());
