@@ -222,10 +222,11 @@ void HxConfigFile::parse(HxString const& text) {
 bool HxConfigFile::parse_header_(ParseState& st) {
   bool closed = false;
   HxString header = header_text_(st, closed);
+  // The header may name no more sections than the budget has left; the
+  // names are counted before any is built.
   HxStringList names;
-  HxRange::patternsplit(0, header, names);
+  if (!HxRange::patternsplit(0, header, names, kHxMaxConfigHeaderNames - st.header_names)) return false;
   st.header_names += names.length();
-  if (st.header_names > kHxMaxConfigHeaderNames) return false;
   st.current.clear();
   for (int k = 0; k < names.length(); ++k) {
     st.current.push_back(*names.get(k));

@@ -8,9 +8,6 @@
 
 namespace {
 
-char const* const kClassWords[] = {"unknown", "unlimited", "host", "global", "scoped",
-                                   "license", "scopedlicense", "global_host", "license_host"};
-
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
 int clamp_int(long long v) {
@@ -73,17 +70,9 @@ void HxResource::total(HxValue* object) {
 
 int HxResource::avail() const { return clamp_int(static_cast<long long>(total_) - used_); }
 
-HxString HxResource::clsstring() const { return HxString(kClassWords[cls_ >= 1 && cls_ <= 8 ? cls_ : 0]); }
+HxString HxResource::clsstring() const { return HxString(HxReservation::clsword(cls_)); }
 
-void HxResource::clsstring(HxString const& word) {
-  cls_ = 0;
-  for (int c = 1; c <= 8; ++c) {
-    if (word == HxString(kClassWords[c])) {
-      cls_ = c;
-      return;
-    }
-  }
-}
+void HxResource::clsstring(HxString const& word) { cls_ = HxReservation::clsnumber(word); }
 
 HxString HxResource::resname() const {
   HxString out = clsstring();
@@ -174,9 +163,81 @@ bool HxResource::refresh(HxStringHash& stats) {
   return true;
 }
 
+bool HxResource::works(HxReservation const& r) const {
+  if (r.cls() != cls_) return false;
+  if (cls_ == HxReservation::kUnlimited) return true;
+  return r.count() <= total_;
+}
+
+bool HxResource::check(HxReservation const& r) const {
+  if (r.cls() != cls_) return false;
+  if (cls_ == HxReservation::kUnlimited) return true;
+  if (r.greediness() == HxReservation::kAll) return used_ == 0 && total_ >= r.count();
+  return r.count() <= static_cast<long long>(total_) - used_;
+}
+
+int HxResource::accept(HxReservation const& r) {
+  if (r.maximum() >= 1) {
+    long long free = static_cast<long long>(total_) - used_;
+    long long grant = free < r.maximum() ? free : r.maximum();
+    used_ = clamp_int(used_ + grant);
+  } else if (r.greediness() == HxReservation::kExact) {
+    used_ = clamp_int(static_cast<long long>(used_) + r.count());
+  } else {
+    used_ = total_;
+  }
+  return 1;
+}
+
+int HxResource::release(HxReservation const& r) {
+  used_ = clamp_int(static_cast<long long>(used_) - r.count());
+  return 1;
+}
+
 std::ostream& operator<<(std::ostream& out, HxResource const& r) { return out << r.fullname(); }
 
 void HxResourceHash::reset() {
   for (int s = 0; s < size(); ++s)
     if (_key(s) != nullptr && _value(s) != nullptr) _value(s)->clear();
+}
+
+namespace {
+
+// Walks the reservations of a text with their resources (null when missing);
+// stops when fn returns false, and returns whether it never did.
+template <class Fn>
+bool each_reservation(HxResourceHash const& hash, HxString const& text, Fn fn) {
+  HxReservationList list;
+  list.revert(text);
+  for (int i = 0; i < list.length(); ++i) {
+    HxReservation const& r = *list.get(i);
+    if (!fn(r, hash.get(r.resname()))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool HxResourceHash::check(HxString const& reservations) const {
+  return each_reservation(*this, reservations,
+                          [](HxReservation const& r, HxResource* res) { return res != nullptr && res->check(r); });
+}
+
+bool HxResourceHash::works(HxString const& reservations) const {
+  return each_reservation(*this, reservations,
+                          [](HxReservation const& r, HxResource* res) { return res != nullptr && res->works(r); });
+}
+
+void HxResourceHash::accept(HxString const& reservations) {
+  each_reservation(*this, reservations, [](HxReservation const& r, HxResource* res) {
+    if (res != nullptr) res->accept(r);
+    return true;
+  });
+}
+
+void HxResourceHash::release(HxString const& reservations) {
+  each_reservation(*this, reservations, [](HxReservation const& r, HxResource* res) {
+    if (res != nullptr) res->release(r);
+    return true;
+  });
 }

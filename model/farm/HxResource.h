@@ -8,6 +8,7 @@
 #include "core/pack/HxRecord.h"
 #include "expr/HxValue.h"
 #include "model/farm/HxItemText.h"
+#include "model/job/HxReservation.h"
 
 // A countable thing of the farm that jobs reserve, such as the processors of
 // a host: class, name, total units and units in use. Classes 2 to 8 are
@@ -63,6 +64,18 @@ class HxResource : public HxRecord<HxResource> {
   // Recomputes the total from the value object; true when it changed.
   bool refresh(HxStringHash& stats);
 
+  // Whether the reservation could ever fit (classes equal, count within the
+  // total) and whether it fits now. A reservation of greediness -2 takes the
+  // whole resource and fits only while no unit is in use. Class 1 fits always.
+  bool works(HxReservation const& r) const;
+  bool check(HxReservation const& r) const;
+  // Books the reservation, whatever its class: up to its maximum of the free
+  // units when it has one, else exactly its count when it is not greedy, else
+  // every unit. Always 1.
+  int accept(HxReservation const& r);
+  // Gives the reservation's count back; used may fall below 0. Always 1.
+  int release(HxReservation const& r);
+
   int type() const override { return 10; }
   HxString typeXML() const override { return HxString("resource"); }
   static auto wire_fields() {
@@ -90,6 +103,15 @@ class HxResourceHash : public HxItemHash<HxResource> {
 
   // Sets used to 0 on every resource.
   void reset();
+
+  // A reservation text against the resources: false for a reservation whose
+  // resource is missing or does not fit (stopping there); true for no text.
+  bool check(HxString const& reservations) const;
+  bool works(HxString const& reservations) const;
+  // Books and gives back every reservation of the text whose resource is
+  // here; the others are skipped.
+  void accept(HxString const& reservations);
+  void release(HxString const& reservations);
 };
 
 class HxResourceList : public HxItemList<HxResource> {

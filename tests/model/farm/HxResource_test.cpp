@@ -224,3 +224,87 @@ TEST(HxResourceContainers, RevertConvertResetAndLend) {
   h.revert("");
   EXPECT_EQ(s(h.convert()), "");
 }
+
+// ---- accounting -------------------------------------------------------------------
+
+TEST(HxResourceAccounting, OneReservationAgainstOneResource) {
+  struct Row {
+    char const* resource;
+    char const* reservation;
+    bool works, check;
+    int after_accept, after_release;
+  } const rows[] = {
+      {"host.processors=0/4", "host.processors=2", true, true, 2, -2},
+      {"host.processors=3/4", "host.processors=2", true, false, 5, 1},
+      {"host.processors=0/4", "host.processors=5", false, false, 5, -5},
+      {"host.processors=0/4", "global.processors=1", false, false, 1, -1},  // accept ignores the class
+      {"host.processors=1/10", "host.processors=2*", true, false, 10, -1},  // the whole resource, in use
+      {"host.processors=0/10", "host.processors=2*", true, true, 10, -2},
+      {"host.processors=0/1", "host.processors=2*", false, false, 1, -2},
+      {"host.processors=8/10", "host.processors=1+3", true, true, 10, 7},   // maximum 3 on 2 free
+      {"host.processors=2/10", "host.processors=1+3", true, true, 5, 1},    // maximum 3 on 8 free
+      {"host.processors=2/10", "host.processors=1+", true, true, 10, 1},    // greedy, no maximum
+      {"host.processors=2/10", "host.processors=1-", true, true, 10, 1},
+      {"host.processors=12/10", "host.processors=1+3", true, false, 10, 11},  // overbooked
+      {"host.processors=0/4", "host.processors=all", true, true, 4, -1},
+      {"unlimited.tokens", "unlimited.tokens=999", true, true, 1, -1},  // an unlimited item carries no count
+      {"global.lic=0/2", "global.lic=3", false, false, 3, -3},
+      {"license.lic=1/2", "license.lic=1", true, true, 2, 0},
+      // Counts near the int limits neither wrap nor trap.
+      {"host.p=-2147483648/2147483647", "host.p=2147483647", true, true, -1, INT_MIN},
+      {"host.p=2147483647/2147483647", "host.p=2147483647", true, false, INT_MAX, 0},
+      {"host.p=-5/2147483647", "host.p=1+2147483647", true, true, INT_MAX - 5, -6},
+      {"host.p=2147483646/2147483647", "host.p=5", true, false, INT_MAX, 2147483641},
+      {"host.p=-2147483647/0", "host.p=5", false, true, -2147483642, INT_MIN},
+      {"host.p=2147483647/-2147483648", "host.p=1+5", false, false, INT_MIN, INT_MAX - 1},
+  };
+  for (auto const& r : rows) {
+    HxReservation res{HxString(r.reservation)};
+    HxResource x{HxString(r.resource)};
+    EXPECT_EQ(x.works(res), r.works) << r.resource << " " << r.reservation;
+    EXPECT_EQ(x.check(res), r.check) << r.resource << " " << r.reservation;
+    HxResource booked(x);
+    EXPECT_EQ(booked.accept(res), 1);
+    EXPECT_EQ(booked.used(), r.after_accept) << r.resource << " " << r.reservation;
+    HxResource freed(x);
+    EXPECT_EQ(freed.release(res), 1);
+    EXPECT_EQ(freed.used(), r.after_release) << r.resource << " " << r.reservation;
+  }
+}
+
+TEST(HxResourceAccounting, ReservationTextsAgainstAHash) {
+  HxResourceHash h;
+  h.revert("host.processors=0/4,global.lic=1/3,unlimited.tokens,host.mem=0/16");
+  struct Row {
+    char const* text;
+    bool works, check;
+  } const rows[] = {
+      {"", true, true},
+      {"host.processors=2,global.lic=2", true, true},
+      {"host.processors=2,global.lic=3", true, false},
+      {"host.processors=5", false, false},
+      {"host.gpu=1", false, false},
+      {"host.processors=1,host.gpu=1", false, false},
+      {"unlimited.tokens=50", true, true},
+      {"host.processors=2*,host.mem=16", true, true},
+      {",", false, false},  // two default reservations: no such resource
+  };
+  for (auto const& r : rows) {
+    EXPECT_EQ(h.works(r.text), r.works) << r.text;
+    EXPECT_EQ(h.check(r.text), r.check) << r.text;
+  }
+
+  h.accept("host.processors=2,global.lic=1,host.gpu=1,host.mem=3+8");
+  EXPECT_EQ(h.get("host.processors")->used(), 2);
+  EXPECT_EQ(h.get("global.lic")->used(), 2);
+  EXPECT_EQ(h.get("host.mem")->used(), 8);
+  EXPECT_EQ(h.get("host.gpu"), nullptr);
+  h.release("host.processors=3,global.lic=1,host.gpu=1");
+  EXPECT_EQ(h.get("host.processors")->used(), -1);
+  EXPECT_EQ(h.get("host.processors")->avail(), 5);
+  EXPECT_EQ(h.get("global.lic")->used(), 1);
+  HxResourceHash back;
+  back.revert(h.convert());
+  EXPECT_EQ(back.get("host.processors")->used(), -1);
+  EXPECT_EQ(back.get("host.processors")->total(), 4);
+}
