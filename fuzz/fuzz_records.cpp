@@ -44,7 +44,14 @@
 #include "model/job/HxQuery.h"
 #include "model/job/HxResult.h"
 #include "model/job/HxVariable.h"
+#include "model/job/HxCommand.h"
+#include "model/job/HxJob.h"
+#include "model/job/HxSubjob.h"
+#include "model/job/HxWork.h"
 // model/farm
+#include "model/farm/HxAccess.h"
+#include "model/farm/HxDomain.h"
+#include "model/farm/HxPreference.h"
 // net
 
 namespace {
@@ -190,7 +197,30 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxVariable)
     HX_FUZZ_RECORD(HxVariableList)
     HX_FUZZ_RECORD(HxVariableHash)
+    HX_FUZZ_RECORD(HxSubjob)
+    HX_FUZZ_RECORD(HxSubjobList)
+    HX_FUZZ_RECORD(HxWork)
+    HX_FUZZ_RECORD(HxWorkList)
+    HX_FUZZ_RECORD(HxWorkHash)
+    HX_FUZZ_RECORD(HxJob)
+    HX_FUZZ_RECORD(HxJobList)
+    HX_FUZZ_RECORD(HxCommand)
+    HX_FUZZ_RECORD(HxBumpCommand)
+    HX_FUZZ_RECORD(HxModifyCommand)
     // model/farm
+    HX_FUZZ_RECORD(HxAccess)
+    HX_FUZZ_RECORD(HxAccessList)
+    HX_FUZZ_RECORD(HxGroupAccess)
+    HX_FUZZ_RECORD(HxGroupAccessList)
+    HX_FUZZ_RECORD(HxPassword)
+    HX_FUZZ_RECORD(HxPasswordList)
+    HX_FUZZ_RECORD(HxDomain)
+    HX_FUZZ_RECORD(HxPreference)
+    HX_FUZZ_RECORD(HxDbField)
+    HX_FUZZ_RECORD(HxDbRow)
+    HX_FUZZ_RECORD(HxDbRows)
+    HX_FUZZ_RECORD(HxDataTable)
+    HX_FUZZ_RECORD(HxDataTableList)
     // net
 };
 
