@@ -33,6 +33,9 @@
 #include "config/HxPathMap.h"
 // model/job
 // model/farm
+#include "model/farm/HxProperty.h"
+#include "model/farm/HxResource.h"
+#include "model/farm/HxState.h"
 // net
 
 namespace {
@@ -144,6 +147,14 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxPathMap)
     // model/job
     // model/farm
+    HX_FUZZ_RECORD(HxProperty)
+    HX_FUZZ_RECORD(HxPropertyList)
+    HX_FUZZ_RECORD(HxPropertyHash)
+    HX_FUZZ_RECORD(HxResource)
+    HX_FUZZ_RECORD(HxResourceList)
+    HX_FUZZ_RECORD(HxResourceHash)
+    HX_FUZZ_RECORD(HxState)
+    HX_FUZZ_RECORD(HxHostStats)
     // net
 };
 
