@@ -1,15 +1,22 @@
 #include "core/HxWorld.h"
 
 #include <dirent.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <random>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "core/HxList.h"
 
@@ -43,30 +50,86 @@ HxString HxWorld::tempDir() { return "/tmp"; }
 
 HxString HxWorld::broadcastAddress() { return "255.255.255.255"; }
 
-void HxWorld::macAddresses(HxStringList& out) {
+int HxWorld::poll(pollfd* fds, unsigned long count, int timeout_ms) {
+  return ::poll(fds, static_cast<nfds_t>(count), timeout_ms);
+}
+
+bool HxWorld::macAddresses(HxStringList& out, HxString& failed) {
+  return hx_mac_addresses_from("/sys/class/net", "/proc/net/route", out, failed);
+}
+
+namespace {
+
+// The first line of a small text file, without its line end; empty when the
+// file cannot be read.
+std::string first_line(std::string const& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::string();
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// The interface of the default route with the lowest metric, from a table in
+// the form of /proc/net/route; empty when there is none.
+std::string default_route_interface(std::string const& routefile) {
+  std::ifstream in(routefile);
+  std::string line, best;
+  unsigned long best_metric = 0;
+  std::getline(in, line);  // the column titles
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string iface, dest, gateway, mask;
+    unsigned long flags = 0, refcnt = 0, use = 0, metric = 0;
+    if (!(fields >> iface >> dest >> gateway >> std::hex >> flags >> std::dec >> refcnt >> use >> metric >> mask)) continue;
+    bool up = (flags & 0x1) != 0;
+    if (!up || dest != "00000000" || mask != "00000000") continue;
+    if (best.empty() || metric < best_metric) {
+      best = iface;
+      best_metric = metric;
+    }
+  }
+  return best;
+}
+
+bool usable_mac(std::string const& mac) {
+  if (mac.size() != 17) return false;
+  for (size_t i = 0; i < mac.size(); ++i) {
+    char c = mac[i];
+    bool colon = i % 3 == 2;
+    if (colon ? c != ':' : !std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return mac != "00:00:00:00:00:00";
+}
+
+}  // namespace
+
+bool hx_mac_addresses_from(HxString const& netdir, HxString const& routefile, HxStringList& out, HxString& failed) {
   out.clear();
-  DIR* dir = opendir("/sys/class/net");
-  if (dir == nullptr) return;
-  HxStringList names;
+  DIR* dir = opendir(netdir.value());
+  if (dir == nullptr) {
+    failed = "opendir()";
+    return false;
+  }
+  std::vector<std::string> names;
   while (dirent* e = readdir(dir)) {
     if (e->d_name[0] == '.' || std::strcmp(e->d_name, "lo") == 0) continue;
-    names.append(new HxString(e->d_name));
+    names.emplace_back(e->d_name);
   }
   closedir(dir);
-  names.sort();
-  for (int i = 0; i < names.length(); ++i) {
-    HxString path = HxString("/sys/class/net/") + *names.get(i) + "/address";
-    FILE* f = std::fopen(path.value(), "r");
-    if (f == nullptr) continue;
-    char buf[64] = {0};
-    if (std::fgets(buf, sizeof buf, f) != nullptr) {
-      HxString mac(buf);
-      while (mac.length() > 0 && (mac.get(mac.length() - 1) == '\n' || mac.get(mac.length() - 1) == ' '))
-        mac = mac.substr(0, mac.length() - 1);
-      if (mac.length() == 17 && !(mac == HxString("00:00:00:00:00:00"))) out.append(new HxString(mac));
-    }
-    std::fclose(f);
+  std::sort(names.begin(), names.end());
+  std::string const primary = default_route_interface(routefile.value());
+  auto it = std::find(names.begin(), names.end(), primary);
+  if (it != names.end()) std::rotate(names.begin(), it, it + 1);
+  std::string const base = std::string(netdir.value()) + "/";
+  for (std::string const& name : names) {
+    // 1 is ARPHRD_ETHER: loopback (772), tunnels and the like have other types.
+    if (first_line(base + name + "/type") != "1") continue;
+    std::string mac = first_line(base + name + "/address");
+    if (!usable_mac(mac)) continue;
+    out.append(new HxString(mac));
   }
+  return true;
 }
 
 HxWorld& hx_world() { return *g_world.load(); }

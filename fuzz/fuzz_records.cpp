@@ -32,6 +32,18 @@
 #include "config/HxOption.h"
 #include "config/HxPathMap.h"
 // model/job
+#include "model/job/HxCallbackId.h"
+#include "model/job/HxJobId.h"
+#include "model/job/HxReservation.h"
+#include "model/job/HxStatus.h"
+#include "model/job/HxVariableId.h"
+#include "model/job/HxWorkId.h"
+#include "model/job/HxCallback.h"
+#include "model/job/HxEvent.h"
+#include "model/job/HxPost.h"
+#include "model/job/HxQuery.h"
+#include "model/job/HxResult.h"
+#include "model/job/HxVariable.h"
 // model/farm
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
@@ -146,6 +158,41 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxEnv)
     HX_FUZZ_RECORD(HxPathMap)
     // model/job
+    HX_FUZZ_RECORD(HxStatus)
+    HX_FUZZ_RECORD(HxStatusTally)
+    HX_FUZZ_RECORD(HxJobId)
+    HX_FUZZ_RECORD(HxJobIdList)
+    HX_FUZZ_RECORD(HxJobIdHash)
+    HX_FUZZ_RECORD(HxWorkId)
+    HX_FUZZ_RECORD(HxWorkIdList)
+    HX_FUZZ_RECORD(HxCallbackId)
+    HX_FUZZ_RECORD(HxCallbackIdList)
+    HX_FUZZ_RECORD(HxVariableId)
+    HX_FUZZ_RECORD(HxVariableIdList)
+    HX_FUZZ_RECORD(HxReservation)
+    HX_FUZZ_RECORD(HxReservationList)
+    HX_FUZZ_RECORD(HxReservationHash)
+    HX_FUZZ_RECORD(HxField)
+    HX_FUZZ_RECORD(HxFieldList)
+    HX_FUZZ_RECORD(HxFilter)
+    HX_FUZZ_RECORD(HxFilterList)
+    HX_FUZZ_RECORD(HxQuery)
+    HX_FUZZ_RECORD(HxOrder)
+    HX_FUZZ_RECORD(HxOperation)
+    HX_FUZZ_RECORD(HxFault)
+    HX_FUZZ_RECORD(HxFaultList)
+    HX_FUZZ_RECORD(HxResult)
+    HX_FUZZ_RECORD(HxEvent)
+    HX_FUZZ_RECORD(HxEventList)
+    HX_FUZZ_RECORD(HxCallback)
+    HX_FUZZ_RECORD(HxCallbackList)
+    HX_FUZZ_RECORD(HxPost)
+    HX_FUZZ_RECORD(HxPostList)
+    HX_FUZZ_RECORD(HxSubscription)
+    HX_FUZZ_RECORD(HxSubscriptionList)
+    HX_FUZZ_RECORD(HxVariable)
+    HX_FUZZ_RECORD(HxVariableList)
+    HX_FUZZ_RECORD(HxVariableHash)
     // model/farm
     HX_FUZZ_RECORD(HxProperty)
     HX_FUZZ_RECORD(HxPropertyList)

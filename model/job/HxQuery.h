@@ -5,6 +5,8 @@
 #include "core/HxList.h"
 #include "core/HxString.h"
 #include "core/pack/HxRecord.h"
+#include "model/job/HxJobId.h"
+#include "model/job/HxVariableId.h"
 
 // One value of a filter, or one requested field name, with its own
 // comparison sign. Sign and value stay apart in memory and in both forms.
@@ -132,4 +134,37 @@ class HxOrder : public HxRecord<HxOrder> {
   HxFilterList filter_list_;
   HxString lock_;
   int action_ = 0;
+};
+
+// A request on jobs or variables: a selection, jobs and variables named
+// explicitly, a restrictions flag and a limit. Its XML tag is that of a list.
+class HxOperation : public HxRecord<HxOperation> {
+ public:
+  int type() const override { return 132; }
+  HxString typeXML() const override { return "operation_id_list"; }
+  static auto wire_fields() {
+    return std::make_tuple(hx_field(1, "filter_list", &HxOperation::filter_list_),
+                           hx_field(3, "job_id_list", &HxOperation::jobids_),
+                           hx_field(2, "variable_id_list", &HxOperation::variableids_),
+                           hx_field(5, "restrictions", &HxOperation::restrictions_),
+                           hx_field(6, "limit", &HxOperation::limit_));
+  }
+
+  HxFilterList& filters() { return filter_list_; }
+  HxFilterList const& filters() const { return filter_list_; }
+  HxJobIdList& jobids() { return jobids_; }
+  HxJobIdList const& jobids() const { return jobids_; }
+  HxVariableIdList& variableids() { return variableids_; }
+  HxVariableIdList const& variableids() const { return variableids_; }
+  unsigned char restrictions() const { return restrictions_; }
+  void restrictions(unsigned char on) { restrictions_ = on; }
+  int limit() const { return limit_; }
+  void limit(int limit) { limit_ = limit; }
+
+ private:
+  HxFilterList filter_list_;
+  HxJobIdList jobids_;
+  HxVariableIdList variableids_;
+  unsigned char restrictions_ = 1;
+  int limit_ = 0;
 };

@@ -182,3 +182,30 @@ TEST(HxQueryCopy, CopiesAreDeepAndCopyingIntoItselfKeepsTheRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HxOperationBytes, JobIdsTravelBeforeVariableIds) {
+  HxOperation op;
+  EXPECT_EQ(op.restrictions(), 1);
+  EXPECT_EQ(op.limit(), 0);
+  EXPECT_EQ(hex("00 00 00 01"
+                "00 01 00 04 00 00 00 15 00 00 00 08 00 01 00 01 00 00 00 00"  // filters (21)
+                "00 03 00 04 00 00 00 12 00 00 00 08 00 01 00 01 00 00 00 00"  // job ids (18)
+                "00 02 00 04 00 00 00 83 00 00 00 08 00 01 00 01 00 00 00 00"  // variable ids (131)
+                "00 05 00 06 01"                                               // restrictions
+                "00 06 00 01 00 00 00 00"),                                    // limit
+            packed(op));
+  EXPECT_NE(xml_of(op).find("<object type = 'operation_id_list'>"), std::string::npos);
+  op.filters().append(new HxFilter("user", "me"));
+  op.jobids().append(new HxJobId(4));
+  op.variableids().append(new HxVariableId(4, "frames"));
+  op.restrictions(0);
+  op.limit(9);
+  expect_round_trip(op);
+  HxOperation copy(op);
+  EXPECT_EQ(packed(copy), packed(op));
+  EXPECT_EQ(copy.restrictions(), 0);
+}
+
+}  // namespace

@@ -1,16 +1,17 @@
 #pragma once
 
-// Helpers of the job model tests: texts both ways, and a record's round trip
-// through the binary and the XML form compared by its binary bytes.
+// Helpers of the job model tests: a record's round trip through the binary
+// and the XML form, compared by its binary bytes.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "TestUtil.h"
 #include "core/pack/PackBytes.h"
 
-inline std::string S(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
-inline HxString H(std::string const& s) { return HxString(s.data(), static_cast<int>(s.size())); }
+using hxtest::H;
+using hxtest::S;
 
 inline std::string xml_of(HxPack& p) {
   p.packXML();

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+
+// Bounds on what the transport accepts from a peer (one header for net/).
+// Input beyond a bound is treated like any other malformed frame or datagram:
+// the operation fails with its error number before anything is allocated for
+// it, and nothing crashes.
+
+// Either length word of a TCP frame. The largest real replies carry a few
+// whole job logs (each read at most 256 MiB) or lists of thousands of jobs;
+// a frame announcing more than this is refused (error 20) instead of sizing
+// an allocation by a number a peer chose.
+constexpr size_t kHxMaxFrameBytes = size_t{1} << 30;
+
+// zlib's deflate never compresses better than 1032 to 1 (a 258-byte match
+// in two bits). A frame whose uncompressed length word claims more than this
+// times its compressed length (plus the stream's own few bytes) is lying and
+// is refused (error 20) before the output buffer is allocated.
+constexpr size_t kHxMaxInflateRatio = 1032;
+constexpr size_t kHxInflateSlack = 64;
+
+// The compressed payload is read into a buffer that grows as bytes arrive,
+// starting at most this large, so a length word alone never reserves memory.
+constexpr size_t kHxFrameReadChunk = 64 * 1024;
+
+// A raw TCP receive reads until the peer falls silent; a peer that never
+// does would grow the buffer without end. The receive stops here, as it does
+// at end of file.
+constexpr size_t kHxMaxRawReceiveBytes = 64 * 1024 * 1024;
+
+// The per-thread send and receive buffers are kept between frames; one that
+// grew beyond this for a large frame is given back afterwards.
+constexpr size_t kHxKeptBufferBytes = 1024 * 1024;
