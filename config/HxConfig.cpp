@@ -48,22 +48,11 @@ void HxConfig::copy(HxConfig const& other) {
 // ---- reading -------------------------------------------------------------
 
 void HxConfig::load(HxString const& path) {
-  std::FILE* f = std::fopen(path.value(), "r");
-  if (f == nullptr) {
-    valid_ = 0;
-    return;
-  }
+  // Only a regular file within the bound is read: a directory, a pipe (which
+  // would wait for a writer), a device (which may never end) or a read that
+  // fails counts as unreadable.
   HxString text("");
-  char block[1024];
-  for (;;) {
-    size_t n = std::fread(block, 1, sizeof block, f);
-    text.append(block, static_cast<int>(n));
-    if (n < sizeof block || std::feof(f) || text.length() >= kHxMaxConfigFileBytes) break;
-  }
-  // A path that opens but cannot be read (a directory) counts as unreadable.
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
+  if (!HxFile::_read(path, text, kHxMaxConfigFileBytes)) {
     valid_ = 0;
     return;
   }

@@ -221,10 +221,11 @@ void HxConfigFile::parse(HxString const& text) {
         }
         header += lower_ ? w.tolower() : w;
       }
+      // The header may name no more sections than the budget has left; the
+      // names are counted before any is built.
       HxStringList names;
-      HxRange::patternsplit(0, header, names);
+      if (!HxRange::patternsplit(0, header, names, kHxMaxConfigHeaderNames - header_names)) break;
       header_names += names.length();
-      if (header_names > kHxMaxConfigHeaderNames) break;
       current.clear();
       for (int k = 0; k < names.length() && !stop; ++k) {
         current.push_back(*names.get(k));
