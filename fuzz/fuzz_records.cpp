@@ -45,6 +45,7 @@
 #include "model/job/HxResult.h"
 #include "model/job/HxVariable.h"
 // model/farm
+#include "model/farm/HxAdmin.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
@@ -202,6 +203,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxResourceHash)
     HX_FUZZ_RECORD(HxState)
     HX_FUZZ_RECORD(HxHostStats)
+    HX_FUZZ_RECORD(HxAdminOrder)
+    HX_FUZZ_RECORD(HxAdminResult)
     // net
 };
 
