@@ -44,11 +44,18 @@
 #include "model/job/HxQuery.h"
 #include "model/job/HxResult.h"
 #include "model/job/HxVariable.h"
+#include "model/job/HxCommand.h"
+#include "model/job/HxJob.h"
+#include "model/job/HxSubjob.h"
+#include "model/job/HxWork.h"
 // model/farm
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
+#include "model/farm/HxAccess.h"
+#include "model/farm/HxDomain.h"
+#include "model/farm/HxPreference.h"
 // net
 
 namespace {
@@ -194,6 +201,16 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxVariable)
     HX_FUZZ_RECORD(HxVariableList)
     HX_FUZZ_RECORD(HxVariableHash)
+    HX_FUZZ_RECORD(HxSubjob)
+    HX_FUZZ_RECORD(HxSubjobList)
+    HX_FUZZ_RECORD(HxWork)
+    HX_FUZZ_RECORD(HxWorkList)
+    HX_FUZZ_RECORD(HxWorkHash)
+    HX_FUZZ_RECORD(HxJob)
+    HX_FUZZ_RECORD(HxJobList)
+    HX_FUZZ_RECORD(HxCommand)
+    HX_FUZZ_RECORD(HxBumpCommand)
+    HX_FUZZ_RECORD(HxModifyCommand)
     // model/farm
     HX_FUZZ_RECORD(HxProperty)
     HX_FUZZ_RECORD(HxPropertyList)
@@ -205,6 +222,19 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxHostStats)
     HX_FUZZ_RECORD(HxAdminOrder)
     HX_FUZZ_RECORD(HxAdminResult)
+    HX_FUZZ_RECORD(HxAccess)
+    HX_FUZZ_RECORD(HxAccessList)
+    HX_FUZZ_RECORD(HxGroupAccess)
+    HX_FUZZ_RECORD(HxGroupAccessList)
+    HX_FUZZ_RECORD(HxPassword)
+    HX_FUZZ_RECORD(HxPasswordList)
+    HX_FUZZ_RECORD(HxDomain)
+    HX_FUZZ_RECORD(HxPreference)
+    HX_FUZZ_RECORD(HxDbField)
+    HX_FUZZ_RECORD(HxDbRow)
+    HX_FUZZ_RECORD(HxDbRows)
+    HX_FUZZ_RECORD(HxDataTable)
+    HX_FUZZ_RECORD(HxDataTableList)
     // net
 };
 
