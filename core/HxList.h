@@ -22,14 +22,7 @@ class HxBaseList {
   }
 
   void append(T* item) {
-    if (last_ + 1 >= capacity_) {
-      int cap = 2 * capacity_ + 1;
-      T** fresh = new T*[cap];
-      for (int i = first_; i <= last_; ++i) fresh[i] = items_[i];
-      delete[] items_;
-      items_ = fresh;
-      capacity_ = cap;
-    }
+    if (last_ + 1 >= capacity_) move_to_(2 * capacity_ + 1);
     items_[++last_] = item;
   }
 
@@ -99,6 +92,38 @@ class HxBaseList {
   }
 
  protected:
+  // The capacity that appending n more elements one by one would reach from
+  // capacity c with the last element at index last: c, 2c + 1, 2(2c + 1) + 1 ...
+  static int grown_for_(int c, int last, int n) {
+    long long need = static_cast<long long>(last) + 1 + n;
+    long long cap = c;
+    while (cap < need) cap = 2 * cap + 1;
+    return cap > 0x7fffffff ? 0x7fffffff : static_cast<int>(cap);
+  }
+
+  // Makes room for n more elements at once, to the capacity that appending
+  // them one by one would reach.
+  void reserve_appends_(int n) {
+    int cap = grown_for_(capacity_, last_, n);
+    if (cap > capacity_) move_to_(cap);
+  }
+
+  // After reserve_appends_ from capacity c with fewer elements appended than
+  // reserved for: back to the capacity that appending would have reached.
+  void settle_appends_(int c, int last) {
+    int cap = grown_for_(c, last, last_ - last);
+    if (cap < capacity_) move_to_(cap);
+  }
+
+  // Moves the elements to a new array of cap slots, at the same indices.
+  void move_to_(int cap) {
+    T** fresh = new T*[cap];
+    for (int i = first_; i <= last_; ++i) fresh[i] = items_[i];
+    delete[] items_;
+    items_ = fresh;
+    capacity_ = cap;
+  }
+
   void empty_() {
     for (int i = first_; i <= last_; ++i) delete items_[i];
     last_ = -1;
@@ -129,14 +154,22 @@ class HxList : public HxBaseList<T>, public HxPack {
     for (int i = 0; i < this->length(); ++i) store(10, *this->get(i));
   }
 
+  // The array is sized once, from the count, to the capacity that appending
+  // the items one by one would reach. The count is only trusted as far as
+  // the bytes that follow can hold items.
   void decode() override {
-    if (!_itemsFollow()) return;
+    int count = _itemCount();
+    if (count < 1) return;
+    int const cap = HxBaseList<T>::capacity_, last = this->last_;
+    int const room = _remaining() / 4;
+    this->reserve_appends_(count < room ? count : room);
     while (_readtag()) {
       T* e = new T();
       restore(10, *e);
       this->append(e);
       _yank();
     }
+    this->settle_appends_(cap, last);
   }
 
   void encodeXML() override {

@@ -15,19 +15,6 @@ namespace {
 // Nesting level of the object records being decoded on this thread.
 thread_local int t_pack_depth = 0;
 
-void put16(char* p, short v) {
-  auto u = static_cast<uint16_t>(v);
-  p[0] = static_cast<char>(u >> 8);
-  p[1] = static_cast<char>(u & 0xff);
-}
-
-void put32(char* p, uint32_t u) {
-  p[0] = static_cast<char>(u >> 24);
-  p[1] = static_cast<char>((u >> 16) & 0xff);
-  p[2] = static_cast<char>((u >> 8) & 0xff);
-  p[3] = static_cast<char>(u & 0xff);
-}
-
 }  // namespace
 
 HxPack::~HxPack() { delete[] buffer_; }
@@ -46,55 +33,6 @@ void HxPack::grow_buffer_(long long n) {
   delete[] buffer_;
   buffer_ = fresh;
   capacity_ = cap;
-}
-
-void HxPack::_tag(short field, short kind) {
-  char* p = room_(4);
-  put16(p, field);
-  put16(p + 2, kind);
-  length_ += 4;
-}
-
-void HxPack::_store(char const* bytes, int n) {
-  if (bytes == nullptr || n < 1) return;
-  append_(bytes, n);
-}
-
-void HxPack::store(short field, int value) {
-  _tag(field, kHxKindInt);
-  append_int32_(value);
-}
-
-void HxPack::store(short field, char value) {
-  _tag(field, kHxKindChar);
-  append_(&value, 1);
-}
-
-void HxPack::store(short field, unsigned char value) {
-  _tag(field, kHxKindBool);
-  append_(&value, 1);
-}
-
-void HxPack::store(short field, float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, 4);
-  _tag(field, kHxKindFloat);
-  append_int32_(static_cast<int>(bits));
-}
-
-void HxPack::store(short field, long long value) {
-  char b[8];
-  auto u = static_cast<uint64_t>(value);
-  put32(b, static_cast<uint32_t>(u >> 32));
-  put32(b + 4, static_cast<uint32_t>(u));
-  _tag(field, kHxKindLongLong);
-  append_(b, 8);
-}
-
-void HxPack::store(short field, HxString const& value) {
-  _tag(field, kHxKindString);
-  append_int32_(value.length());
-  _store(value.value(), value.length());
 }
 
 void HxPack::store(short field, char const* text) { store(field, HxString(text)); }
@@ -127,7 +65,7 @@ void HxPack::store(short field, HxPack& child) {
     }
   } lend{*this, child};
   child.encode();
-  put32(child.buffer_ + at, static_cast<uint32_t>(child.length_ - at - 4));
+  put32_(child.buffer_ + at, static_cast<uint32_t>(child.length_ - at - 4));
 }
 
 void HxPack::pack() {
@@ -160,11 +98,7 @@ void HxPack::read_records_(char const* bytes, int n) {
   cursor_ = bytes;
   length_ = n;
   while (length_ >= 4) {
-    field_ = _rc_int16(cursor_);
-    kind_ = _rc_int16(cursor_ + 2);
-    consumed_ = 0;
-    cursor_ += 4;
-    length_ -= 4;
+    next_tag_();
     decode();
     _yank();
   }
@@ -186,65 +120,6 @@ int HxPack::_unpack(char const* bytes, int n) {
   _clear();
   if (bytes != nullptr && n > 0) read_records_(bytes, n);
   return 0;
-}
-
-bool HxPack::_readtag() {
-  if (length_ < 4 || cursor_ == nullptr) return false;
-  field_ = _rc_int16(cursor_);
-  kind_ = _rc_int16(cursor_ + 2);
-  consumed_ = 0;
-  cursor_ += 4;
-  length_ -= 4;
-  return true;
-}
-
-char const* HxPack::take_(short field, short kind, int n) {
-  if (field_ != field || kind_ != kind) return nullptr;
-  if (length_ < n) {
-    drop_();
-    return nullptr;
-  }
-  char const* at = cursor_;
-  cursor_ += n;
-  length_ -= n;
-  consumed_ = 1;
-  return at;
-}
-
-void HxPack::restore(short field, int& value) {
-  if (char const* p = take_(field, kHxKindInt, 4)) value = _rc_int32(p);
-}
-
-void HxPack::restore(short field, char& value) {
-  if (char const* p = take_(field, kHxKindChar, 1)) value = *p;
-}
-
-void HxPack::restore(short field, unsigned char& value) {
-  if (char const* p = take_(field, kHxKindBool, 1)) value = static_cast<unsigned char>(*p);
-}
-
-void HxPack::restore(short field, float& value) {
-  if (char const* p = take_(field, kHxKindFloat, 4)) {
-    auto bits = static_cast<uint32_t>(_rc_int32(p));
-    std::memcpy(&value, &bits, 4);
-  }
-}
-
-void HxPack::restore(short field, long long& value) {
-  if (char const* p = take_(field, kHxKindLongLong, 8)) value = _rc_int64(p);
-}
-
-void HxPack::restore(short field, HxString& value) {
-  if (field_ != field || kind_ != kHxKindString) return;
-  if (length_ < 4) return drop_();
-  int n = _rc_int32(cursor_);
-  if (n < 0 || n > length_ - 4) return drop_();
-  cursor_ += 4;
-  length_ -= 4;
-  if (n > 0) value.copy(cursor_, n);
-  cursor_ += n;
-  length_ -= n;
-  consumed_ = 1;
 }
 
 void HxPack::restore(short field, HxPack& child) {
@@ -280,8 +155,7 @@ void HxPack::trashObj(short field) {
   consumed_ = 1;
 }
 
-void HxPack::_yank() {
-  if (consumed_) return;
+void HxPack::pass_over_() {
   int skip = -1;
   switch (kind_) {
     case kHxKindObject:
@@ -321,12 +195,12 @@ void HxPack::_yank() {
   consumed_ = 1;
 }
 
-bool HxPack::_itemsFollow() {
+int HxPack::_itemCount() {
   int count = 0;
   restore(1, count);
-  if (count < 1) return false;
+  if (count < 1) return 0;
   _yank();
-  return true;
+  return count;
 }
 
 // ---- files -----------------------------------------------------------------

@@ -9,7 +9,36 @@
 
 class HxPackObj;
 
-inline int _rc_int32(char const* p);
+// Conversion between host and big-endian byte order.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline uint16_t hx_be16(uint16_t u) { return u; }
+inline uint32_t hx_be32(uint32_t u) { return u; }
+inline uint64_t hx_be64(uint64_t u) { return u; }
+#else
+inline uint16_t hx_be16(uint16_t u) { return __builtin_bswap16(u); }
+inline uint32_t hx_be32(uint32_t u) { return __builtin_bswap32(u); }
+inline uint64_t hx_be64(uint64_t u) { return __builtin_bswap64(u); }
+#endif
+
+// Big-endian signed integers at a byte pointer.
+inline short _rc_int16(char const* p) {
+  uint16_t u;
+  std::memcpy(&u, p, 2);
+  return static_cast<short>(hx_be16(u));
+}
+
+inline int _rc_int32(char const* p) {
+  uint32_t u;
+  std::memcpy(&u, p, 4);
+  return static_cast<int>(hx_be32(u));
+}
+
+inline long long _rc_int64(char const* p) {
+  uint64_t u;
+  std::memcpy(&u, p, 8);
+  return static_cast<long long>(hx_be64(u));
+}
+
 
 // Value kinds of the binary record form.
 enum HxPackKind : short {
@@ -44,16 +73,59 @@ class HxPack : public HxBase {
   virtual bool decodeXML() = 0;
 
   // ---- binary writing ----
-  void store(short field, int value);
-  void store(short field, char value);
-  void store(short field, unsigned char value);
-  void store(short field, float value);
-  void store(short field, long long value);
-  void store(short field, HxString const& value);
+  // Each value record is one capacity check, one block of big-endian stores
+  // and one update of the length.
+  void store(short field, int value) {
+    char* p = room_(8);
+    put_tag_(p, field, kHxKindInt);
+    put32_(p + 4, static_cast<uint32_t>(value));
+    length_ += 8;
+  }
+  void store(short field, char value) {
+    char* p = room_(5);
+    put_tag_(p, field, kHxKindChar);
+    p[4] = value;
+    length_ += 5;
+  }
+  void store(short field, unsigned char value) {
+    char* p = room_(5);
+    put_tag_(p, field, kHxKindBool);
+    p[4] = static_cast<char>(value);
+    length_ += 5;
+  }
+  void store(short field, float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    char* p = room_(8);
+    put_tag_(p, field, kHxKindFloat);
+    put32_(p + 4, bits);
+    length_ += 8;
+  }
+  void store(short field, long long value) {
+    char* p = room_(12);
+    put_tag_(p, field, kHxKindLongLong);
+    put64_(p + 4, static_cast<uint64_t>(value));
+    length_ += 12;
+  }
+  void store(short field, HxString const& value) {
+    int const n = value.length();
+    char* p = room_(8LL + n);
+    put_tag_(p, field, kHxKindString);
+    put32_(p + 4, static_cast<uint32_t>(n));
+    if (n > 0) std::memcpy(p + 8, value.value(), static_cast<size_t>(n));
+    length_ += 8 + n;
+  }
   void store(short field, char const* text);
   void store(short field, HxPack& child);
-  void _tag(short field, short kind);
-  void _store(char const* bytes, int n);
+  void _tag(short field, short kind) {
+    char* p = room_(4);
+    put_tag_(p, field, kind);
+    length_ += 4;
+  }
+  void _store(char const* bytes, int n) {
+    if (bytes == nullptr || n < 1) return;
+    append_(bytes, n);
+  }
   void pack();
   void _package();
   char* packContents() const { return buffer_; }
@@ -63,19 +135,51 @@ class HxPack : public HxBase {
   // ---- binary reading ----
   int unpack(char const* bytes, int size);
   int _unpack(char const* bytes, int n);
-  bool _readtag();
-  void restore(short field, int& value);
-  void restore(short field, char& value);
-  void restore(short field, unsigned char& value);
-  void restore(short field, float& value);
-  void restore(short field, long long& value);
-  void restore(short field, HxString& value);
+  bool _readtag() {
+    if (length_ < 4 || cursor_ == nullptr) return false;
+    next_tag_();
+    return true;
+  }
+  void restore(short field, int& value) {
+    if (char const* p = take_(field, kHxKindInt, 4)) value = _rc_int32(p);
+  }
+  void restore(short field, char& value) {
+    if (char const* p = take_(field, kHxKindChar, 1)) value = *p;
+  }
+  void restore(short field, unsigned char& value) {
+    if (char const* p = take_(field, kHxKindBool, 1)) value = static_cast<unsigned char>(*p);
+  }
+  void restore(short field, float& value) {
+    if (char const* p = take_(field, kHxKindFloat, 4)) {
+      auto bits = static_cast<uint32_t>(_rc_int32(p));
+      std::memcpy(&value, &bits, 4);
+    }
+  }
+  void restore(short field, long long& value) {
+    if (char const* p = take_(field, kHxKindLongLong, 8)) value = _rc_int64(p);
+  }
+  void restore(short field, HxString& value) {
+    if (field_ != field || kind_ != kHxKindString) return;
+    if (length_ < 4) return drop_();
+    int n = _rc_int32(cursor_);
+    if (n < 0 || n > length_ - 4) return drop_();
+    if (n > 0) value.copy(cursor_ + 4, n);
+    cursor_ += 4 + n;
+    length_ -= 4 + n;
+    consumed_ = 1;
+  }
   void restore(short field, HxPack& child);
   void trashObj(short field);
-  void _yank();
+  void _yank() {
+    if (!consumed_) pass_over_();
+  }
   // For lists and hashes: reads the count their records open with (field 1,
   // an int; any other record counts 0) and tells whether items follow it.
-  bool _itemsFollow();
+  bool _itemsFollow() { return _itemCount() > 0; }
+  // The same, giving the count: 0 when no items follow. The count comes from
+  // the wire and may lie: only the records that follow say how many items
+  // there are, and each of them takes at least 4 bytes.
+  int _itemCount();
   // The record being read: its field number, its kind, whether it was read.
   int _field() const { return field_; }
   int _kind() const { return kind_; }
@@ -133,8 +237,8 @@ class HxPack : public HxBase {
  protected:
   // Room for n more bytes at the end of the owned buffer, which grows to
   // (length + n) * 4 + 16 when it is too small.
-  char* room_(int n) {
-    if (static_cast<long long>(length_) + n > capacity_) grow_buffer_(n);
+  char* room_(long long n) {
+    if (length_ + n > capacity_) grow_buffer_(n);
     return buffer_ + length_;
   }
   void grow_buffer_(long long n);
@@ -143,22 +247,50 @@ class HxPack : public HxBase {
     length_ += n;
   }
   void append_int32_(int value) {
-    char* p = room_(4);
-    auto u = static_cast<uint32_t>(value);
-    p[0] = static_cast<char>(u >> 24);
-    p[1] = static_cast<char>(u >> 16);
-    p[2] = static_cast<char>(u >> 8);
-    p[3] = static_cast<char>(u);
+    put32_(room_(4), static_cast<uint32_t>(value));
     length_ += 4;
   }
   // Drops the rest of the object being read.
   void drop_() { length_ = 0; }
   // Reads a record sequence in place; used by unpack, _unpack and nesting.
   void read_records_(char const* bytes, int n);
+  // Reads the header of the next record (at least 4 bytes remain).
+  void next_tag_() {
+    field_ = _rc_int16(cursor_);
+    kind_ = _rc_int16(cursor_ + 2);
+    consumed_ = 0;
+    cursor_ += 4;
+    length_ -= 4;
+  }
+  // Passes over the current record, which nothing read.
+  void pass_over_();
   // The n value bytes of the current record when it has this field number and
   // kind (the cursor moves past them); null when it does not, or when fewer
   // bytes remain, in which case the rest of the object is dropped.
-  char const* take_(short field, short kind, int n);
+  char const* take_(short field, short kind, int n) {
+    if (field_ != field || kind_ != kind) return nullptr;
+    if (length_ < n) {
+      drop_();
+      return nullptr;
+    }
+    char const* at = cursor_;
+    cursor_ += n;
+    length_ -= n;
+    consumed_ = 1;
+    return at;
+  }
+  // Big-endian stores.
+  static void put32_(char* p, uint32_t u) {
+    u = hx_be32(u);
+    std::memcpy(p, &u, 4);
+  }
+  static void put64_(char* p, uint64_t u) {
+    u = hx_be64(u);
+    std::memcpy(p, &u, 8);
+  }
+  static void put_tag_(char* p, short field, short kind) {
+    put32_(p, (static_cast<uint32_t>(static_cast<uint16_t>(field)) << 16) | static_cast<uint16_t>(kind));
+  }
   // Writes the buffer to f, closes f and releases the buffer; the number of
   // bytes written, or 0 when a write or the close failed.
   int write_out_(std::FILE* f);
@@ -175,21 +307,3 @@ class HxPack : public HxBase {
   int consumed_ = 0;
   int xmldepth_ = 0;
 };
-
-// Big-endian signed integers at a byte pointer.
-inline short _rc_int16(char const* p) {
-  auto const* u = reinterpret_cast<unsigned char const*>(p);
-  return static_cast<short>(static_cast<uint16_t>((u[0] << 8) | u[1]));
-}
-
-inline int _rc_int32(char const* p) {
-  auto const* u = reinterpret_cast<unsigned char const*>(p);
-  uint32_t v = (uint32_t{u[0]} << 24) | (uint32_t{u[1]} << 16) | (uint32_t{u[2]} << 8) | uint32_t{u[3]};
-  return static_cast<int>(v);
-}
-
-inline long long _rc_int64(char const* p) {
-  uint64_t hi = static_cast<uint32_t>(_rc_int32(p));
-  uint64_t lo = static_cast<uint32_t>(_rc_int32(p + 4));
-  return static_cast<long long>((hi << 32) | lo);
-}

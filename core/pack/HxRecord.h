@@ -2,6 +2,8 @@
 
 #include <tuple>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "core/pack/HxPack.h"
 
@@ -91,28 +93,28 @@ class HxRecord : public Base {
                fields_());
   }
 
-  // Stops at the first field that takes the record: each pair of field
-  // number and kind belongs to one member only. Members of another field
-  // number are passed over without a call. Two object members may share a
-  // number; the record then goes to the one whose type number it opens with,
-  // else to the first of that number.
+  // A record goes straight to the members of its field number through a
+  // table built once per class, so the cost per record does not grow with
+  // the number of fields. Each pair of field number and kind belongs to one
+  // member only; among several members of one number the first that takes
+  // the record ends the search. Two object members may share a number: the
+  // record then goes to the one whose type number it opens with, else to the
+  // first of that number.
   void decode() override {
-    int const field = this->_field();
+    Dispatch const& d = dispatch_();
+    auto const at = static_cast<unsigned>(this->_field() - d.lowest);
+    if (at >= d.size) return;
+    Entry const& e = d.entries[at];
+    if (e.count == 1) return restore_one_(e.member);
+    if (e.count == 0) return;
+    Member const* m = d.shared.data() + e.shared;
     int const object_type = this->_objectType();
     if (object_type != -1) {
-      bool taken = false;
-      std::apply([this, field, object_type, &taken](auto const&... f) {
-        (void)((f.number == field && type_of_(self().*(f.member)) == object_type &&
-                (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), taken = true)) ||
-               ...);
-      }, fields_());
-      if (taken) return;
+      for (int i = 0; i < e.count; ++i) {
+        if (m[i].type_of(self()) == object_type) return m[i].restore(self());
+      }
     }
-    std::apply([this, field](auto const&... f) {
-      (void)((f.number == field &&
-        (HxFieldCodec<member_t<decltype(f)>>::restore(*this, f.number, self().*(f.member)), this->_consumed())) ||
-       ...);
-    }, fields_());
+    for (int i = 0; i < e.count && !this->_consumed(); ++i) m[i].restore(self());
   }
 
   void encodeXML() override {
@@ -160,5 +162,134 @@ class HxRecord : public Base {
       (void)m;
       return -1;
     }
+  }
+
+  // The decoding table: per field number (from the lowest one stated) the
+  // members of that number, in the order the class states them. A member of a plain value type is read in place through its member
+  // pointer; any other goes through its codec's function.
+  enum How : unsigned char { kGeneric, kInt, kChar, kUChar, kBool, kFloat, kLongLong, kString };
+  struct Member {
+    How how;
+    union {
+      int Derived::*i;
+      char Derived::*c;
+      unsigned char Derived::*u;
+      bool Derived::*b;
+      float Derived::*f;
+      long long Derived::*l;
+      HxString Derived::*s;
+    };
+    void (*restore)(Derived&);
+    int (*type_of)(Derived&);
+  };
+
+  // Tests rather than a jump table: a run of records of mixed kinds predicts
+  // far better through branches than through one indirect jump.
+  void restore_one_(Member const& m) {
+    Derived& o = self();
+    auto const field = static_cast<short>(this->_field());
+    How const how = m.how;
+    if (how == kInt) return this->restore(field, o.*m.i);
+    if (how == kString) return this->restore(field, o.*m.s);
+    if (how == kGeneric) return m.restore(o);
+    if (how == kFloat) return this->restore(field, o.*m.f);
+    if (how == kLongLong) return this->restore(field, o.*m.l);
+    if (how == kBool) return HxFieldCodec<bool>::restore(*this, field, o.*m.b);
+    if (how == kUChar) return this->restore(field, o.*m.u);
+    return this->restore(field, o.*m.c);
+  }
+  // Per field number: its one member in place, or where the members that
+  // share the number begin in the shared run.
+  struct Entry {
+    Member member;
+    int count;
+    int shared;
+  };
+  struct Dispatch {
+    int lowest = 0;
+    unsigned size = 0;
+    std::vector<Entry> entries;
+    std::vector<Member> shared;
+  };
+
+  template <size_t I>
+  static void restore_at_(Derived& d) {
+    auto const& f = std::get<I>(fields_());
+    HxFieldCodec<member_t<decltype(f)>>::restore(d, f.number, d.*(f.member));
+  }
+  template <size_t I>
+  static int type_at_(Derived& d) {
+    return type_of_(d.*(std::get<I>(fields_()).member));
+  }
+
+  template <size_t I>
+  static Member member_at_() {
+    auto const& f = std::get<I>(fields_());
+    using M = member_t<decltype(f)>;
+    Member m;
+    m.how = kGeneric;
+    m.restore = &restore_at_<I>;
+    m.type_of = &type_at_<I>;
+    if constexpr (std::is_same<M, int>::value) {
+      m.how = kInt;
+      m.i = f.member;
+    } else if constexpr (std::is_same<M, char>::value) {
+      m.how = kChar;
+      m.c = f.member;
+    } else if constexpr (std::is_same<M, unsigned char>::value) {
+      m.how = kUChar;
+      m.u = f.member;
+    } else if constexpr (std::is_same<M, bool>::value) {
+      m.how = kBool;
+      m.b = f.member;
+    } else if constexpr (std::is_same<M, float>::value) {
+      m.how = kFloat;
+      m.f = f.member;
+    } else if constexpr (std::is_same<M, long long>::value) {
+      m.how = kLongLong;
+      m.l = f.member;
+    } else if constexpr (std::is_same<M, HxString>::value) {
+      m.how = kString;
+      m.s = f.member;
+    }
+    return m;
+  }
+
+  template <size_t... I>
+  static Dispatch build_dispatch_(std::index_sequence<I...>) {
+    Dispatch d;
+    constexpr size_t n = sizeof...(I);
+    if constexpr (n == 0) {
+      return d;
+    } else {
+      auto const& t = fields_();
+      int const numbers[] = {std::get<I>(t).number...};
+      Member const all[] = {member_at_<I>()...};
+      int lo = numbers[0], hi = numbers[0];
+      for (int v : numbers) {
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+      }
+      d.lowest = lo;
+      d.size = static_cast<unsigned>(hi - lo + 1);
+      d.entries.assign(d.size, Entry{Member{}, 0, 0});
+      for (size_t i = 0; i < n; ++i) {
+        Entry& e = d.entries[static_cast<size_t>(numbers[i] - lo)];
+        if (e.count++ == 0) e.member = all[i];
+      }
+      for (Entry& e : d.entries) {
+        if (e.count < 2) continue;
+        e.shared = static_cast<int>(d.shared.size());
+        for (size_t i = 0; i < n; ++i)
+          if (&d.entries[static_cast<size_t>(numbers[i] - lo)] == &e) d.shared.push_back(all[i]);
+      }
+      return d;
+    }
+  }
+
+  static Dispatch const& dispatch_() {
+    static Dispatch const table =
+        build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>());
+    return table;
   }
 };

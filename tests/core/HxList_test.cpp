@@ -364,3 +364,36 @@ TEST(HxListPack, ItemCutShortEndsTheList) {
 }
 
 }  // namespace
+
+namespace {
+
+// A decoded list holds its array at the capacity that appending its elements
+// one by one gives, whatever the count on the wire says: sized once from an
+// honest count, brought back from a count that lies high, grown by appending
+// past a count that lies low.
+TEST(HxListPack, DecodedCapacityIsTheAppendedOne) {
+  struct Row {
+    int before;  // elements the target holds already
+    int items;   // items on the wire
+    int count;   // the count the wire states
+  };
+  for (Row r : {Row{0, 0, 0}, Row{0, 1, 1}, Row{0, 2, 2}, Row{0, 5, 5}, Row{0, 100, 100}, Row{2, 5, 5},
+                Row{3, 100, 100}, Row{0, 2, 1000}, Row{0, 5, 0x7fffffff}, Row{0, 100, 1}, Row{1, 4, 2}}) {
+    std::string wire = hex("00 00 00 01 00 01 00 01");
+    wire += std::string{static_cast<char>(r.count >> 24), static_cast<char>(r.count >> 16),
+                        static_cast<char>(r.count >> 8), static_cast<char>(r.count)};
+    HxStringList appended;
+    for (int i = 0; i < r.before; ++i) appended.append(new HxString("old"));
+    HxStringList decoded;
+    decoded.copy(appended);
+    for (int i = 0; i < r.items; ++i) {
+      wire += hex("00 0A 00 03 00 00 00 01 61");
+      appended.append(new HxString("a"));
+    }
+    ASSERT_EQ(0, unpack(decoded, wire));
+    EXPECT_EQ(appended.length(), decoded.length()) << r.before << " " << r.items << " " << r.count;
+    EXPECT_EQ(appended.capacity(), decoded.capacity()) << r.before << " " << r.items << " " << r.count;
+  }
+}
+
+}  // namespace
