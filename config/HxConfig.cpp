@@ -48,22 +48,11 @@ void HxConfig::copy(HxConfig const& other) {
 // ---- reading -------------------------------------------------------------
 
 void HxConfig::load(HxString const& path) {
-  std::FILE* f = std::fopen(path.value(), "r");
-  if (f == nullptr) {
-    valid_ = 0;
-    return;
-  }
+  // Only a regular file within the bound is read: a directory, a pipe (which
+  // would wait for a writer), a device (which may never end) or a read that
+  // fails counts as unreadable.
   HxString text("");
-  char block[1024];
-  for (;;) {
-    size_t n = std::fread(block, 1, sizeof block, f);
-    text.append(block, static_cast<int>(n));
-    if (n < sizeof block || std::feof(f) || text.length() >= kHxMaxConfigFileBytes) break;
-  }
-  // A path that opens but cannot be read (a directory) counts as unreadable.
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
+  if (!HxFile::_read(path, text, kHxMaxConfigFileBytes)) {
     valid_ = 0;
     return;
   }
@@ -267,8 +256,13 @@ void HxConfig::inherit(HxConfig& other) {
 
 HxString HxConfig::_format(HxString const& value) {
   if (value.multiline()) return "{" + value + "}";
-  if (value.hasspace()) return "\"" + value + "\"";
-  return value;
+  char const first = value.get(0);
+  bool const bare = !value.hasspace() && !value.haschar('#') && first != '"' && first != '\'' && first != '{';
+  if (bare) return value;
+  // A quoted value ends at its own quote: take the one the value lacks.
+  if (!value.haschar('"')) return "\"" + value + "\"";
+  if (!value.haschar('\'')) return "'" + value + "'";
+  return value;  // holds both quotes: no form reads it back whole
 }
 
 HxString HxConfig::convert() const {

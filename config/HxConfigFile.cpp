@@ -176,135 +176,162 @@ HxConfig* HxConfigFile::section_(HxString const& name, std::vector<HxConfig*>& c
   return s;
 }
 
-void HxConfigFile::parse(HxString const& text) {
+// What one parse carries from step to step: the tokens with the reading
+// position, the sections the last header named, the sections created so far
+// (expanded at the end) and the counts the bounds are checked against.
+struct HxConfigFile::ParseState {
   HxStringList tokens;
-  tokenize(text, tokens);
-  int const n = tokens.length();
-  auto tok = [&tokens](int i) -> HxString const& { return *tokens.get(i); };
-
-  std::vector<HxString> current{default_};
+  int n = 0;
+  int i = 0;
+  std::vector<HxString> current;
   std::vector<HxConfig*> created;
+  long long stored_bytes = 0;
+  long long header_names = 0;
+
+  HxString const& tok(int k) const { return *tokens.get(k); }
+  bool at(char c) const { return i < n && is_text(tok(i), c); }
+
   // Sets one option, counting what the parse holds; false once over the bound.
-  long long stored = 0;
-  auto store = [&stored](HxConfig* s, HxString const& key, HxString const& value) {
-    stored += key.length() + value.length() + kHxConfigOptionOverhead;
-    if (stored > kHxMaxConfigStoredBytes) return false;
+  bool store(HxConfig* s, HxString const& key, HxString const& value) {
+    stored_bytes += key.length() + value.length() + kHxConfigOptionOverhead;
+    if (stored_bytes > kHxMaxConfigStoredBytes) return false;
     s->option(key, value);
     return true;
-  };
-  long long header_names = 0;
-  int i = 0;
-  bool stop = false;
-  while (i < n && !stop) {
-    HxString const& t = tok(i);
+  }
+};
+
+void HxConfigFile::parse(HxString const& text) {
+  ParseState st;
+  tokenize(text, st.tokens);
+  st.n = st.tokens.length();
+  st.current.push_back(default_);
+  bool more = true;
+  while (more && st.i < st.n) {
+    HxString const& t = st.tok(st.i);
     if (is_line_end(t)) {
-      ++i;
-      continue;
-    }
-
-    if (is_text(t, '[')) {
-      ++i;
-      int depth = 0;
-      bool closed = false;
-      HxString header("");
-      for (; i < n; ++i) {
-        HxString const& w = tok(i);
-        if (is_text(w, ']')) {
-          if (depth == 0) {
-            closed = true;
-            ++i;
-            break;
-          }
-          --depth;
-        } else if (is_text(w, '[')) {
-          ++depth;
-        }
-        header += lower_ ? w.tolower() : w;
-      }
-      HxStringList names;
-      HxRange::patternsplit(0, header, names);
-      header_names += names.length();
-      if (header_names > kHxMaxConfigHeaderNames) break;
-      current.clear();
-      for (int k = 0; k < names.length() && !stop; ++k) {
-        current.push_back(*names.get(k));
-        if (section_(*names.get(k), created) == nullptr) stop = true;
-      }
-      if (stop) break;
-      if (closed && i < n && is_text(tok(i), ':')) {
-        for (++i; i < n && !is_line_end(tok(i)) && !stop; ++i) {
-          HxString parent_name = lower_ ? tok(i).tolower() : tok(i);
-          HxConfig* parent = sections_.get(parent_name);
-          if (parent == nullptr) {
-            HxString line = "WARNING: " + header + " missing parent " + parent_name + "... skipping.\n";
-            std::fwrite(line.value(), 1, static_cast<size_t>(line.length()), stderr);
-            continue;
-          }
-          // A header that names no section ('[]') takes nothing; copying the
-          // parent's keys for it would be work no store bound counts.
-          if (current.empty()) continue;
-          HxStringList labels;
-          parent->labels(labels);
-          for (HxString const& name : current) {
-            HxConfig* s = sections_.get(name);
-            for (int k = 0; k < labels.length() && !stop; ++k)
-              if (!store(s, *labels.get(k), parent->option(*labels.get(k)))) stop = true;
-          }
-        }
-      }
-      if (stop) break;
-      continue;
-    }
-
-    // An option line: key, an optional '. key' after a section, '=', value.
-    HxString key("");
-    int j = i + 1;
-    if (is_text(t, '"')) {
-      int k = i + 1;
-      while (k < n && !is_text(tok(k), '"')) key += tok(k++);
-      if (k >= n) break;
-      j = k + 1;
+      ++st.i;
+    } else if (is_text(t, '[')) {
+      more = parse_header_(st);
     } else {
-      key = t;
-    }
-    bool has_target = false;
-    HxString target;
-    if (j + 1 < n && tok(j) == HxString(".")) {
-      has_target = true;
-      target = key;
-      key = tok(j + 1);
-      j += 2;
-    }
-    if (j + 1 >= n || !is_text(tok(j), '=')) break;
-    int v = j + 1;
-    HxString value("");
-    if (is_text(tok(v), '"')) {
-      int k = v + 1;
-      while (k < n && !is_text(tok(k), '"')) value += tok(k++);
-      i = k + 1;
-    } else if (is_line_end(tok(v))) {
-      i = v;
-    } else {
-      int k = v;
-      while (k < n && !is_line_end(tok(k))) value += tok(k++);
-      i = k;
-    }
-
-    if (has_target) {
-      HxConfig* s = section_(target, created);
-      if (s == nullptr || !store(s, key, _localvalue(target, value))) break;
-    } else {
-      for (HxString const& name : current) {
-        HxConfig* s = section_(name, created);
-        if (s == nullptr || !store(s, key, _localvalue(name, value))) {
-          stop = true;
-          break;
-        }
-      }
+      more = parse_option_(st);
     }
   }
+  expand_created_(st.created);
+}
 
-  // Expansion, from the last section created to the first.
+bool HxConfigFile::parse_header_(ParseState& st) {
+  bool closed = false;
+  HxString header = header_text_(st, closed);
+  // The header may name no more sections than the budget has left; the
+  // names are counted before any is built.
+  HxStringList names;
+  if (!HxRange::patternsplit(0, header, names, kHxMaxConfigHeaderNames - st.header_names)) return false;
+  st.header_names += names.length();
+  st.current.clear();
+  for (int k = 0; k < names.length(); ++k) {
+    st.current.push_back(*names.get(k));
+    if (section_(*names.get(k), st.created) == nullptr) return false;
+  }
+  if (closed && st.at(':')) return copy_parents_(st, header);
+  return true;
+}
+
+HxString HxConfigFile::header_text_(ParseState& st, bool& closed) const {
+  closed = false;
+  int depth = 0;
+  HxString header("");
+  for (++st.i; st.i < st.n; ++st.i) {
+    HxString const& w = st.tok(st.i);
+    if (is_text(w, ']')) {
+      if (depth == 0) {
+        closed = true;
+        ++st.i;
+        break;
+      }
+      --depth;
+    } else if (is_text(w, '[')) {
+      ++depth;
+    }
+    header += lower_ ? w.tolower() : w;
+  }
+  return header;
+}
+
+bool HxConfigFile::copy_parents_(ParseState& st, HxString const& header) {
+  for (++st.i; st.i < st.n && !is_line_end(st.tok(st.i)); ++st.i) {
+    HxString parent_name = lower_ ? st.tok(st.i).tolower() : st.tok(st.i);
+    HxConfig* parent = sections_.get(parent_name);
+    if (parent == nullptr) {
+      HxString line = "WARNING: " + header + " missing parent " + parent_name + "... skipping.\n";
+      std::fwrite(line.value(), 1, static_cast<size_t>(line.length()), stderr);
+      continue;
+    }
+    // A header that names no section ('[]') takes nothing; copying the
+    // parent's keys for it would be work no store bound counts.
+    if (st.current.empty()) continue;
+    HxStringList labels;
+    parent->labels(labels);
+    for (HxString const& name : st.current) {
+      HxConfig* s = sections_.get(name);
+      for (int k = 0; k < labels.length(); ++k)
+        if (!st.store(s, *labels.get(k), parent->option(*labels.get(k)))) return false;
+    }
+  }
+  return true;
+}
+
+// An option line: key (or '"key"'), an optional '. key' after a section
+// name, '=', and the value up to the end of the line (or '"value"').
+bool HxConfigFile::parse_option_(ParseState& st) {
+  HxString const& t = st.tok(st.i);
+  HxString key("");
+  int j = st.i + 1;
+  if (is_text(t, '"')) {
+    int k = st.i + 1;
+    while (k < st.n && !is_text(st.tok(k), '"')) key += st.tok(k++);
+    if (k >= st.n) return false;
+    j = k + 1;
+  } else {
+    key = t;
+  }
+  bool has_target = false;
+  HxString target;
+  if (j + 1 < st.n && st.tok(j) == HxString(".")) {
+    has_target = true;
+    target = key;
+    key = st.tok(j + 1);
+    j += 2;
+  }
+  if (j + 1 >= st.n || !is_text(st.tok(j), '=')) return false;
+  HxString value = option_value_(st, j + 1);
+
+  if (has_target) {
+    HxConfig* s = section_(target, st.created);
+    return s != nullptr && st.store(s, key, _localvalue(target, value));
+  }
+  for (HxString const& name : st.current) {
+    HxConfig* s = section_(name, st.created);
+    if (s == nullptr || !st.store(s, key, _localvalue(name, value))) return false;
+  }
+  return true;
+}
+
+HxString HxConfigFile::option_value_(ParseState& st, int v) {
+  HxString value("");
+  int k = v;
+  if (is_text(st.tok(v), '"')) {
+    for (k = v + 1; k < st.n && !is_text(st.tok(k), '"'); ++k) value += st.tok(k);
+    st.i = k + 1;
+  } else {
+    for (; k < st.n && !is_line_end(st.tok(k)); ++k) value += st.tok(k);
+    st.i = k;
+  }
+  return value;
+}
+
+// Expansion of the references in every option read, from the last section
+// created to the first.
+void HxConfigFile::expand_created_(std::vector<HxConfig*> const& created) {
   long long budget = kHxMaxConfigExpansionBytes;
   for (size_t k = created.size(); k-- > 0;) {
     HxConfig* s = created[k];
@@ -313,10 +340,10 @@ void HxConfigFile::parse(HxString const& text) {
     s->labels(labels);
     for (int m = 0; m < labels.length(); ++m) {
       HxString const& key = *labels.get(m);
-      HxString const& stored = s->option(key);
-      if (!has_reference(stored)) continue;  // nothing to expand
+      HxString const& raw = s->option(key);
+      if (!has_reference(raw)) continue;  // nothing to expand
       Active active{{name, key}};
-      s->option(key, expand_(name, name, stored, active, budget));
+      s->option(key, expand_(name, name, raw, active, budget));
     }
   }
 }

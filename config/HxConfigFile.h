@@ -62,6 +62,15 @@ class HxConfigFile : public HxBase {
                    long long& budget) const;
   HxConfig* section_(HxString const& name, std::vector<HxConfig*>& created);
 
+  // The steps of parse; each returns false when reading stops there.
+  struct ParseState;
+  bool parse_header_(ParseState& st);
+  HxString header_text_(ParseState& st, bool& closed) const;
+  bool copy_parents_(ParseState& st, HxString const& header);
+  bool parse_option_(ParseState& st);
+  static HxString option_value_(ParseState& st, int v);
+  void expand_created_(std::vector<HxConfig*> const& created);
+
   HxConfigHash sections_;
   HxString default_;
   unsigned char lower_ = 0;

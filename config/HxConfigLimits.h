@@ -14,8 +14,8 @@ constexpr int kHxEnvMaxCaptureBytes = 16 << 20;
 constexpr int kHxEnvCwdBytes = 10240;
 
 // Flat configuration files are read whole into memory. Real files are a few
-// kilobytes; reading stops here so that a huge file or a device that never
-// ends cannot exhaust memory. The scan covers what was read.
+// kilobytes; a larger file counts as unreadable, so that a huge file cannot
+// exhaust memory and none is scanned cut short in the middle of a line.
 constexpr int kHxMaxConfigFileBytes = 64 << 20;
 
 // Section-qualified references ($s.k) are expanded recursively. A chain of

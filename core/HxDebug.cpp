@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "core/HxFile.h"
+#include "core/HxProcessEnv.h"
 #include "core/HxWorld.h"
 
 namespace {
@@ -41,17 +42,14 @@ struct tm local_now() {
   time_t now = static_cast<time_t>(hx_world().now());
   struct tm t;
   std::memset(&t, 0, sizeof t);
+  hx_tz_ready();
   localtime_r(&now, &t);
   return t;
 }
 
-FILE* open_append(HxString const& name) {
-  int fd = ::open(name.value(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  FILE* f = ::fdopen(fd, "a");
-  if (f == nullptr) ::close(fd);
-  return f;
-}
+// A log that names a pipe nobody reads swallows the message instead of
+// stopping every thread that logs.
+FILE* open_append(HxString const& name) { return HxFile::_fopenWrite(name, true); }
 
 // Writes one number in the given printf form.
 template <class T>

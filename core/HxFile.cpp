@@ -30,19 +30,18 @@ int open_regular(HxString const& path, struct stat* st) {
   return fd;
 }
 
-// Reads up to want bytes from fd, appending them to out, without letting out
-// grow past kHxMaxFileBytes. Returns the bytes taken; *failed tells a read
-// error apart from the end of the file.
-long long read_into(int fd, long long want, HxString& out, bool* failed) {
+// Reads up to want bytes from fd (want < 0: to the end), appending them to
+// out, and at most `room` of them. Returns the bytes taken; *failed tells a
+// read error apart from the end of the file.
+long long read_into(int fd, long long want, long long room, HxString& out, bool* failed) {
   *failed = false;
   char chunk[kChunk];
   long long taken = 0;
   while (want < 0 || taken < want) {
-    long long room = static_cast<long long>(kHxMaxFileBytes) - out.length();
-    if (room <= 0) break;
+    if (room - taken <= 0) break;
     long long ask = kChunk;
     if (want >= 0 && want - taken < ask) ask = want - taken;
-    if (room < ask) ask = room;
+    if (room - taken < ask) ask = room - taken;
     ssize_t got = ::read(fd, chunk, static_cast<size_t>(ask));
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -56,20 +55,22 @@ long long read_into(int fd, long long want, HxString& out, bool* failed) {
   return taken;
 }
 
-// Reads a regular file whole; false when it cannot be read or is too large.
-bool read_whole(HxString const& path, HxString& out) {
+// Reads a regular file whole; false when it cannot be read or holds more
+// than max_bytes.
+bool read_whole(HxString const& path, HxString& out, long long max_bytes = kHxMaxFileBytes - 1) {
+  if (max_bytes > kHxMaxFileBytes - 1) max_bytes = kHxMaxFileBytes - 1;
   struct stat st;
   int fd = open_regular(path, &st);
   if (fd < 0) return false;
-  if (st.st_size >= kHxMaxFileBytes) {
+  if (st.st_size > max_bytes) {
     ::close(fd);
     return false;
   }
   HxString data("");
   bool failed = false;
-  read_into(fd, -1, data, &failed);
-  // A file that grew to the bound while being read is refused as well.
-  bool ok = !failed && data.length() < kHxMaxFileBytes;
+  // One byte more than allowed tells a file that grew while being read.
+  long long taken = read_into(fd, -1, max_bytes + 1, data, &failed);
+  bool ok = !failed && taken <= max_bytes;
   ::close(fd);
   if (ok) out = data;
   return ok;
@@ -91,9 +92,7 @@ bool write_all(int fd, HxString const& text) {
   return true;
 }
 
-int open_for_writing(HxString const& path, int flags) {
-  return ::open(path.value(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
-}
+int open_for_writing(HxString const& path, int flags) { return HxFile::_openWrite(path, flags); }
 
 // Calls f(full path, lstat of it) for each entry of a listing other than "."
 // and "..": links are examined themselves, never followed. Entries that
@@ -203,14 +202,43 @@ long long HxFile::loadpos(HxString const& path, long long pos, long long count, 
   } else {
     start = pos < -size ? 0 : size + pos;
   }
-  long long taken = 0;
-  if (::lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
-    bool failed = false;
-    taken = read_into(fd, count, out, &failed);
-  }
+  long long result = _loadpos(fd, start, count, out);
   ::close(fd);
+  return result;
+}
+
+long long HxFile::_loadpos(int fd, long long start, long long count, HxString& out) {
+  if (::lseek(fd, static_cast<off_t>(start), SEEK_SET) < 0) return -1;
+  // The bytes are gathered apart: a read that fails part way leaves out as
+  // it was, and the failure is not mistaken for the end of the file.
+  HxString got("");
+  bool failed = false;
+  long long taken = read_into(fd, count, static_cast<long long>(kHxMaxFileBytes) - out.length(), got, &failed);
+  if (failed) return -1;
+  out += got;
   // The position after the last byte taken, also when the read met the end.
   return start + taken;
+}
+
+bool HxFile::_read(HxString const& path, HxString& out, long long max_bytes) { return read_whole(path, out, max_bytes); }
+
+int HxFile::_openWrite(HxString const& path, int flags) {
+  // Opening a pipe for writing waits for a reader; without blocking, a pipe
+  // that nobody reads fails at once instead. Once open, writes wait as usual
+  // so that a reader gets every byte.
+  int fd = ::open(path.value(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | flags, 0666);
+  if (fd < 0) return -1;
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+std::FILE* HxFile::_fopenWrite(HxString const& path, bool append) {
+  int fd = _openWrite(path, append ? O_APPEND : O_TRUNC);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, append ? "a" : "w");
+  if (f == nullptr) ::close(fd);
+  return f;
 }
 
 HxString HxFile::filename(HxString const& path) {

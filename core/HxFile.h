@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include "core/HxBase.h"
 #include "core/HxList.h"
 #include "core/HxString.h"
@@ -67,6 +69,21 @@ class HxFile : public HxRecord<HxFile> {
   static HxString uniquefile();
   static bool chown(HxString const& path, unsigned int uid, unsigned int gid);
   static bool chmod(HxString const& path, unsigned short mode);
+
+  // ---- for the library's other readers and writers ----
+  // Reads a regular file whole into out. The open never waits (a pipe or a
+  // device is refused, not read) and is closed on exec. False when the file
+  // cannot be read, a read fails or it holds more than max_bytes.
+  static bool _read(HxString const& path, HxString& out, long long max_bytes);
+  // The positioned read of loadpos from byte start of an open descriptor;
+  // -1, with out unchanged, when seeking or a read fails.
+  static long long _loadpos(int fd, long long start, long long count, HxString& out);
+  // Opens a file for writing (created when missing; flags add O_TRUNC or
+  // O_APPEND) without waiting: a pipe that nobody reads fails at once. The
+  // descriptor is closed on exec; -1 on failure.
+  static int _openWrite(HxString const& path, int flags);
+  // The same as a stream, emptied or for appending; null on failure.
+  static std::FILE* _fopenWrite(HxString const& path, bool append);
 
  private:
   HxString name_;

@@ -13,6 +13,7 @@
 #include <ostream>
 
 #include "core/HxDebug.h"
+#include "core/HxProcessEnv.h"
 #include "core/HxWorld.h"
 #include "core/HxUser.h"
 
@@ -40,6 +41,7 @@ int to_value(long long v) { return static_cast<int>(static_cast<unsigned int>(v)
 
 bool local_tm(int value, tm& out) {
   time_t t = static_cast<time_t>(static_cast<long long>(value) + HX_TIME_EPOCH_OFFSET);
+  hx_tz_ready();
   return localtime_r(&t, &out) != nullptr;
 }
 
@@ -63,11 +65,20 @@ int HxTime::setToLocalClock() {
 void HxTime::setToNow() {
   ClockState& s = clock_state();
   int diff;
+  bool load;
   {
     std::lock_guard<std::mutex> hold(s.lock);
+    load = !s.reference && !s.init;
+    diff = s.diff;
+  }
+  if (load) {
+    // The file is read without the clock lock: finding the user may write
+    // to the debug log, whose lock a thread may hold while it asks for the
+    // time. Two first callers may both read it; the first result stays.
+    int read = readOffsetFile(offsetPath());
+    std::lock_guard<std::mutex> hold(s.lock);
     if (!s.reference && !s.init) {
-      // Once per process, whether or not the file exists.
-      s.diff = readOffsetFile(offsetPath());
+      s.diff = read;
       s.init = true;
     }
     diff = s.diff;
@@ -76,13 +87,12 @@ void HxTime::setToNow() {
 }
 
 void HxTime::syncToDatabase(HxTime const& t) {
-  if (_isReference()) return;
-  HxTime now;
-  now.setToNow();
   ClockState& s = clock_state();
   std::lock_guard<std::mutex> hold(s.lock);
-  // The difference that is already applied stays part of the new one.
-  s.diff = to_value(static_cast<long long>(s.diff) + t.value_ - now.value_);
+  if (s.reference) return;
+  // The difference is measured from the uncorrected clock, so that calls
+  // made at once with the same time agree instead of adding up.
+  s.diff = to_value(static_cast<long long>(t.value_) - (hx_world().now() - HX_TIME_EPOCH_OFFSET));
   s.init = true;
 }
 
@@ -221,7 +231,8 @@ void HxTime::parse_(HxString const& text, bool utc) {
   // that date decides the offset, as it did when the text was written.
   t.tm_isdst = utc ? 0 : -1;
   errno = 0;
-  time_t unix = utc ? timegm(&t) : mktime(&t);
+  if (utc) hx_tz_ready();
+  time_t unix = utc ? timegm(&t) : hx_mktime(&t);
   if (unix == static_cast<time_t>(-1) && errno != 0) return;
   long long v = static_cast<long long>(unix) - HX_TIME_EPOCH_OFFSET;
   // A time the 32-bit value cannot hold does not parse.

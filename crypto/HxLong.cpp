@@ -31,11 +31,70 @@ class Scratch {
   Scratch(Scratch const&) = delete;
   Scratch& operator=(Scratch const&) = delete;
   uint32_t& operator[](unsigned i) { return p_[i]; }
+  uint32_t* data() { return p_; }
 
  private:
   unsigned n_;
   uint32_t* p_;
 };
+
+// The steps of long division, over limb arrays (least significant first).
+
+// dst[0..len) = src[0..len) shifted left by s bits (0 <= s < 32); gives the
+// bits shifted out at the top.
+uint32_t shift_limbs_left(uint32_t const* src, unsigned len, unsigned s, uint32_t* dst) {
+  uint32_t const out = static_cast<uint32_t>(static_cast<uint64_t>(src[len - 1]) >> (32 - s));
+  for (unsigned i = len - 1; i > 0; --i)
+    dst[i] = (src[i] << s) | static_cast<uint32_t>(static_cast<uint64_t>(src[i - 1]) >> (32 - s));
+  dst[0] = src[0] << s;
+  return out;
+}
+
+// The next quotient limb of u[0..n] / v[0..n), v normalised (top bit set) and
+// n >= 2: estimated from the top two limbs of u and the top limb of v, then
+// lowered while the second limb of v shows it too large. The result is at
+// most one too large.
+uint64_t estimate_digit(uint32_t const* u, uint32_t const* v, unsigned n) {
+  uint64_t const num = (static_cast<uint64_t>(u[n]) << 32) | u[n - 1];
+  uint64_t qhat = num / v[n - 1];
+  uint64_t rhat = num % v[n - 1];
+  while (qhat >= kBase || qhat * v[n - 2] > ((rhat << 32) | u[n - 2])) {
+    --qhat;
+    rhat += v[n - 1];
+    if (rhat >= kBase) break;
+  }
+  return qhat;
+}
+
+// u[0..n] -= qhat x v[0..n); false when the result went below zero (it is
+// then off by the base to the power n + 1).
+bool multiply_subtract(uint32_t* u, uint32_t const* v, unsigned n, uint64_t qhat) {
+  uint64_t carry = 0;
+  uint32_t borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    uint64_t p = qhat * v[i] + carry;
+    carry = p >> 32;
+    uint64_t sub = static_cast<uint64_t>(static_cast<uint32_t>(p)) + borrow;
+    uint32_t d = u[i];
+    u[i] = static_cast<uint32_t>(d - sub);
+    borrow = d < sub ? 1 : 0;
+  }
+  uint64_t const sub = carry + borrow;
+  uint32_t const top = u[n];
+  u[n] = static_cast<uint32_t>(top - sub);
+  return top >= sub;
+}
+
+// u[0..n] += v[0..n), dropping the carry out of the top limb.
+void add_back(uint32_t* u, uint32_t const* v, unsigned n) {
+  uint64_t c = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    uint64_t t = static_cast<uint64_t>(u[i]) + v[i] + c;
+    u[i] = static_cast<uint32_t>(t);
+    c = t >> 32;
+  }
+  u[n] = static_cast<uint32_t>(u[n] + c);
+}
 
 int hexdigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -285,79 +344,57 @@ void HxLongValue::divide(HxLongValue const& x, HxLongValue const& y, HxLongValue
   } else if (x.cf(y) < 0) {
     r.copy(x);
   } else if (y.length_ == 1) {
-    uint64_t const d = y.limbs_[0];
-    q.reserve_fresh(x.length_);
-    uint64_t rest = 0;
-    for (unsigned i = x.length_; i-- > 0;) {
-      uint64_t cur = (rest << 32) | x.limbs_[i];
-      q.limbs_[i] = static_cast<uint32_t>(cur / d);
-      rest = cur % d;
-    }
-    q.length_ = x.length_;
-    q.trim();
-    r.init(static_cast<uint32_t>(rest));
+    divide_by_limb_(x, y.limbs_[0], q, r);
   } else {
-    unsigned const m = x.length_, n = y.length_;
-    unsigned const s = static_cast<unsigned>(__builtin_clz(y.limbs_[n - 1]));
-    Scratch vn(n), un(m + 1);
-    for (unsigned i = n - 1; i > 0; --i) {
-      vn[i] = (y.limbs_[i] << s) | static_cast<uint32_t>(static_cast<uint64_t>(y.limbs_[i - 1]) >> (32 - s));
-    }
-    vn[0] = y.limbs_[0] << s;
-    un[m] = static_cast<uint32_t>(static_cast<uint64_t>(x.limbs_[m - 1]) >> (32 - s));
-    for (unsigned i = m - 1; i > 0; --i) {
-      un[i] = (x.limbs_[i] << s) | static_cast<uint32_t>(static_cast<uint64_t>(x.limbs_[i - 1]) >> (32 - s));
-    }
-    un[0] = x.limbs_[0] << s;
-
-    q.reserve_fresh(m - n + 1);
-    for (unsigned j = m - n + 1; j-- > 0;) {
-      uint64_t const num = (static_cast<uint64_t>(un[j + n]) << 32) | un[j + n - 1];
-      uint64_t qhat = num / vn[n - 1];
-      uint64_t rhat = num % vn[n - 1];
-      while (qhat >= kBase || qhat * vn[n - 2] > ((rhat << 32) | un[j + n - 2])) {
-        --qhat;
-        rhat += vn[n - 1];
-        if (rhat >= kBase) break;
-      }
-      uint64_t carry = 0;
-      uint32_t borrow = 0;
-      for (unsigned i = 0; i < n; ++i) {
-        uint64_t p = qhat * vn[i] + carry;
-        carry = p >> 32;
-        uint64_t sub = static_cast<uint64_t>(static_cast<uint32_t>(p)) + borrow;
-        uint32_t u = un[i + j];
-        un[i + j] = static_cast<uint32_t>(u - sub);
-        borrow = u < sub ? 1 : 0;
-      }
-      uint64_t sub = carry + borrow;
-      uint32_t top = un[j + n];
-      un[j + n] = static_cast<uint32_t>(top - sub);
-      if (top < sub) {
-        // The estimate was one too large: add the divisor back.
-        --qhat;
-        uint64_t c = 0;
-        for (unsigned i = 0; i < n; ++i) {
-          uint64_t t = static_cast<uint64_t>(un[i + j]) + vn[i] + c;
-          un[i + j] = static_cast<uint32_t>(t);
-          c = t >> 32;
-        }
-        un[j + n] = static_cast<uint32_t>(un[j + n] + c);
-      }
-      q.limbs_[j] = static_cast<uint32_t>(qhat);
-    }
-    q.length_ = m - n + 1;
-    q.trim();
-
-    r.reserve_fresh(n);
-    for (unsigned i = 0; i < n; ++i) {
-      r.limbs_[i] = (un[i] >> s) | static_cast<uint32_t>(static_cast<uint64_t>(un[i + 1]) << (32 - s));
-    }
-    r.length_ = n;
-    r.trim();
+    divide_long_(x, y, q, r);
   }
   remainder.swap(r);
   swap(q);
+}
+
+void HxLongValue::divide_by_limb_(HxLongValue const& x, uint32_t d, HxLongValue& q, HxLongValue& r) {
+  q.reserve_fresh(x.length_);
+  uint64_t rest = 0;
+  for (unsigned i = x.length_; i-- > 0;) {
+    uint64_t cur = (rest << 32) | x.limbs_[i];
+    q.limbs_[i] = static_cast<uint32_t>(cur / d);
+    rest = cur % d;
+  }
+  q.length_ = x.length_;
+  q.trim();
+  r.init(static_cast<uint32_t>(rest));
+}
+
+// Long division of x by a divisor of two limbs or more, with x >= y: both
+// are shifted left until the divisor's top bit is set, each quotient limb is
+// estimated from the top limbs and corrected, and the remainder is shifted
+// back at the end.
+void HxLongValue::divide_long_(HxLongValue const& x, HxLongValue const& y, HxLongValue& q, HxLongValue& r) {
+  unsigned const m = x.length_, n = y.length_;
+  unsigned const s = static_cast<unsigned>(__builtin_clz(y.limbs_[n - 1]));
+  Scratch vn(n), un(m + 1);
+  shift_limbs_left(y.limbs_, n, s, vn.data());
+  un[m] = shift_limbs_left(x.limbs_, m, s, un.data());
+
+  q.reserve_fresh(m - n + 1);
+  for (unsigned j = m - n + 1; j-- > 0;) {
+    uint64_t qhat = estimate_digit(un.data() + j, vn.data(), n);
+    if (!multiply_subtract(un.data() + j, vn.data(), n, qhat)) {
+      // The estimate was one too large: add the divisor back.
+      --qhat;
+      add_back(un.data() + j, vn.data(), n);
+    }
+    q.limbs_[j] = static_cast<uint32_t>(qhat);
+  }
+  q.length_ = m - n + 1;
+  q.trim();
+
+  r.reserve_fresh(n);
+  for (unsigned i = 0; i < n; ++i) {
+    r.limbs_[i] = (un[i] >> s) | static_cast<uint32_t>(static_cast<uint64_t>(un[i + 1]) << (32 - s));
+  }
+  r.length_ = n;
+  r.trim();
 }
 
 // ---- HxLong -----------------------------------------------------------------

@@ -78,6 +78,11 @@ class HxLongValue : public HxUnit {
   void divide(HxLongValue const& x, HxLongValue const& y, HxLongValue& remainder);
   // this = this × m + a, for small factors while reading decimal text.
   void mul_add(uint32_t m, uint32_t a);
+
+ private:
+  // The two ways of divide, for x >= y: by a single limb, and long division.
+  static void divide_by_limb_(HxLongValue const& x, uint32_t d, HxLongValue& q, HxLongValue& r);
+  static void divide_long_(HxLongValue const& x, HxLongValue const& y, HxLongValue& q, HxLongValue& r);
 };
 
 // A signed integer: a sign flag over a magnitude. Zero may carry either flag;

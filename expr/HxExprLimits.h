@@ -27,8 +27,13 @@ constexpr int kHxMaxRangeMembers = 1 << 24;
 // here (a 32-bit number with its sign needs at most 11 characters).
 constexpr int kHxMaxRangePadding = 31;
 
-// A bracket pattern ('shot[1-1000]') expands into one string per member, each
-// as long as the pattern itself. One expansion call stops before its output
-// would pass this many bytes, so a long name with a wide range cannot exhaust
-// memory.
+// A range text ('1-1000') or a bracket pattern ('shot[1-1000]') expands into
+// one string per member, each as long as the pattern itself. One expansion
+// call stops before its output would pass this many bytes, so a short range
+// or a long name with a wide range cannot exhaust memory: a bare range of
+// over five million members expands to nothing. Ranges themselves, which
+// hold plain numbers, go up to kHxMaxRangeMembers.
 constexpr long long kHxMaxPatternBytes = 64LL << 20;
+// What one expanded name costs beyond its text in that count: room for a
+// 32-bit number in decimal and its sign.
+constexpr int kHxDecimalNameBytes = 12;

@@ -90,48 +90,96 @@ void HxRange::clear() {
 
 void HxRange::add(int value) { values_.push_back(value); }
 
-void HxRange::add(HxString const& text) {
+namespace {
+
+// One item of range text: a single number, or a run from a to b with the
+// letter "x" (every step-th) or "X" (all but every step-th), or none.
+struct Item {
+  int a = 0;
+  int b = 0;
+  bool single = true;
+  char letter = 0;
+  int64_t step = 1;
+
+  int64_t span() const { return distance(a, b); }
+  int64_t dir() const { return a <= b ? 1 : -1; }
+  // How many members the item adds.
+  int64_t count() const {
+    if (single) return 1;
+    if (letter != 'x' && letter != 'X') return span() + 1;
+    int64_t on_grid = span() / step + 1;
+    if (letter == 'x') return on_grid;
+    return step > 1 ? span() + 1 - on_grid : 0;
+  }
+  // Calls f(member) for each member in written order.
+  template <class F>
+  void each(F&& f) const {
+    if (single) return f(a);
+    int64_t const d = dir();
+    if (letter == 'x') {
+      for (int64_t i = 0; i <= span(); i += step) f(static_cast<int>(a + d * i));
+    } else if (letter != 'X') {
+      for (int64_t i = 0; i <= span(); ++i) f(static_cast<int>(a + d * i));
+    } else if (step > 1) {
+      // A complement with step 1 is empty: no walk over the span.
+      for (int64_t i = 0; i <= span(); ++i)
+        if (i % step != 0) f(static_cast<int>(a + d * i));
+    }
+  }
+};
+
+// Reads the items of a range text in order, calling take(item) for each
+// complete one until it returns false. The first number sets *padding.
+template <class F>
+void read_items(HxString const& text, int* padding, F&& take) {
   int pos = 0;
   for (;;) {
-    int a = 0;
-    if (read_number(text, pos, a, &padding_) != kReadOk) return;
+    Item item;
+    if (read_number(text, pos, item.a, padding) != kReadOk) return;
     skip_blanks(text, pos);
-    if (pos >= text.length() || text.get(pos) != '-') {
-      if (length() >= kHxMaxRangeMembers) return;
-      values_.push_back(a);
-    } else {
+    if (pos < text.length() && text.get(pos) == '-') {
       ++pos;
-      int b = 0;
-      if (read_number(text, pos, b, nullptr) != kReadOk) return;
+      item.single = false;
+      if (read_number(text, pos, item.b, nullptr) != kReadOk) return;
       skip_blanks(text, pos);
       char letter = pos < text.length() ? text.get(pos) : 0;
-      int64_t span = distance(a, b);
-      int64_t dir = a <= b ? 1 : -1;
-      if (letter != 'x' && letter != 'X') {
-        if (length() + span + 1 > kHxMaxRangeMembers) return;
-        for (int64_t i = 0; i <= span; ++i) values_.push_back(static_cast<int>(a + dir * i));
-      } else {
+      if (letter == 'x' || letter == 'X') {
         ++pos;
         int step_read = 0;
         if (read_number(text, pos, step_read, nullptr) != kReadOk) return;
-        int64_t step = step_read < 0 ? -static_cast<int64_t>(step_read) : step_read;
-        if (step == 0) step = 1;
-        int64_t on_grid = span / step + 1;
-        if (letter == 'x') {
-          if (length() + on_grid > kHxMaxRangeMembers) return;
-          for (int64_t i = 0; i <= span; i += step) values_.push_back(static_cast<int>(a + dir * i));
-        } else if (step > 1) {
-          // A complement with step 1 is empty: no walk over the span.
-          if (length() + (span + 1 - on_grid) > kHxMaxRangeMembers) return;
-          for (int64_t i = 0; i <= span; ++i)
-            if (i % step != 0) values_.push_back(static_cast<int>(a + dir * i));
-        }
+        item.letter = letter;
+        item.step = step_read < 0 ? -static_cast<int64_t>(step_read) : step_read;
+        if (item.step == 0) item.step = 1;
       }
     }
+    if (!take(item)) return;
     skip_blanks(text, pos);
     if (pos >= text.length() || text.get(pos) != ',') return;
     ++pos;
   }
+}
+
+}  // namespace
+
+void HxRange::add(HxString const& text) {
+  read_items(text, &padding_, [this](Item const& item) {
+    // An item that would pass the bound adds nothing and ends the reading.
+    if (length() + item.count() > kHxMaxRangeMembers) return false;
+    item.each([this](int v) { values_.push_back(v); });
+    return true;
+  });
+}
+
+long long HxRange::count(HxString const& text, int* padding) {
+  long long total = 0;
+  int pad = 0;
+  read_items(text, &pad, [&total](Item const& item) {
+    if (total + item.count() > kHxMaxRangeMembers) return false;
+    total += item.count();
+    return true;
+  });
+  if (padding != nullptr) *padding = pad;
+  return total;
 }
 
 bool HxRange::has(int value) const { return std::find(values_.begin(), values_.end(), value) != values_.end(); }
@@ -358,48 +406,73 @@ void HxRange::reorder_(int mode) {
   }
 }
 
-void HxRange::patternsplit(int mode, HxString const& text, HxStringList& out) {
+bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names) {
   if (isrange(text)) {
+    // Counted from the text first: a few bytes can name millions of members.
+    int padding = 0;
+    long long members = count(text, &padding);
+    if (max_names >= 0 && members > max_names) return false;
+    if (members * (padding + kHxDecimalNameBytes) > kHxMaxPatternBytes) return true;
     HxRange r(text);
     r.reorder_(mode);
     for (int v : r.values_) out.append(decimal(v));
-    return;
+    return true;
   }
   HxStringList items;
   HxExpression::splitcomma(text, items);
-  long long bytes = 0;
-  for (int i = 0; i < items.length(); ++i) {
-    HxString const& item = *items.get(i);
+  // Each item is split once; the names they expand to are counted before
+  // any is built.
+  struct Pattern {
     HxStringList tokens;
-    HxExpression::rangetokenize(item, tokens);
     int open = -1;
-    for (int t = 0; t < tokens.length(); ++t) {
-      if (*tokens.get(t) == HxString("[")) {
-        open = t;
+    long long members = 1;
+    int padding = 0;
+  };
+  std::vector<Pattern> patterns(static_cast<size_t>(items.length()));
+  long long names = 0;
+  for (int i = 0; i < items.length(); ++i) {
+    Pattern& p = patterns[static_cast<size_t>(i)];
+    HxExpression::rangetokenize(*items.get(i), p.tokens);
+    for (int t = 0; t < p.tokens.length(); ++t) {
+      if (*p.tokens.get(t) == HxString("[")) {
+        p.open = t;
         break;
       }
     }
-    if (open < 0 || open == tokens.length() - 1) {
+    if (p.open < 0 || p.open == p.tokens.length() - 1) {
+      p.open = -1;
+    } else {
+      p.members = count(*p.tokens.get(p.open + 1), &p.padding);
+    }
+    names += p.members;
+  }
+  if (max_names >= 0 && names > max_names) return false;
+  long long bytes = 0;
+  for (int i = 0; i < items.length(); ++i) {
+    HxString const& item = *items.get(i);
+    Pattern const& p = patterns[static_cast<size_t>(i)];
+    if (p.open < 0) {
       out.append(new HxString(item));
       continue;
     }
-    HxRange group(*tokens.get(open + 1));
-    group.reorder_(mode);
-    if (group.length() == 0) continue;
+    if (p.members == 0) continue;
     // Every expanded name holds the item's other tokens and one member.
-    long long each = item.length() + group.padding() + 12;
-    if (bytes + each * group.length() > kHxMaxPatternBytes) return;
-    bytes += each * group.length();
+    long long each = item.length() + p.padding + kHxDecimalNameBytes;
+    if (bytes + each * p.members > kHxMaxPatternBytes) return true;
+    bytes += each * p.members;
+    HxRange group(*p.tokens.get(p.open + 1));
+    group.reorder_(mode);
     for (int v : group.values_) {
       HxString* name = new HxString("");
-      for (int t = 0; t < tokens.length(); ++t) {
-        if (t == open || t == open + 2) continue;
-        if (t == open + 1)
+      for (int t = 0; t < p.tokens.length(); ++t) {
+        if (t == p.open || t == p.open + 2) continue;
+        if (t == p.open + 1)
           name->integervalue(v, group.padding());
         else
-          *name += *tokens.get(t);
+          *name += *p.tokens.get(t);
       }
       out.append(name);
     }
   }
+  return true;
 }

@@ -62,7 +62,13 @@ class HxRange : public HxBase {
   // 'node1,shot[01-10]', into one string per member, ordered by mode:
   // 1 ascending then binary, 2 ascending, 3 descending, 4 binary of the
   // written order, 5 the written order reversed, other values as written.
-  static void patternsplit(int mode, HxString const& text, HxStringList& out);
+  // With max_names at 0 or above, a text that names more members than that
+  // appends nothing and gives false (the members are counted first). The
+  // output stops before it would pass kHxMaxPatternBytes.
+  static bool patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names = -1);
+  // How many members add(text) would append to an empty range; *padding
+  // receives the width of the first number.
+  static long long count(HxString const& text, int* padding = nullptr);
 
  private:
   // Sorts ascending and removes duplicates.

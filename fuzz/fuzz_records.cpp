@@ -38,7 +38,24 @@
 #include "model/job/HxStatus.h"
 #include "model/job/HxVariableId.h"
 #include "model/job/HxWorkId.h"
+#include "model/job/HxCallback.h"
+#include "model/job/HxEvent.h"
+#include "model/job/HxPost.h"
+#include "model/job/HxQuery.h"
+#include "model/job/HxResult.h"
+#include "model/job/HxVariable.h"
+#include "model/job/HxCommand.h"
+#include "model/job/HxJob.h"
+#include "model/job/HxSubjob.h"
+#include "model/job/HxWork.h"
 // model/farm
+#include "model/farm/HxAdmin.h"
+#include "model/farm/HxProperty.h"
+#include "model/farm/HxResource.h"
+#include "model/farm/HxState.h"
+#include "model/farm/HxAccess.h"
+#include "model/farm/HxDomain.h"
+#include "model/farm/HxPreference.h"
 // net
 
 namespace {
@@ -163,7 +180,61 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxReservation)
     HX_FUZZ_RECORD(HxReservationList)
     HX_FUZZ_RECORD(HxReservationHash)
+    HX_FUZZ_RECORD(HxField)
+    HX_FUZZ_RECORD(HxFieldList)
+    HX_FUZZ_RECORD(HxFilter)
+    HX_FUZZ_RECORD(HxFilterList)
+    HX_FUZZ_RECORD(HxQuery)
+    HX_FUZZ_RECORD(HxOrder)
+    HX_FUZZ_RECORD(HxOperation)
+    HX_FUZZ_RECORD(HxFault)
+    HX_FUZZ_RECORD(HxFaultList)
+    HX_FUZZ_RECORD(HxResult)
+    HX_FUZZ_RECORD(HxEvent)
+    HX_FUZZ_RECORD(HxEventList)
+    HX_FUZZ_RECORD(HxCallback)
+    HX_FUZZ_RECORD(HxCallbackList)
+    HX_FUZZ_RECORD(HxPost)
+    HX_FUZZ_RECORD(HxPostList)
+    HX_FUZZ_RECORD(HxSubscription)
+    HX_FUZZ_RECORD(HxSubscriptionList)
+    HX_FUZZ_RECORD(HxVariable)
+    HX_FUZZ_RECORD(HxVariableList)
+    HX_FUZZ_RECORD(HxVariableHash)
+    HX_FUZZ_RECORD(HxSubjob)
+    HX_FUZZ_RECORD(HxSubjobList)
+    HX_FUZZ_RECORD(HxWork)
+    HX_FUZZ_RECORD(HxWorkList)
+    HX_FUZZ_RECORD(HxWorkHash)
+    HX_FUZZ_RECORD(HxJob)
+    HX_FUZZ_RECORD(HxJobList)
+    HX_FUZZ_RECORD(HxCommand)
+    HX_FUZZ_RECORD(HxBumpCommand)
+    HX_FUZZ_RECORD(HxModifyCommand)
     // model/farm
+    HX_FUZZ_RECORD(HxProperty)
+    HX_FUZZ_RECORD(HxPropertyList)
+    HX_FUZZ_RECORD(HxPropertyHash)
+    HX_FUZZ_RECORD(HxResource)
+    HX_FUZZ_RECORD(HxResourceList)
+    HX_FUZZ_RECORD(HxResourceHash)
+    HX_FUZZ_RECORD(HxState)
+    HX_FUZZ_RECORD(HxHostStats)
+    HX_FUZZ_RECORD(HxAdminOrder)
+    HX_FUZZ_RECORD(HxAdminResult)
+    HX_FUZZ_RECORD(HxAccess)
+    HX_FUZZ_RECORD(HxAccessList)
+    HX_FUZZ_RECORD(HxGroupAccess)
+    HX_FUZZ_RECORD(HxGroupAccessList)
+    HX_FUZZ_RECORD(HxPassword)
+    HX_FUZZ_RECORD(HxPasswordList)
+    HX_FUZZ_RECORD(HxDomain)
+    HX_FUZZ_RECORD(HxPreference)
+    HX_FUZZ_RECORD(HxDbField)
+    HX_FUZZ_RECORD(HxDbRow)
+    HX_FUZZ_RECORD(HxDbRows)
+    HX_FUZZ_RECORD(HxDataTable)
+    HX_FUZZ_RECORD(HxDataTableList)
     // net
 };
 

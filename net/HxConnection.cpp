@@ -23,6 +23,7 @@
 #include "core/HxDebug.h"
 #include "core/HxList.h"
 #include "core/HxWorld.h"
+#include "net/HxSysText.h"
 #include "net/HxCompress.h"
 #include "net/HxNetLimits.h"
 
@@ -40,25 +41,9 @@ constexpr size_t kDatagramHeader = 5;
 constexpr int kDatagramLimit = 65530;
 constexpr size_t kDatagramBuffer = 65535;
 
-// strerror_r comes in two forms; both end up as a text here.
-[[maybe_unused]] inline char const* pick_text(int rc, char const* buf) { return rc == 0 ? buf : "Unknown error"; }
-[[maybe_unused]] inline char const* pick_text(char const* text, char const*) { return text; }
-
-HxString sys_text(int err) {
-  char buf[256] = {0};
-  return HxString(pick_text(strerror_r(err, buf, sizeof buf), buf));
-}
-
 // What perror writes, for an error number we kept.
 void print_error(char const* what, int err) {
-  std::fprintf(stderr, "%s: %s\n", what, sys_text(err).value());
-}
-
-timeval ms_timeval(int ms) {
-  timeval tv;
-  tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
-  return tv;
+  std::fprintf(stderr, "%s: %s\n", what, hx_sys_text(err).value());
 }
 
 void put_be32(char* p, uint32_t v) {
@@ -164,6 +149,16 @@ void HxConnection::init() {
   });
 }
 
+int HxConnection::tcpProtocol() {
+  init();
+  return g_tcpid;
+}
+
+int HxConnection::udpProtocol() {
+  init();
+  return g_udpid;
+}
+
 HxConnection::HxConnection() : assignid_((init(), g_assignid.fetch_add(1))) {}
 
 HxConnection::HxConnection(int socket, int type, int timeout)
@@ -193,7 +188,7 @@ void HxConnection::fail_(int number) { error_.value(number); }
 
 void HxConnection::fail_(int number, int err) {
   error_.value(number);
-  error_.set("ERROR", sys_text(err));
+  error_.set("ERROR", hx_sys_text(err));
 }
 
 HxString HxConnection::stringtype() const {
@@ -236,7 +231,7 @@ int HxConnection::_connect() {
     return 0;
   }
   address_ = resolved;
-  timeval tv = ms_timeval(timeout_);
+  timeval tv = hx_ms_timeval(timeout_);
   if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
     fail_(33, errno);
     ::close(fd);
@@ -250,7 +245,7 @@ int HxConnection::_connect() {
 
   HxString why;
   if (port_ < 0 || port_ > 65535) {
-    why = sys_text(EINVAL);
+    why = hx_sys_text(EINVAL);
   } else {
     sockaddr_in to;
     std::memset(&to, 0, sizeof to);
@@ -264,7 +259,7 @@ int HxConnection::_connect() {
     if (started != 0 && started != EINPROGRESS && started != EINTR) {
       // Refused at once (common on loopback): the socket's pending error is
       // already consumed, so it must not be read as success below.
-      why = sys_text(started);
+      why = hx_sys_text(started);
     } else {
       int ready = wait_one(fd, true, timeout_);
       if (ready == 1) {
@@ -276,11 +271,11 @@ int HxConnection::_connect() {
           active_ = 1;
           return 1;
         }
-        why = sys_text(pending);
+        why = hx_sys_text(pending);
       } else if (ready == 0) {
         why = "timed out";
       } else {
-        why = sys_text(errno);
+        why = hx_sys_text(errno);
       }
     }
   }
@@ -463,7 +458,7 @@ char* HxConnection::receiveTcp(int& length) {
     if (io == Io::kWaitFailed) return nullptr;
     if (io != Io::kWhole) {
       fail_(19);
-      error_.set("ERROR", io == Io::kEof ? HxString("end of file") : sys_text(errno));
+      error_.set("ERROR", io == Io::kEof ? HxString("end of file") : hx_sys_text(errno));
       return nullptr;
     }
     word = get_be32(bytes);

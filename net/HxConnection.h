@@ -41,6 +41,10 @@ class HxConnection : public HxBase {
   // Once per process: the protocol numbers, and SIGPIPE ignored so that
   // writing to a peer that went away fails instead of ending the process.
   static void init();
+  // The protocol numbers of "tcp" and "udp" (6 and 17 when the system's
+  // protocol list has none), read by init().
+  static int tcpProtocol();
+  static int udpProtocol();
 
   // The host's Ethernet addresses: the primary one (empty when none), and
   // all of them (1 when at least one was listed).

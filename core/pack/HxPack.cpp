@@ -206,7 +206,7 @@ int HxPack::_itemCount() {
 // ---- files -----------------------------------------------------------------
 
 int HxPack::archive(HxString const& path) {
-  FILE* f = std::fopen(path.value(), "wb");
+  FILE* f = HxFile::_fopenWrite(path, false);
   if (f == nullptr) return 0;
   pack();
   return write_out_(f);

@@ -227,7 +227,7 @@ void HxPack::showXML() {
 }
 
 int HxPack::archiveXML(HxString const& path) {
-  FILE* f = std::fopen(path.value(), "w");
+  FILE* f = HxFile::_fopenWrite(path, false);
   if (f == nullptr) return 0;
   packXML();
   return write_out_(f);

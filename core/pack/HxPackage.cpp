@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HxFile.h"
 #include "core/HxLimits.h"
 
 namespace {
@@ -645,7 +646,7 @@ _hx_package_pack* hx_package_xml_expand(char const* text) {
 
 int hx_package_archive(_hx_package_pack* node, char const* path) {
   if (node == nullptr || path == nullptr) return 0;
-  FILE* f = std::fopen(path, "w");
+  FILE* f = HxFile::_fopenWrite(HxString(path), false);
   if (f == nullptr) return 0;
   char const* text = hx_package_compact(node);
   int n = hx_package_state().length;
@@ -657,19 +658,13 @@ int hx_package_archive(_hx_package_pack* node, char const* path) {
 
 _hx_package_pack* hx_package_recover(char const* path) {
   if (path == nullptr) return nullptr;
-  FILE* f = std::fopen(path, "r");
-  if (f == nullptr) return nullptr;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  // A read that failed part way would give a tree cut short; nothing is
-  // recovered then, as for a file that cannot be opened.
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return nullptr;
+  // Only a regular file is read, whole and within the bound; a read that
+  // failed part way would give a tree cut short, so nothing is recovered
+  // then, as for a file that cannot be opened.
+  HxString text;
+  if (!HxFile::_read(HxString(path), text, kHxMaxFileBytes - 1)) return nullptr;
   // The text ends at the first NUL byte of the file.
-  return hx_package_expand(text.c_str());
+  return hx_package_expand(text.value());
 }
 
 HxString _pack(_hx_package_pack* node, int indent) {

@@ -1,6 +1,7 @@
 #include "config/HxConfigFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
 
@@ -27,6 +28,13 @@ std::string Keys(HxConfigFile const& f, char const* section) {
   HxStringList keys;
   s->labels(keys);
   return Join(keys, ",");
+}
+
+// The process's peak resident size so far.
+long long PeakKiB() {
+  struct rusage use;
+  getrusage(RUSAGE_SELF, &use);
+  return use.ru_maxrss;
 }
 
 std::string Sections(HxConfigFile const& f) {
@@ -347,3 +355,17 @@ TEST(HxConfigContainers, HashAndListRecords) {
 }
 
 }  // namespace
+
+TEST(HxConfigFileParse, AHeaderNamingMillionsOfSectionsIsABadLine) {
+  // A twelve-byte header once cost seconds and gigabytes before its names
+  // were counted; now it ends the parse like any line that cannot be read.
+  for (char const* header : {"[1-16777216]", "[n[1-16777216]]", "[a,n[1-16777216]]"}) {
+    long long before = PeakKiB();
+    HxConfigFile f;
+    f.parse(HxString((std::string("[s]\na = 1\n") + header + "\nb = 2\n").c_str()));
+    EXPECT_EQ(Sections(f), "s") << header;
+    EXPECT_EQ(Keys(f, "s"), "a") << header;
+    // Building the names first took the process's peak up by gigabytes.
+    EXPECT_LT(PeakKiB() - before, 64 * 1024) << header;
+  }
+}

@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "core/HxTime.h"
 #include "tests/TestUtil.h"
 
 namespace {
@@ -26,6 +31,53 @@ HxEnv sample() {
   env.mount("Z:", "joe:pw@//srv/share");
   env.set("A", "1");
   return env;
+}
+
+TEST(HxEnvCapture, SettingVariablesWhileOtherThreadsReadLocalTimes) {
+  // setEnv may move and free the environment table while mktime reads "TZ"
+  // from it; both go through one lock, so neither side crashes and every
+  // parse still sees the zone. A small table moves at almost every new
+  // name, and its old block is soon handed out again: each round starts
+  // from an empty environment.
+  std::vector<std::string> saved;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) saved.emplace_back(*e);
+  std::atomic<bool> wrong{false};
+  for (int round = 0; round < 40 && !wrong; ++round) {
+    ::clearenv();
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    std::atomic<int> writing{2};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < 2; ++w)
+      threads.emplace_back([w, &writing] {
+        for (int i = 0; i < 200; ++i)
+          HxEnv::setEnv(HxString(("HX_RACE_" + std::to_string(w) + "_" + std::to_string(i)).c_str()), "x");
+        writing.fetch_sub(1);
+      });
+    for (int r = 0; r < 6; ++r)
+      threads.emplace_back([r, &wrong, &writing] {
+        for (int i = 0; writing.load() > 0; ++i) {
+          HxTime t;
+          t.ascii("Mar 3, 2024 9:05:07");
+          if (t.unixvalue() != 1709456707) wrong = true;
+          if (r == 0 && i % 16 == 0 && S(HxEnv::valueEnv("TZ")) != "UTC") wrong = true;
+        }
+      });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(S(HxEnv::valueEnv("HX_RACE_1_199")), "x");
+    // setEnv's buffers belong to the environment for good: they stay
+    // reachable here when the table is emptied.
+    static auto* kept = new std::vector<char*>();
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+      if (std::strncmp(*e, "HX_RACE_", 8) == 0) kept->push_back(*e);
+  }
+  EXPECT_FALSE(wrong.load());
+  ::clearenv();
+  for (std::string const& entry : saved) {
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos) ::setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+  }
+  ::tzset();
 }
 
 }  // namespace

@@ -222,3 +222,9 @@ TEST(HxPathMapRecord, ExactBytesAndRoundTrips) {
 }
 
 }  // namespace
+
+TEST(HxPathMapRead, AHeaderNamingMillionsOfSectionsEndsTheText) {
+  HxPathMap m;
+  m.parse("/a = /b\n[1-16777216]\n/c = /d\n");
+  EXPECT_EQ(Listed(m), "/a");
+}

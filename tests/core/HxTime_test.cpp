@@ -4,12 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "core/HxWorld.h"
 #include "core/HxUser.h"
@@ -283,6 +289,76 @@ TEST_F(TimeTest, SleepsGoThroughTheWorld) {
   HxTime::sleep_milliseconds(250);
   HxTime::sleep_milliseconds(-1);
   EXPECT_EQ(world_.slept, 3250);
+}
+
+// ---- threads ----
+
+TEST_F(TimeTest, SimultaneousSyncsWithTheSameTimeAgree) {
+  // Two threads correcting the clock to the same time at once end with the
+  // one difference, never with it applied twice.
+  HxTime local;
+  local.setToLocalClock();
+  HxTime const target(local.value() + 100);
+  for (int round = 0; round < 400; ++round) {
+    HxTime::_setDiff(0);
+    std::atomic<int> ready{0};
+    auto sync = [&] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      HxTime t;
+      t.syncToDatabase(target);
+    };
+    std::thread a(sync), b(sync);
+    a.join();
+    b.join();
+    ASSERT_EQ(HxTime::diff(), 100) << "round " << round;
+  }
+}
+
+// A world whose temporary directory is asked for while the offset file's
+// path is built, and that holds the asking thread there until released.
+class GateWorld : public TestWorld {
+ public:
+  HxString tempDir() override {
+    std::unique_lock<std::mutex> hold(lock);
+    reached = true;
+    changed.notify_all();
+    changed.wait_for(hold, std::chrono::seconds(10), [this] { return released; });
+    return HxString(dir.c_str());
+  }
+  std::mutex lock;
+  std::condition_variable changed;
+  bool reached = false;
+  bool released = false;
+};
+
+TEST_F(TimeTest, OffsetFileIsReadWithoutHoldingTheClock) {
+  // Finding the user for the file's name may write to the debug log, whose
+  // lock a thread can hold while it reads the clock: the clock must stay
+  // free meanwhile, or the two threads wait for each other for ever.
+  GateWorld gate;
+  gate.dir = tmp_.path();
+  hx_set_world(&gate);
+  std::thread first([] {
+    HxTime t;
+    t.setToNow();
+  });
+  {
+    std::unique_lock<std::mutex> hold(gate.lock);
+    gate.changed.wait(hold, [&] { return gate.reached; });
+  }
+  auto other = std::async(std::launch::async, [] { return HxTime::diff(); });
+  bool free = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  {
+    std::lock_guard<std::mutex> hold(gate.lock);
+    gate.released = true;
+    gate.changed.notify_all();
+  }
+  first.join();
+  other.get();
+  hx_set_world(&world_);
+  EXPECT_TRUE(free);
 }
 
 }  // namespace

@@ -217,10 +217,11 @@ TEST(HxLongArithmetic, Wide) {
   c *= b;
   c /= b;
   EXPECT_EQ(c.cf(a), 0);
-  c -= c;
+  HxLong& same = c;  // the operand is the target itself
+  c -= same;
   EXPECT_TRUE(c.is_zero());
   c = a;
-  c += c;
+  c += same;
   EXPECT_EQ(c.cf(a * HxLong(2u)), 0);
 }
 
@@ -252,6 +253,28 @@ TEST(HxLongArithmetic, DivisionIdentityOverManyShapes) {
   HxLong big = H("ffffffffffffffffffffffffffffffff");
   EXPECT_EQ(S(big / H("10000000000000001")), "ffffffffffffffff");
   EXPECT_TRUE((big % H("10000000000000001")).is_zero());
+}
+
+TEST(HxLongArithmetic, DivisionAtTheQuotientEstimateEdges) {
+  // Operands where a quotient limb estimated from the top limbs is one too
+  // large and the divisor must be added back, and where the subtracted
+  // product exceeds what a signed limb could hold.
+  struct Row {
+    char const* x;
+    char const* y;
+    char const* q;
+    char const* r;
+  } const rows[] = {
+      {"7fffffff800000000000000000000000", "800000000000000000000001", "fffffffe", "7fffffffffffffff00000002"},
+      {"800000000000000000000003", "200000000000000000000001", "00000003", "200000000000000000000000"},
+      {"80000000000000000003", "20000000000000000001", "00000003", "000020000000000000000000"},
+      {"80000000fffffffe00000000", "80000000ffffffff", "ffffffff", "7fffffffffffffff"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.x);
+    EXPECT_EQ(S(H(row.x) / H(row.y)), row.q);
+    EXPECT_EQ(S(H(row.x) % H(row.y)), row.r);
+  }
 }
 
 TEST(HxLongArithmetic, DivisionByZeroGivesZero) {

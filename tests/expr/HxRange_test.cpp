@@ -282,3 +282,57 @@ TEST(HxRangePattern, ListSplitIsBounded) {
   EXPECT_EQ(small.length(), 3);
   EXPECT_EQ(std::string(small.get(2)->value()), name + "3");
 }
+
+TEST(HxRangePattern, MembersAreCountedAsAddReadsThem) {
+  // count() decides what the splitters may build, so it must agree with add()
+  // on every item form, on text it stops reading and at the member bound.
+  std::string const over = "1-" + std::to_string(kHxMaxRangeMembers + 1);
+  struct Row {
+    std::string text;
+    int padding;
+  } const rows[] = {
+      {"", 0},          {"7", 1},           {"007-010", 3},     {"1-10x3", 1},      {"10-1X3", 2},
+      {"1-5X1", 1},     {"1-5x0", 1},       {"1-3,5 , 9", 1},   {"1-3,x", 1},       {"1-3,4-", 1},
+      {"5-9xq,1", 1},   {"-5--3", 1},       {"1,2,3-", 1},      {over, 1},          {"3," + over, 1},
+      {"-2147483648-2147483647x1073741824", 10},
+  };
+  for (Row const& row : rows) {
+    int padding = -1;
+    HxRange r{HxString(row.text.c_str())};
+    EXPECT_EQ(HxRange::count(HxString(row.text.c_str()), &padding), r.length()) << row.text;
+    EXPECT_EQ(padding, row.padding) << row.text;
+  }
+}
+
+TEST(HxRangePattern, ListSplitWithinABudget) {
+  // A budget of names is checked before anything is built: over it nothing
+  // is appended and the call says so.
+  struct Row {
+    char const* text;
+    long long budget;
+    bool fits;
+    int names;
+  } const rows[] = {
+      {"1-10", 10, true, 10},         {"1-10", 9, false, 0},        {"1-10x3", 4, true, 4},
+      {"n[1-5],m", 6, true, 6},       {"n[1-5],m", 5, false, 0},    {"a,b,c", 2, false, 0},
+      {"a[1-3]b[3-4]", 3, true, 3},   {"shot[x]", 0, true, 0},      {"1-16777216", 200000, false, 0},
+      {"[1-16777216]", 200000, false, 0}, {"n[1-16777216],m", -1, true, 0},
+  };
+  for (auto const& row : rows) {
+    HxStringList out;
+    EXPECT_EQ(HxRange::patternsplit(0, HxString(row.text), out, row.budget), row.fits) << row.text;
+    EXPECT_EQ(out.length(), row.names) << row.text;
+  }
+}
+
+TEST(HxRangePattern, BareRangeExpansionStaysWithinTheOutputBound) {
+  // Twelve bytes of text must not ask for sixteen million strings; a range
+  // whose names fit the bound still expands whole.
+  HxStringList out;
+  EXPECT_TRUE(HxRange::patternsplit(0, HxString("1-16777216"), out));
+  EXPECT_EQ(out.length(), 0);
+  long long fits = kHxMaxPatternBytes / (1 + kHxDecimalNameBytes);
+  HxStringList whole;
+  HxRange::patternsplit(0, HxString(("1-" + std::to_string(fits / 2)).c_str()), whole);
+  EXPECT_EQ(whole.length(), fits / 2);
+}

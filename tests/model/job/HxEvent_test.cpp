@@ -119,19 +119,8 @@ TEST(HxEventText, CategoryWordsBitsAndNames) {
   }
 }
 
-TEST(HxEvent, ConstructorsSubjobTextAndSid) {
-  HxEvent job(12, HxString("done"));
-  EXPECT_EQ(S(job.fullname()), "done-job-");
-  EXPECT_EQ(S(job.effectivename()), "done-job-12");
-  HxEvent sub(12, 3, HxString("done"));
-  EXPECT_EQ(S(sub.effectivename()), "done-subjob-12-3");
-  HxEvent work(12, HxString("f-1"), HxString("done"));
-  EXPECT_EQ(S(work.effectivename()), "done-work-12-f-1");
+TEST(HxEvent, SubjobTextAndSid) {
   HxEvent plain;
-  EXPECT_EQ(plain.category(), 4);
-  EXPECT_EQ(plain.interval(), -1);
-  EXPECT_EQ(plain.id(), 0);
-  for (HxEvent const* e : {&job, &sub, &work, &plain}) EXPECT_EQ(e->pgrp(), -1);
 
   struct SubRow {
     char const* text;

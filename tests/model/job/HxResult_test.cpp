@@ -84,6 +84,21 @@ TEST(HxFaultDispatch, BothListsSurviveTheXMLFormAndNestingInAResult) {
   EXPECT_EQ(back.workids().length(), 2);
   EXPECT_EQ(back.hostnames().length(), 1);
 
+  // Host names ahead of work ids, as another writer may order them.
+  HxFault swapped;
+  ASSERT_EQ(0, unpack_xml(swapped,
+                          "<version>1</version><object type = 'fault'>"
+                          "<hostname_list><object type = 'host_name_list'><item><object type = 'host_name'>"
+                          "<host>h1</host></object></item></object></hostname_list>"
+                          "<work_id_list><object type = 'work_id_list'>"
+                          "<item><object type = 'work_id'><id>12</id><name>a</name></object></item>"
+                          "<item1><object type = 'work_id'><id>13</id><name>b</name></object></item1>"
+                          "</object></work_id_list></object>"));
+  ASSERT_EQ(swapped.workids().length(), 2);
+  EXPECT_EQ(swapped.workids().get(1)->id(), 13);
+  ASSERT_EQ(swapped.hostnames().length(), 1);
+  EXPECT_EQ(S(swapped.hostnames().get(0)->host()), "h1");
+
   HxResult r;
   r.faults().append(new HxFault(f));
   r.faults().append(new HxFault());

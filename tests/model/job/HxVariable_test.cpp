@@ -62,24 +62,7 @@ TEST(HxVariableText, FullNamesParsed) {
   }
 }
 
-TEST(HxVariableText, ClassWordsAndStreaming) {
-  struct Row {
-    int cls;
-    char const* word;
-  } const rows[] = {{1, "job"}, {2, "global"}, {256, "host"}, {257, "scoped"}, {0, "unknown"}, {3, "unknown"},
-                    {258, "unknown"}};
-  for (auto const& r : rows) {
-    HxVariable v;
-    v.cls(r.cls);
-    EXPECT_EQ(S(v.clsstring()), r.word);
-    v.cls(9);
-    v.clsstring(r.word);
-    EXPECT_EQ(v.cls(), std::string(r.word) == "unknown" ? 0 : r.cls);
-  }
-  HxVariable v;
-  v.clsstring("Job");
-  EXPECT_EQ(v.cls(), 0);
-
+TEST(HxVariableText, ValueConstructorAndStreaming) {
   HxVariable text(HxString("the value"));
   EXPECT_EQ(S(text.value()), "the value");
   EXPECT_EQ(S(text.name()), "");
