@@ -50,8 +50,10 @@
 #include "model/job/HxWork.h"
 // model/farm
 #include "model/farm/HxAccess.h"
+#include "model/farm/HxAdmin.h"
 #include "model/farm/HxDomain.h"
 #include "model/farm/HxPreference.h"
+#include "model/farm/HxSupe.h"
 // net
 
 namespace {
@@ -221,6 +223,10 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDbRows)
     HX_FUZZ_RECORD(HxDataTable)
     HX_FUZZ_RECORD(HxDataTableList)
+    HX_FUZZ_RECORD(HxAdminOrder)
+    HX_FUZZ_RECORD(HxAdminResult)
+    HX_FUZZ_RECORD(HxSupe)
+    HX_FUZZ_RECORD(HxSupeList)
     // net
 };
 
