@@ -9,17 +9,18 @@
 #include "model/job/HxQuery.h"
 #include "model/job/HxResult.h"
 
-// An administration request: an order with the user, group, password,
-// configuration and workers it concerns. Fields 2 and 3 each carry two
-// records, told apart by their kind: the order's lock text (string) and the
-// value (int) under 2, the order's action (int) and the user name (string)
-// under 3.
+// An administration request to the supervisor (permissions, passwords and
+// the general administration request): an order with the user, group, method,
+// value, configuration and workers it concerns. Fields 2 and 3 each carry two
+// records, told apart by their kind: the order's lock text (a string) and the
+// value (an int) under 2, the order's action (an int) and the user name (a
+// string) under 3.
 class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
  public:
-  HxAdminOrder() { password_.secure(1); }
+  HxAdminOrder() = default;
 
   int type() const override { return 189; }
-  HxString typeXML() const override { return "admin_order"; }
+  HxString typeXML() const override { return HxString("admin_order"); }
   static auto wire_fields() {
     return std::tuple_cat(
         HxOrder::wire_fields(),
@@ -30,12 +31,6 @@ class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
                         hx_field(8, "config", &HxAdminOrder::config_),
                         hx_field(9, "password", &HxAdminOrder::password_),
                         hx_field(10, "workers", &HxAdminOrder::workers_)));
-  }
-  // The XML reader assigns the password from a plain string: the flag is set again.
-  bool decodeXML() override {
-    bool ok = HxRecord<HxAdminOrder, HxOrder>::decodeXML();
-    password_.secure(1);
-    return ok;
   }
 
   int value() const { return value_; }
@@ -49,15 +44,12 @@ class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
   HxString const& method() const { return method_; }
   void method(HxString const& v) { method_ = v; }
   HxString const& password() const { return password_; }
-  void password(HxString const& v) {
-    password_ = v;
-    password_.secure(1);
-  }
+  void password(HxString const& v) { password_ = v; }
   HxStringList& userlist() { return userlist_; }
   HxStringList const& userlist() const { return userlist_; }
   HxStringList& workers() { return workers_; }
   HxStringList const& workers() const { return workers_; }
-  // Replaces the worker list by a copy of the given one.
+  // Replaces the workers with a copy of the list.
   HxStringList& workers(HxStringList const& list) {
     workers_.copy(list);
     return workers_;
@@ -77,13 +69,16 @@ class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
   HxStringList workers_;
 };
 
-// The answer to an administration request: a result with the user names
-// the supervisor returns. Field 5 carries the host names (list type 64) and
-// the user names (type 55); each record goes to the list of its type.
+// The supervisor's answer to the general administration request: a result
+// and the user names it returns. Field 5 carries two lists, the result's
+// host names (type 64) and the user names (type 55), each read into the list
+// of its type number.
 class HxAdminResult : public HxRecord<HxAdminResult, HxResult> {
  public:
+  HxAdminResult() = default;
+
   int type() const override { return 190; }
-  HxString typeXML() const override { return "admin_result"; }
+  HxString typeXML() const override { return HxString("admin_result"); }
   static auto wire_fields() {
     return std::tuple_cat(HxResult::wire_fields(),
                           std::make_tuple(hx_field(5, "user_list", &HxAdminResult::userlist_)));
