@@ -49,6 +49,10 @@
 #include "model/job/HxSubjob.h"
 #include "model/job/HxWork.h"
 // model/farm
+#include "model/farm/HxAdmin.h"
+#include "model/farm/HxProperty.h"
+#include "model/farm/HxResource.h"
+#include "model/farm/HxState.h"
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxDomain.h"
 #include "model/farm/HxPreference.h"
@@ -208,6 +212,16 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxBumpCommand)
     HX_FUZZ_RECORD(HxModifyCommand)
     // model/farm
+    HX_FUZZ_RECORD(HxProperty)
+    HX_FUZZ_RECORD(HxPropertyList)
+    HX_FUZZ_RECORD(HxPropertyHash)
+    HX_FUZZ_RECORD(HxResource)
+    HX_FUZZ_RECORD(HxResourceList)
+    HX_FUZZ_RECORD(HxResourceHash)
+    HX_FUZZ_RECORD(HxState)
+    HX_FUZZ_RECORD(HxHostStats)
+    HX_FUZZ_RECORD(HxAdminOrder)
+    HX_FUZZ_RECORD(HxAdminResult)
     HX_FUZZ_RECORD(HxAccess)
     HX_FUZZ_RECORD(HxAccessList)
     HX_FUZZ_RECORD(HxGroupAccess)

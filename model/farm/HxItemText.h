@@ -1,5 +1,8 @@
 #pragma once
 
+#include <climits>
+#include <cstdlib>
+
 #include "core/HxHash.h"
 #include "core/HxList.h"
 #include "core/HxString.h"
@@ -9,6 +12,14 @@
 // separated by top-level commas, each item an element's fullname() (or
 // simplename()), keyed in a hash by the element's resname(). T provides
 // fullname(HxString const&), fullname(), simplename(), resname() and name().
+
+// A count read from a text as atoi reads it (leading blanks, a sign, digits;
+// 0 without digits), but a number beyond the int range reads as the nearest
+// bound instead of wrapping.
+inline int hx_clamped_int(long long v) { return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v); }
+inline int hx_count_of(HxString const& text) {
+  return text.length() == 0 ? 0 : hx_clamped_int(std::strtoll(text.value(), nullptr, 10));
+}
 
 // Hash of items keyed by resname().
 template <class T>

@@ -1,7 +1,5 @@
 #include "model/farm/HxResource.h"
 
-#include <climits>
-#include <cstdlib>
 #include <ostream>
 
 #include "expr/HxExpression.h"
@@ -9,16 +7,6 @@
 namespace {
 
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
-
-int clamp_int(long long v) {
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-// A count as atoi reads it (leading blanks, a sign, digits; 0 otherwise),
-// but a number beyond the int range reads as the nearest bound.
-int count_of(HxString const& text) { return text.length() == 0 ? 0 : clamp_int(std::strtoll(text.value(), nullptr, 10)); }
 
 // The tokenizer makes "-" a token of its own. A "-" that opens the value or
 // follows "/" is the sign of the number after it, so that the negative used
@@ -68,7 +56,7 @@ void HxResource::total(HxValue* object) {
   object_ = object;
 }
 
-int HxResource::avail() const { return clamp_int(static_cast<long long>(total_) - used_); }
+int HxResource::avail() const { return hx_clamped_int(static_cast<long long>(total_) - used_); }
 
 HxString HxResource::clsstring() const { return HxString(HxReservation::clsword(cls_)); }
 
@@ -147,17 +135,17 @@ void HxResource::fullname(HxString const& text) {
   join_signs(raw, tokens);
   if (tokens.length() == 1) {
     used_ = 0;
-    total_ = count_of(*tokens.get(0));
+    total_ = hx_count_of(*tokens.get(0));
   } else if (tokens.length() >= 3) {
-    used_ = count_of(*tokens.get(0));
-    total_ = count_of(*tokens.get(2));
+    used_ = hx_count_of(*tokens.get(0));
+    total_ = hx_count_of(*tokens.get(2));
   }
 }
 
 bool HxResource::refresh(HxStringHash& stats) {
   if (object_ == nullptr) return false;
   object_->refresh(stats);
-  int fresh = count_of(object_->value());
+  int fresh = hx_count_of(object_->value());
   if (fresh == total_) return false;
   total_ = fresh;
   return true;
@@ -180,9 +168,9 @@ int HxResource::accept(HxReservation const& r) {
   if (r.maximum() >= 1) {
     long long free = static_cast<long long>(total_) - used_;
     long long grant = free < r.maximum() ? free : r.maximum();
-    used_ = clamp_int(used_ + grant);
+    used_ = hx_clamped_int(used_ + grant);
   } else if (r.greediness() == HxReservation::kExact) {
-    used_ = clamp_int(static_cast<long long>(used_) + r.count());
+    used_ = hx_clamped_int(static_cast<long long>(used_) + r.count());
   } else {
     used_ = total_;
   }
@@ -190,7 +178,7 @@ int HxResource::accept(HxReservation const& r) {
 }
 
 int HxResource::release(HxReservation const& r) {
-  used_ = clamp_int(static_cast<long long>(used_) - r.count());
+  used_ = hx_clamped_int(static_cast<long long>(used_) - r.count());
   return 1;
 }
 
