@@ -256,8 +256,13 @@ void HxConfig::inherit(HxConfig& other) {
 
 HxString HxConfig::_format(HxString const& value) {
   if (value.multiline()) return "{" + value + "}";
-  if (value.hasspace()) return "\"" + value + "\"";
-  return value;
+  char const first = value.get(0);
+  bool const bare = !value.hasspace() && !value.haschar('#') && first != '"' && first != '\'' && first != '{';
+  if (bare) return value;
+  // A quoted value ends at its own quote: take the one the value lacks.
+  if (!value.haschar('"')) return "\"" + value + "\"";
+  if (!value.haschar('\'')) return "'" + value + "'";
+  return value;  // holds both quotes: no form reads it back whole
 }
 
 HxString HxConfig::convert() const {

@@ -76,8 +76,9 @@ class HxConfig : public HxRecord<HxConfig> {
                            hx_field(2, "name", &HxConfig::name_));
   }
 
-  // Value as configuration text: braced when it spans lines, quoted when it
-  // holds a blank, bare otherwise.
+  // Value as configuration text that reads back as the same value: braced
+  // when it spans lines; quoted when a bare read would cut it short or take
+  // it otherwise (a blank, a '#', a quote or brace in front); bare otherwise.
   static HxString _format(HxString const& value);
 
  private:

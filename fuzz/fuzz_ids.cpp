@@ -3,8 +3,10 @@
 // printed forms promise to read back does.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "model/job/HxCallbackId.h"
+#include "model/job/HxIdText.h"
 #include "model/job/HxJobId.h"
 #include "model/job/HxReservation.h"
 #include "model/job/HxStatus.h"
@@ -22,6 +24,10 @@ void check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   if (size > 4096) return 0;
   HxString const text(reinterpret_cast<char const*>(data), static_cast<int>(size));
+
+  // The identifiers' number reading is atoi's, also past every limit.
+  for (int pos = 0; pos < 3; ++pos)
+    check(hx_id_text::int_from(text, pos) == (pos < text.length() ? std::atoi(text.value() + pos) : 0));
 
   HxJobId job(text);
   HxJobId job_back(job.value());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a normal build, a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a fixed number of inputs.
+# UndefinedBehaviorSanitizer, a build with ThreadSanitizer, then each fuzz
+# target for a fixed number of inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 echo "== layers"
@@ -33,6 +34,14 @@ cmake --build build-san -j "$jobs"
 (cd build-san && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
    ctest --output-on-failure -j "$jobs") | tee build-san/ctest.log
 
+echo "== thread sanitizer build"
+# The whole suite again, the many-thread stress tests among them: any data
+# race or lock-order inversion they reach fails the run.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+   ctest --output-on-failure -j "$jobs") | tee build-tsan/ctest.log
+
 echo "== fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j "$jobs" --target hx_fuzzers
@@ -45,7 +54,7 @@ for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{
   'bin=build-fuzz/fuzz/$1; mkdir -p "$bin.corpus" &&
    "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" >"$bin.log" 2>&1 \
    && echo "fuzz ok: $1" || { echo "fuzz FAILED: $1"; tail -n 40 "$bin.log"; exit 255; }' _ {}
-# One closing line for the whole run: the tests of both builds and the fuzz targets.
+# One closing line for the whole run: the tests of the three builds and the fuzz targets.
 count() { sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$1" | tail -n 1; }
 fuzzers=$(ls fuzz/fuzz_*.cpp | wc -l)
-echo "total: $(( $(count build/ctest.log) + $(count build-san/ctest.log) + fuzzers )) passed, 0 failed"
+echo "total: $(( $(count build/ctest.log) + $(count build-san/ctest.log) + $(count build-tsan/ctest.log) + fuzzers )) passed, 0 failed"

@@ -1,6 +1,5 @@
 #include "model/job/HxCallbackId.h"
 
-#include <cstdio>
 #include <ostream>
 
 #include "core/HxDebug.h"
@@ -8,14 +7,15 @@
 
 HxString HxCallbackId::value() const {
   char buf[32];
-  int n;
-  if (callid_ == -2)
-    n = std::snprintf(buf, sizeof buf, "%d^*", id_);
-  else if (callid_ >= 0)
-    n = std::snprintf(buf, sizeof buf, "%d^%d", id_, callid_);
-  else
-    n = std::snprintf(buf, sizeof buf, "%d", id_);
-  return HxString(buf, n);
+  char* end = hx_id_text::put_int(buf, id_);
+  if (callid_ == -2) {
+    *end++ = '^';
+    *end++ = '*';
+  } else if (callid_ >= 0) {
+    *end++ = '^';
+    end = hx_id_text::put_int(end, callid_);
+  }
+  return HxString(buf, static_cast<int>(end - buf));
 }
 
 void HxCallbackId::value(HxString const& text) {

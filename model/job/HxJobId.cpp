@@ -1,6 +1,5 @@
 #include "model/job/HxJobId.h"
 
-#include <cstdio>
 #include <ostream>
 
 #include "core/HxDebug.h"
@@ -8,14 +7,15 @@
 
 HxString HxJobId::value() const {
   char buf[32];
-  int n;
-  if (subid_ == -2)
-    n = std::snprintf(buf, sizeof buf, "%d.*", id_);
-  else if (subid_ >= 0)
-    n = std::snprintf(buf, sizeof buf, "%d.%d", id_, subid_);
-  else
-    n = std::snprintf(buf, sizeof buf, "%d", id_);
-  return HxString(buf, n);
+  char* end = hx_id_text::put_int(buf, id_);
+  if (subid_ == -2) {
+    *end++ = '.';
+    *end++ = '*';
+  } else if (subid_ >= 0) {
+    *end++ = '.';
+    end = hx_id_text::put_int(end, subid_);
+  }
+  return HxString(buf, static_cast<int>(end - buf));
 }
 
 void HxJobId::value(HxString const& text) {

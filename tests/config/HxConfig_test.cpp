@@ -105,13 +105,21 @@ TEST(HxConfigScan, BareValuesKeepBytesAbove0x7F) {
 }
 
 TEST(HxConfigScan, HostileTextDoesNotStopTheScanner) {
-  std::string text("a = 1\n");
-  text += std::string("\0\xff{[\"'#=\n", 10);
-  text += "b = 2\n";
-  HxConfig c;
-  EXPECT_TRUE(c.parse(HxString(text.data(), static_cast<int>(text.size()))));
-  EXPECT_EQ(S(c.option("a")), "1");
-  EXPECT_TRUE(c.valid());
+  // Each line of junk ends at its line feed (a quote left open ends there
+  // too); the option after it is read.
+  std::string const junk[] = {
+      std::string("\0\xff#=\n", 5), std::string("\0\xff=\n", 4), "\"open\n", "'open\n", "k = 'open\n", "{open\n",
+      "\x01\x02 = \x7f\n",
+  };
+  for (std::string const& line : junk) {
+    SCOPED_TRACE(testing::PrintToString(line));
+    std::string text = "a = 1\n" + line + "b = 2\n";
+    HxConfig c;
+    EXPECT_TRUE(c.parse(HxString(text.data(), static_cast<int>(text.size()))));
+    EXPECT_EQ(S(c.option("a")), "1");
+    EXPECT_EQ(S(c.option("b")), "2");
+    EXPECT_TRUE(c.valid());
+  }
 }
 
 TEST(HxConfigLoad, FilesMergeAndAMissingFileClearsValid) {
@@ -143,20 +151,41 @@ TEST(HxConfigLoad, LongFileIsReadWhole) {
 }
 
 TEST(HxConfigConvert, FormatsAndRoundTrips) {
-  HxConfig c;
-  c.option("plain", "x");
-  c.option("spaced", "two words");
-  c.option("lines", "a\nb");
-  c.option("empty", "");
-  c.option("hash", "a#b");
-  EXPECT_EQ(S(c.convert()),
-            "plain = x\nspaced = \"two words\"\nlines = {a\nb}\nempty = \nhash = a#b\n");
-  HxConfig back = Parsed(S(c.convert()).c_str());
-  EXPECT_EQ(Keys(back), "plain,spaced,lines,empty,hash");
-  EXPECT_EQ(S(back.option("spaced")), "two words");
-  EXPECT_EQ(S(back.option("lines")), "a\nb");
-  EXPECT_EQ(S(back.option("empty")), "");
-  EXPECT_EQ(S(back.option("hash")), "a");
+  // Each value is written as the text shown and reads back unchanged.
+  struct Row {
+    char const* value;
+    char const* written;
+  } const rows[] = {
+      {"x", "x"},
+      {"two words", "\"two words\""},
+      {"tab\there", "\"tab\there\""},
+      {"a\nb", "{a\nb}"},
+      {"", ""},
+      {"a#b", "\"a#b\""},
+      {"#lead", "\"#lead\""},
+      {"say \"hi\"", "'say \"hi\"'"},
+      {"\"x", "'\"x'"},
+      {"it's", "it's"},
+      {"it's here", "\"it's here\""},
+      {"'q", "\"'q\""},
+      {"{x", "\"{x\""},
+      {"x}", "x}"},
+      {"caf\xc3\xa9", "caf\xc3\xa9"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.value);
+    HxConfig c;
+    c.option("k", row.value);
+    EXPECT_EQ(S(c.convert()), std::string("k = ") + row.written + "\n");
+    HxConfig back = Parsed(S(c.convert()).c_str());
+    EXPECT_EQ(Keys(back), "k");
+    EXPECT_EQ(S(back.option("k")), row.value);
+  }
+  HxConfig all;
+  int k = 0;
+  for (Row const& row : rows) all.option("k" + std::to_string(k++), row.value);
+  HxConfig back = Parsed(S(all.convert()).c_str());
+  EXPECT_EQ(S(back.convert()), S(all.convert()));
   EXPECT_EQ(S(HxConfig().convert()), "");
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -171,12 +172,44 @@ TEST(HxRsaDecrypt, RoundTripsWithEqualPrimes) {
 TEST(HxRsaDecrypt, HostileCipherTexts) {
   HxRsaPrivateKey key;
   key.create("render farm seed one", "second seed for the key");
-  std::string const inputs[] = {"z", "0", "fff", std::string(1000, 'f'), std::string(89, '1'),
-                                "not hex at all, not even close", std::string("\0\0\xff", 3)};
-  for (std::string const& in : inputs) {
-    HxString out = key.decrypt(Bytes(in));
-    EXPECT_EQ(std::string(out.value(), static_cast<size_t>(out.length())).find('\0'), std::string::npos);
+  HxRsaPublicKey const pub = PublicOf(key);
+  size_t const width = 8 * key.n.value().length();  // digits per cipher block
+  auto block = [width](std::string digits) { return std::string(width - digits.size(), '0') + digits; };
+  std::string const cipher = S(pub.encrypt(HxString("password")));
+  std::string upper = cipher;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  // 0 and 1 are their own plain numbers, and so are n and n + 1 taken
+  // modulo n: their plain texts are known without the key's secret.
+  struct Row {
+    std::string cipher;
+    std::string plain;
+  } const rows[] = {
+      {"", ""},
+      {"z", ""},
+      {"0", ""},
+      {"1", "\x01"},
+      {"xyz-1", "\x01"},
+      {std::string("\0\0\xff", 3), ""},
+      {block("1"), "\x01"},
+      {block("0") + "1", "\x01"},                    // a short last block
+      {block("1") + block("1") + "z", "\x01\x01"},
+      {S(key.n), ""},
+      {S(key.n + HxLong(1u)), "\x01"},
+      {upper, "password"},
+      {cipher + block("1"), "password\x01"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.cipher));
+    HxString const out = key.decrypt(Bytes(row.cipher));
+    EXPECT_EQ(S(out), row.plain);
+    EXPECT_TRUE(out.secure());
   }
+  // Blocks are cut at the modulus's width whatever they hold: a long run of
+  // digits decrypts block by block.
+  std::string const junk(1000, 'f');
+  std::string pieces;
+  for (size_t pos = 0; pos < junk.size(); pos += width) pieces += S(key.decrypt(Bytes(junk.substr(pos, width))));
+  EXPECT_EQ(S(key.decrypt(Bytes(junk))), pieces);
 }
 
 TEST(HxRsaClearText, NeverReachesTheLogOrTheStandardStreams) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <sstream>
 
 #include "model/job/HxCallbackId.h"
+#include "model/job/HxIdText.h"
 #include "model/job/HxJobId.h"
 #include "model/job/HxVariableId.h"
 #include "model/job/HxWorkId.h"
@@ -19,6 +21,23 @@ std::string streamed(T const& id) {
 }
 
 // ---- text forms ----
+
+// Numbers inside identifier texts read as atoi reads them.
+TEST(HxIdentifierText, NumbersReadAsAtoi) {
+  char const* const rows[] = {
+      "0",          "12",           "-12",          "+7",          " \t\n\v\f\r9", "- 3",         "--3",
+      "2147483647", "2147483648",   "-2147483648",  "-2147483649", "4294967297",        "9223372036854775807",
+      "9223372036854775808", "-9223372036854775808", "-9223372036854775809", "99999999999999999999999", "",
+      "x1",         "7b",           "3.2",          "\xA0" "5",    "0000000000000000000000042",
+  };
+  for (char const* r : rows) {
+    HxString text(r);
+    EXPECT_EQ(hx_id_text::int_from(text, 0), std::atoi(r)) << r;
+    EXPECT_EQ(HxJobId(text).id(), std::atoi(r)) << r;
+  }
+  HxString embedded("1\0" "2", 3);
+  EXPECT_EQ(hx_id_text::int_from(embedded, 0), 1);
+}
 
 TEST(HxJobId, TextBothWays) {
   struct Row {
