@@ -57,6 +57,7 @@
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxDomain.h"
 #include "model/farm/HxPreference.h"
+#include "model/farm/HxSupe.h"
 // net
 
 namespace {
@@ -238,6 +239,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDbRows)
     HX_FUZZ_RECORD(HxDataTable)
     HX_FUZZ_RECORD(HxDataTableList)
+    HX_FUZZ_RECORD(HxSupe)
+    HX_FUZZ_RECORD(HxSupeList)
     // net
 };
 
