@@ -6,23 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "config/HxFlags.h"
 #include "model/farm/HxResource.h"
-#include "tests/core/pack/PackBytes.h"
+#include "model/job/JobTestUtil.h"
 
 namespace {
-
-std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
-
-std::string xml(HxPack& p) {
-  p.packXML();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpackXML(HxPack& p, std::string const& text) {
-  std::string doc = "<pack>\n" + text + "\n</pack>";
-  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
-}
 
 // The used count of one resource of a host's text; INT_MIN when missing.
 int used_of(HxHost const& h, char const* key) {
@@ -71,12 +58,12 @@ TEST(HxHostVersion, DerivedFromTheVersionProperty) {
   EXPECT_EQ(h.minorver(), 0);
   for (auto const& r : rows) {
     h.properties(HxString(r.properties));
-    EXPECT_EQ(s(h.properties()), r.properties);
-    EXPECT_EQ(s(h.version()), r.version) << r.properties;
+    EXPECT_EQ(S(h.properties()), r.properties);
+    EXPECT_EQ(S(h.version()), r.version) << r.properties;
     EXPECT_EQ(h.majorver(), r.major) << r.properties;
     EXPECT_EQ(h.minorver(), r.minor) << r.properties;
     EXPECT_EQ(h.pointver(), 0) << r.properties;
-    EXPECT_EQ(s(h.patchver()), "") << r.properties;
+    EXPECT_EQ(S(h.patchver()), "") << r.properties;
   }
 }
 
@@ -90,12 +77,12 @@ TEST(HxHostVersion, DerivedAfterCopyAndDecodeNeverCopiedAsSuch) {
   HxHost copied(source), assigned, binary, fromxml;
   assigned = source;
   ASSERT_EQ(unpack(binary, packed(source)), 0);
-  ASSERT_EQ(unpackXML(fromxml, xml(source)), 0);
+  ASSERT_EQ(unpack_xml(fromxml, xml_of(source)), 0);
   for (HxHost const* h : {&copied, &assigned, &binary, &fromxml}) {
-    EXPECT_EQ(s(h->version()), "8.1-0");
+    EXPECT_EQ(S(h->version()), "8.1-0");
     EXPECT_EQ(h->majorver(), 8);
     EXPECT_EQ(h->minorver(), 1);
-    EXPECT_EQ(s(h->name()), "w1");
+    EXPECT_EQ(S(h->name()), "w1");
   }
   EXPECT_EQ(copied.recontact(), 5);
   EXPECT_EQ(assigned.requeue(), 6);
@@ -106,10 +93,10 @@ TEST(HxHostVersion, DerivedAfterCopyAndDecodeNeverCopiedAsSuch) {
   HxHost later;
   later.properties("host.tarv_version=2.3");
   later.copy(source);
-  EXPECT_EQ(s(later.version()), "2.3");
-  EXPECT_EQ(s(later.properties()), "host.site=north");
+  EXPECT_EQ(S(later.version()), "2.3");
+  EXPECT_EQ(S(later.properties()), "host.site=north");
   HxHost fresh(source);
-  EXPECT_EQ(s(fresh.version()), "");
+  EXPECT_EQ(S(fresh.version()), "");
   EXPECT_EQ(fresh.majorver(), 0);
 }
 
@@ -142,7 +129,7 @@ TEST(HxHostPack, FieldsInTableOrder) {
                            "00 16 00 03 00 00 00 00"                             // job types
                            "00 17 00 04 00 00 00 21 00 00 00 08 00 01 00 01 00 00 00 07"));  // last update
 
-  std::string x = xml(h);
+  std::string x = xml_of(h);
   std::vector<std::string> names;
   for (size_t at = x.find("\n\t<"); at != std::string::npos; at = x.find("\n\t<", at + 1)) {
     size_t end = x.find('>', at);
@@ -174,18 +161,18 @@ TEST(HxHostPack, ListOfHostsWithSubjobsRoundTrips) {
   }
   HxHostList binary, fromxml, copied;
   ASSERT_EQ(unpack(binary, packed(list)), 0);
-  ASSERT_EQ(unpackXML(fromxml, xml(list)), 0);
+  ASSERT_EQ(unpack_xml(fromxml, xml_of(list)), 0);
   copied.copy(list);
   for (HxHostList const* l : {&binary, &fromxml, &copied}) {
     ASSERT_EQ(l->length(), 3);
     for (int i = 0; i < 3; ++i) {
       HxHost const* h = l->get(i);
-      EXPECT_EQ(s(h->name()), "w" + std::to_string(i));
+      EXPECT_EQ(S(h->name()), "w" + std::to_string(i));
       EXPECT_EQ(h->majorver(), i + 7);
       EXPECT_EQ(h->minorver(), 4);
       EXPECT_EQ(h->flags(), 0x21);
-      EXPECT_EQ(s(h->flagsstring()), s(list.get(i)->flagsstring()));
-      EXPECT_EQ(s(h->macaddress().value()), "00:11:22:33:44:5" + std::to_string(i));
+      EXPECT_EQ(S(h->flagsstring()), S(list.get(i)->flagsstring()));
+      EXPECT_EQ(S(h->macaddress().value()), "00:11:22:33:44:5" + std::to_string(i));
       ASSERT_EQ(h->subjobs().length(), i);
       if (i == 2) {
         EXPECT_EQ(h->subjobs().get(1)->id(), 1);
@@ -193,7 +180,7 @@ TEST(HxHostPack, ListOfHostsWithSubjobsRoundTrips) {
     }
   }
   EXPECT_EQ(list.type(), 12);
-  EXPECT_EQ(s(list.typeXML()), "host_list");
+  EXPECT_EQ(S(list.typeXML()), "host_list");
 }
 
 // ---- booking ------------------------------------------------------------------------
@@ -234,20 +221,10 @@ TEST(HxHostBooking, AcceptThenRelease) {
   HxHost h;
   h.resources("host.processors=4");
   h.accept(job_reserving("global.lic=1"));
-  EXPECT_EQ(s(h.resources()), "host.processors=0/4");
+  EXPECT_EQ(S(h.resources()), "host.processors=0/4");
   h.resources("host.processors=0/4");
   h.accept(job_reserving("host.processors=2"));
-  EXPECT_EQ(s(h.resources()), "host.processors=2/4");
+  EXPECT_EQ(S(h.resources()), "host.processors=2/4");
   h.release(job_reserving("host.processors=2"), HxSubjob());
-  EXPECT_EQ(s(h.resources()), "host.processors=0/4");
-}
-
-TEST(HxHostMisc, FlagWordsAndClear) {
-  HxHost h;
-  EXPECT_EQ(h.flagsstring("dedicated,remove_logs,nonsense"), 0x9);
-  EXPECT_EQ(h.flags(), 0x9);
-  EXPECT_EQ(s(h.flagsstring()), s(hx_worker_flag_string(0x9)));
-  h.name("kept");
-  h.clear();
-  EXPECT_EQ(s(h.name()), "kept");
+  EXPECT_EQ(S(h.resources()), "host.processors=0/4");
 }
