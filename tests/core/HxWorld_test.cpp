@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/HxFile.h"
+#include "TestUtil.h"
 #include "core/HxList.h"
 
 namespace {
@@ -22,13 +22,7 @@ std::vector<std::string> texts(HxStringList const& l) {
 // A tree laid out as /sys/class/net with a routing table beside it.
 class MacTree : public testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/hxmactree.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    mkdir((dir_ + "/net").c_str(), 0755);
-  }
-  void TearDown() override { HxDir(dir_.c_str()).remove(); }
+  void SetUp() override { mkdir((dir_ + "/net").c_str(), 0755); }
   void iface(std::string const& name, char const* type, char const* address) {
     std::string d = dir_ + "/net/" + name;
     mkdir(d.c_str(), 0755);
@@ -46,7 +40,8 @@ class MacTree : public testing::Test {
     if (ok) *ok = r;
     return texts(out);
   }
-  std::string dir_;
+  hxtest::TempDir tmp_{"hxmactree"};
+  std::string const dir_ = tmp_.path();
 };
 
 TEST_F(MacTree, EthernetOnlyDefaultRouteFirstThenByName) {

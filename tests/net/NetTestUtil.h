@@ -16,8 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "TestUtil.h"
+#include "core/HxDebug.h"
 #include "core/HxList.h"
 #include "core/HxWorld.h"
+
+using hxtest::S;
 
 // Waits either pass through to the system or time out at once; every time-out
 // asked for is recorded. A hook runs before each wait (to feed a peer).
@@ -118,3 +122,26 @@ inline std::string be32(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
                      static_cast<char>(v)};
 }
+
+// The debug log goes to a file of the test's own while this lives; lines()
+// gives what was written, each without its time-stamp prefix.
+class DebugLog {
+ public:
+  DebugLog() : file_("", "hxnetlog") { hx_debug_filename(file_.path(), 0); }
+  ~DebugLog() { hx_debug_filename("", 0); }
+  std::string lines() const {
+    std::string text = file_.read(), out;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(at, end - at);
+      size_t mark = line.find("]: ");
+      out += (mark == std::string::npos ? line : line.substr(mark + 3)) + "\n";
+      at = end + 1;
+    }
+    return out;
+  }
+
+ private:
+  hxtest::TempFile file_;
+};
