@@ -57,6 +57,8 @@
 #include "model/farm/HxDomain.h"
 #include "model/farm/HxPreference.h"
 // net
+#include "net/HxIntro.h"
+#include "net/HxMessage.h"
 
 namespace {
 
@@ -236,6 +238,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDataTable)
     HX_FUZZ_RECORD(HxDataTableList)
     // net
+    HX_FUZZ_RECORD(HxIntro)
+    HX_FUZZ_RECORD(HxMessage)
 };
 
 #undef HX_FUZZ_RECORD
