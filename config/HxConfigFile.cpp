@@ -32,10 +32,10 @@ HxString clean_text(HxString const& text) {
 }  // namespace
 
 void HxConfigHash::forget() {
-  for (int i = 0; i < size_; ++i) {
-    if (used_(i)) delete keys_[i];
-    keys_[i] = nullptr;
-    values_[i] = nullptr;
+  for (int i = 0; i < slots_(); ++i) {
+    if (used_(i)) delete key_(i);
+    key_(i) = nullptr;
+    value_(i) = nullptr;
   }
   count_ = 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <type_traits>
 
 #include "core/HxList.h"
@@ -34,6 +35,35 @@ inline uint32_t hx_hash_spread(HxString const& key) {
   return g;
 }
 
+// The two hashes of a key, taken in one pass over its bytes: the specified
+// hash h, which places the key on its probe path, and the FNV-1a hash f of the
+// bytes before the first NUL, which is what key equality (the lengths and
+// strcmp) looks at. A table keeps both per slot: f tells keys apart before any
+// key is touched, h moves an entry when the table grows without hashing its
+// key again. Where the probe path is exhausted the search goes on from the
+// second hash of the whole key, which is f unless the key holds a NUL.
+struct HxKeyHash {
+  uint32_t h;
+  uint32_t f;
+  bool nul;
+};
+
+inline HxKeyHash hx_key_hash(char const* p, int n) {
+  uint32_t h = 0, m = 1, f = 2166136261u;
+  int i = 0;
+  for (; i < n && p[i] != 0; ++i) {
+    h += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(p[i]))) * m;
+    m *= 7u;
+    f = (f ^ static_cast<unsigned char>(p[i])) * 16777619u;
+  }
+  bool const nul = i < n;
+  for (; i < n; ++i) {
+    h += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(p[i]))) * m;
+    m *= 7u;
+  }
+  return HxKeyHash{h, f, nul};
+}
+
 // Open-addressing table from string keys to values of type V, without any
 // ownership of values; the owning and the plain-int tables build on it.
 //
@@ -42,13 +72,16 @@ inline uint32_t hx_hash_spread(HxString const& key) {
 // first 33 steps and only repeats them after that: the walk stops there, which
 // finds exactly what the full walk finds. When the path holds no free slot and
 // the table is less than half full, the search goes on linearly from the second
-// hash of the key,
-// so keys that share one hash never force growth of a mostly empty table.
+// hash of the key, so keys that share one hash never force growth of a mostly
+// empty table.
+//
+// The slot arrays are allocated by the first insertion: a table that never
+// holds anything (most of the XML reader's, many of a record's) costs none.
 template <class V>
 class HxHashTable {
  public:
   using value_type = V;
-  HxHashTable() { alloc_(17); }
+  HxHashTable() = default;
   HxHashTable(HxHashTable const&) = delete;
   HxHashTable& operator=(HxHashTable const&) = delete;
 
@@ -58,7 +91,7 @@ class HxHashTable {
   // The value stored under key; for an absent key a null pointer, or 0.
   V get(HxString const& key) const {
     int s = find_(key);
-    return s < 0 ? V() : values_[s];
+    return s < 0 ? V() : value_(s);
   }
 
   // Stores value under a new copy of key, growing the table until a slot is
@@ -76,47 +109,53 @@ class HxHashTable {
   // The table's own key strings, in slot order; the caller forget()s the list.
   void keys(HxBaseList<HxString>& list) const {
     list.clear();
-    for (int i = 0; i < size_; ++i)
-      if (used_(i)) list.append(keys_[i]);
+    for (int i = 0; i < slots_(); ++i)
+      if (used_(i)) list.append(key_(i));
   }
 
   // Slot access for iteration in slot order.
-  HxString* _key(int slot) const { return used_(slot) ? keys_[slot] : nullptr; }
-  V _value(int slot) const { return values_[slot]; }
+  HxString* _key(int slot) const { return used_(slot) ? key_(slot) : nullptr; }
+  V _value(int slot) const { return table_ != nullptr ? value_(slot) : V(); }
 
   // The slot holding key, or -1.
   int find_(HxString const& key) const {
     if (count_ == 0 || size_ < 2) return -1;
-    uint32_t h = hx_hash_key(key);
-    int limit = probe_limit_();
-    for (int k = 0; k < limit; ++k) {
-      int s = probe_(h, k);
-      if (keys_[s] == nullptr) return -1;
-      if (keys_[s] != &deleted_ && *keys_[s] == key) return s;
+    HxKeyHash const kh = hx_key_hash(key.value(), key.length());
+    int const limit = probe_limit_();
+    // The first steps of the path lie far apart in a large table: their
+    // slots are fetched together rather than one miss after the other.
+    if (limit > 3) {
+      __builtin_prefetch(&table_[probe_(kh.h, 1)]);
+      __builtin_prefetch(&table_[probe_(kh.h, 2)]);
+      __builtin_prefetch(&table_[probe_(kh.h, 3)]);
     }
-    uint32_t g = hx_hash_spread(key);
+    for (int k = 0; k < limit; ++k) {
+      int s = probe_(kh.h, k);
+      if (key_(s) == nullptr) return -1;
+      if (same_(s, kh, key)) return s;
+    }
+    uint32_t const g = spread_(kh, key);
     for (int i = 0; i < size_; ++i) {
-      int s = static_cast<int>((g + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
-      if (keys_[s] == nullptr) return -1;
-      if (keys_[s] != &deleted_ && *keys_[s] == key) return s;
+      int s = mod_(g + static_cast<uint32_t>(i));
+      if (key_(s) == nullptr) return -1;
+      if (same_(s, kh, key)) return s;
     }
     return -1;
   }
 
   // Insertion slot for key: the slot of an equal key (*existing set), or the
   // first free slot; -1 when there is none and the table should grow.
-  int place_(HxString const& key, bool* existing) const {
+  int place_(HxString const& key, HxKeyHash const& kh, bool* existing) const {
     *existing = false;
     if (size_ < 2) return -1;
-    uint32_t h = hx_hash_key(key);
-    int limit = probe_limit_();
+    int const limit = probe_limit_();
     int free_slot = -1;
     for (int k = 0; k < limit; ++k) {
-      int s = probe_(h, k);
-      if (keys_[s] == nullptr) return free_slot >= 0 ? free_slot : s;
-      if (keys_[s] == &deleted_) {
+      int s = probe_(kh.h, k);
+      if (key_(s) == nullptr) return free_slot >= 0 ? free_slot : s;
+      if (key_(s) == &deleted_) {
         if (free_slot < 0) free_slot = s;
-      } else if (*keys_[s] == key) {
+      } else if (same_(s, kh, key)) {
         *existing = true;
         return s;
       }
@@ -124,13 +163,13 @@ class HxHashTable {
     // The probe path is exhausted. An equal key may still lie further on.
     bool mostly_full = 2LL * count_ >= size_;
     if (free_slot < 0 && mostly_full) return -1;
-    uint32_t g = hx_hash_spread(key);
+    uint32_t const g = spread_(kh, key);
     for (int i = 0; i < size_; ++i) {
-      int s = static_cast<int>((g + static_cast<uint32_t>(i)) % static_cast<uint32_t>(size_));
-      if (keys_[s] == nullptr) return free_slot >= 0 ? free_slot : s;
-      if (keys_[s] == &deleted_) {
+      int s = mod_(g + static_cast<uint32_t>(i));
+      if (key_(s) == nullptr) return free_slot >= 0 ? free_slot : s;
+      if (key_(s) == &deleted_) {
         if (free_slot < 0) free_slot = s;
-      } else if (*keys_[s] == key) {
+      } else if (same_(s, kh, key)) {
         *existing = true;
         return s;
       }
@@ -139,12 +178,45 @@ class HxHashTable {
   }
 
  protected:
-  ~HxHashTable() {
-    delete[] keys_;
-    delete[] values_;
+  ~HxHashTable() { free_arrays_(); }
+
+  // The two hashes of a key.
+  struct Hashes {
+    uint32_t h;
+    uint32_t f;
+  };
+  // One slot: its key (null = empty, the address of deleted_ = deleted),
+  // the key's hashes and the value, side by side so that a probe reads one
+  // place.
+  struct Slot {
+    HxString* key;
+    Hashes hashes;
+    V value;
+  };
+
+  HxString*& key_(int slot) const { return table_[slot].key; }
+  V& value_(int slot) const { return table_[slot].value; }
+
+  // Slots to walk over: none before the array exists.
+  int slots_() const { return table_ != nullptr ? size_ : 0; }
+  bool used_(int slot) const {
+    return table_ != nullptr && key_(slot) != nullptr && key_(slot) != &deleted_;
   }
 
-  bool used_(int slot) const { return keys_[slot] != nullptr && keys_[slot] != &deleted_; }
+  // Whether slot s holds key: its hashes first, then the key itself.
+  bool same_(int s, HxKeyHash const& kh, HxString const& key) const {
+    Slot const& at = table_[s];
+    return at.hashes.f == kh.f && at.hashes.h == kh.h && at.key != &deleted_ && equal_(*at.key, key);
+  }
+
+  // HxString equality (the lengths, then strcmp), here where it is inlined.
+  static bool equal_(HxString const& a, HxString const& b) {
+    return a.length() == b.length() && (a.length() == 0 || std::strcmp(a.value(), b.value()) == 0);
+  }
+
+  static uint32_t spread_(HxKeyHash const& kh, HxString const& key) {
+    return kh.nul ? hx_hash_spread(key) : kh.f;
+  }
 
   // Steps of the probe path worth walking: n / 2, but no more than the 33
   // after which the path repeats itself.
@@ -152,20 +224,36 @@ class HxHashTable {
 
   int probe_(uint32_t h, int k) const {
     uint32_t step = k == 0 ? 0u : (4u << ((k - 1) & 31));
-    return static_cast<int>((h + step) % static_cast<uint32_t>(size_));
+    return mod_(h + step);
+  }
+
+  // a mod size without a division: the remainder from the high half of
+  // a 64 by 64 bit product, exact for every 32-bit a and size.
+  int mod_(uint32_t a) const {
+    uint64_t low = magic_ * a;
+    return static_cast<int>((static_cast<unsigned __int128>(low) * static_cast<uint32_t>(size_)) >> 64);
+  }
+
+  void set_size_(int n) {
+    size_ = n;
+    magic_ = n > 0 ? ~uint64_t{0} / static_cast<uint32_t>(n) + 1 : 0;
   }
 
   void alloc_(int n) {
-    keys_ = new HxString*[n]();
-    values_ = new V[n]();
-    size_ = n;
+    table_ = new Slot[n]();
+    set_size_(n);
   }
 
-  // Grows to (rand() mod 100) + 4 * size + 1 slots and reinserts every entry.
+  void free_arrays_() {
+    delete[] table_;
+    table_ = nullptr;
+  }
+
+  // Grows to (rand() mod 100) + 4 * size + 1 slots and reinserts every entry
+  // from its kept hashes: the keys are distinct, so none is compared.
   void grow_() {
-    HxString** old_keys = keys_;
-    V* old_values = values_;
-    int old_size = size_;
+    Slot* old = table_;
+    int old_size = slots_();
     int s = size_;
     for (;;) {
       int n = (hx_world().random() % 100) + 4 * s + 1;
@@ -173,33 +261,60 @@ class HxHashTable {
       count_ = 0;
       bool ok = true;
       for (int i = 0; i < old_size && ok; ++i) {
-        if (old_keys[i] == nullptr || old_keys[i] == &deleted_) continue;
-        ok = insert_(old_values[i], old_keys[i]);
+        if (old[i].key == nullptr || old[i].key == &deleted_) continue;
+        ok = insert_distinct_(old[i]);
       }
       if (ok) break;
-      delete[] keys_;
-      delete[] values_;
+      delete[] table_;
       s = n;
     }
-    delete[] old_keys;
-    delete[] old_values;
+    delete[] old;
+  }
+
+  // Stores a key that the table does not hold in the first free slot of its
+  // path; false when there is none.
+  bool insert_distinct_(Slot const& entry) {
+    int const limit = probe_limit_();
+    int at = -1;
+    for (int k = 0; k < limit && at < 0; ++k) {
+      int s = probe_(entry.hashes.h, k);
+      if (key_(s) == nullptr) at = s;
+    }
+    if (at < 0) {
+      if (2LL * count_ >= size_) return false;
+      HxString const& key = *entry.key;
+      bool nul = std::memchr(key.value(), 0, static_cast<size_t>(key.length())) != nullptr;
+      uint32_t const g = nul ? hx_hash_spread(key) : entry.hashes.f;
+      for (int i = 0; i < size_ && at < 0; ++i) {
+        int s = mod_(g + static_cast<uint32_t>(i));
+        if (key_(s) == nullptr) at = s;
+      }
+      if (at < 0) return false;
+    }
+    table_[at] = entry;
+    ++count_;
+    return true;
   }
 
   // Stores key and value (both owned from now on); an entry with an equal key
   // is replaced. False when no slot was found.
   bool insert_(V value, HxString* key) {
+    if (table_ == nullptr) {
+      if (size_ < 2) return false;
+      alloc_(size_);
+    }
+    HxKeyHash const kh = hx_key_hash(key->value(), key->length());
     bool existing = false;
-    int s = place_(*key, &existing);
+    int s = place_(*key, kh, &existing);
     if (s < 0) return false;
     if (existing) {
       // Storing the entry's own value or key again must not free it.
-      if (!(values_[s] == value)) release_value_(values_[s]);
-      if (keys_[s] != key) delete keys_[s];
+      if (!(value_(s) == value)) release_value_(value_(s));
+      if (key_(s) != key) delete key_(s);
     } else {
       ++count_;
     }
-    keys_[s] = key;
-    values_[s] = value;
+    table_[s] = Slot{key, Hashes{kh.h, kh.f}, value};
     return true;
   }
 
@@ -211,21 +326,21 @@ class HxHashTable {
   }
 
   void release_all_() {
-    for (int i = 0; i < size_; ++i) {
+    for (int i = 0; i < slots_(); ++i) {
       if (used_(i)) {
-        delete keys_[i];
-        release_value_(values_[i]);
+        delete key_(i);
+        release_value_(value_(i));
       }
-      keys_[i] = nullptr;
+      key_(i) = nullptr;
     }
     count_ = 0;
   }
 
-  HxString** keys_ = nullptr;
+  Slot* table_ = nullptr;
   HxString deleted_;
-  V* values_ = nullptr;
-  int size_ = 0;
+  int size_ = 17;
   int count_ = 0;
+  uint64_t magic_ = ~uint64_t{0} / 17 + 1;
 };
 
 // Table from string keys to owned heap objects.
@@ -245,37 +360,39 @@ class HxBaseHash : public HxHashTable<T*> {
   T* remove(HxString const& key) {
     int s = this->find_(key);
     if (s < 0) return nullptr;
-    T* v = this->values_[s];
-    delete this->keys_[s];
-    this->keys_[s] = &this->deleted_;
-    this->values_[s] = nullptr;
+    T* v = this->value_(s);
+    delete this->key_(s);
+    this->key_(s) = &this->deleted_;
+    this->value_(s) = nullptr;
     --this->count_;
     return v;
   }
 
   void copykeys(HxBaseList<HxString>& list) const {
     list.clear();
-    for (int i = 0; i < this->size_; ++i)
-      if (this->used_(i)) list.append(new HxString(*this->keys_[i]));
+    for (int i = 0; i < this->slots_(); ++i)
+      if (this->used_(i)) list.append(new HxString(*this->key_(i)));
   }
 
   // Slot-for-slot copy: deleted slots stay deleted.
   void copy(HxBaseHash const& other) {
     if (&other == this) return;
     this->release_all_();
-    delete[] this->keys_;
-    delete[] this->values_;
-    this->alloc_(other.size_);
+    this->free_arrays_();
+    this->set_size_(other.size_);
     this->count_ = other.count_;
+    if (other.table_ == nullptr) return;
+    this->alloc_(other.size_);
     for (int i = 0; i < other.size_; ++i) {
-      if (other.keys_[i] == &other.deleted_) {
-        this->keys_[i] = &this->deleted_;
-      } else if (other.keys_[i] != nullptr) {
-        this->keys_[i] = new HxString(*other.keys_[i]);
-        if (other.values_[i] != nullptr) {
+      this->table_[i].hashes = other.table_[i].hashes;
+      if (other.key_(i) == &other.deleted_) {
+        this->key_(i) = &this->deleted_;
+      } else if (other.key_(i) != nullptr) {
+        this->key_(i) = new HxString(*other.key_(i));
+        if (other.value_(i) != nullptr) {
           T* v = new T();
-          v->copy(*other.values_[i]);
-          this->values_[i] = v;
+          v->copy(*other.value_(i));
+          this->value_(i) = v;
         }
       }
     }
@@ -329,10 +446,10 @@ class HxPackedHash : public Table, public HxPack {
   void encode() override {
     store(1, this->count_);
     int written = 0;
-    for (int i = 0; i < this->size_ && written < this->count_; ++i) {
-      if (!this->used_(i) || !Slot::present(this->values_[i])) continue;
-      store(10, *this->keys_[i]);
-      store(30, Slot::ref(this->values_[i]));
+    for (int i = 0; i < this->slots_() && written < this->count_; ++i) {
+      if (!this->used_(i) || !Slot::present(this->value_(i))) continue;
+      store(10, *this->key_(i));
+      store(30, Slot::ref(this->value_(i)));
       ++written;
     }
   }
@@ -354,10 +471,10 @@ class HxPackedHash : public Table, public HxPack {
 
   void encodeXML() override {
     static HxString const key("key"), element("element");
-    for (int i = 0; i < this->size_; ++i) {
-      if (!this->used_(i) || !Slot::present(this->values_[i])) continue;
-      storeXML(key, *this->keys_[i]);
-      storeXML(element, Slot::ref(this->values_[i]));
+    for (int i = 0; i < this->slots_(); ++i) {
+      if (!this->used_(i) || !Slot::present(this->value_(i))) continue;
+      storeXML(key, *this->key_(i));
+      storeXML(element, Slot::ref(this->value_(i)));
     }
   }
 

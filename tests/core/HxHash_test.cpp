@@ -378,3 +378,90 @@ TEST(HxHashPack, ManyCollidingKeysFromTheWire) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every key of one table has the same specified hash: the keys fill the
+// probe path, go on from their second hash once it is exhausted, and move to
+// new slots as the table grows, with some removed and set again on the way.
+// The slots are pinned: where a key lands is the table's layout on the wire.
+TEST(HxHashProbe, EveryKeyOfOneHashLandsInItsSlot) {
+  struct Row {
+    int keys;                // twins of "ab" up to 30, four-byte keys of one hash beyond
+    int random;              // the random term of growth
+    std::vector<int> gone;   // removed after setting, then set again in order
+    int size;
+    std::vector<int> slots;  // of every key at the end
+  };
+  std::vector<Row> const rows = {
+      {9, 0, {}, 17, {1, 5, 9, 0, 16, 14, 10, 2, 3}},
+      {12, 3, {}, 72, {67, 23, 55, 63, 42, 31, 47, 71, 7, 58, 18, 34}},
+      {30, 41, {}, 110, {17, 45, 77, 13, 85, 49, 31, 21, 29, 47, 81, 39, 65, 7, 1, 99, 75, 27, 41, 69, 15,
+       100, 54, 108, 70, 46, 6, 14, 84, 60}},
+      {30, 41, {0, 7, 8, 29}, 110, {17, 45, 77, 13, 85, 49, 31, 21, 29, 47, 81, 39, 65, 7, 1, 99, 75, 27, 41,
+       69, 15, 100, 54, 108, 70, 46, 6, 14, 84, 60}},
+      {200, 99, {5, 50, 150}, 772, {489, 642, 186, 21, 217, 650, 242, 655, 278, 290, 101, 350, 426, 10, 61,
+       771, 757, 343, 625, 306, 201, 581, 627, 449, 733, 206, 725, 726, 234, 141, 398, 618, 741, 701, 661,
+       261, 641, 437, 578, 626, 302, 434, 522, 402, 609, 727, 181, 667, 414, 491, 681, 378, 145, 690, 297,
+       419, 94, 149, 529, 6, 397, 5, 178, 674, 673, 193, 89, 430, 465, 182, 682, 621, 209, 589, 675, 361,
+       107, 614, 399, 194, 611, 561, 492, 210, 259, 577, 659, 265, 493, 677, 235, 29, 665, 317, 233, 494,
+       389, 385, 765, 461, 218, 569, 357, 237, 142, 293, 728, 505, 125, 85, 551, 277, 215, 753, 275, 245, 51,
+       585, 103, 229, 339, 570, 535, 390, 67, 466, 483, 345, 185, 441, 657, 579, 553, 169, 386, 246, 438,
+       393, 537, 693, 469, 121, 266, 253, 517, 509, 43, 137, 383, 694, 651, 637, 219, 289, 531, 146, 299,
+       195, 323, 645, 27, 369, 484, 470, 285, 147, 490, 409, 122, 646, 220, 247, 717, 662, 143, 734, 510,
+       391, 643, 90, 729, 586, 119, 53, 108, 525, 619, 554, 311, 197, 279, 269, 68, 105, 71, 769, 435, 205,
+       623, 593}},
+  };
+  for (Row const& r : rows) {
+    WorldGuard g;
+    g.world.value = r.random;
+    std::vector<HxString> keys = r.keys <= 30 ? twins_of_ab(r.keys) : colliding_keys(r.keys);
+    HxStringHash h;
+    for (auto const& k : keys) h.set(new HxString(k), k);
+    for (int i : r.gone) delete h.remove(keys[static_cast<size_t>(i)]);
+    for (int i : r.gone) h.set(new HxString(keys[static_cast<size_t>(i)]), keys[static_cast<size_t>(i)]);
+    std::vector<int> slots;
+    for (auto const& k : keys) {
+      slots.push_back(slot_of(h, k));
+      ASSERT_NE(nullptr, h.get(k));
+      EXPECT_EQ(k, *h.get(k));
+    }
+    EXPECT_EQ(r.keys, h.count());
+    EXPECT_EQ(r.size, h.size()) << r.keys;
+    EXPECT_EQ(r.slots, slots) << r.keys;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The layout of larger tables of everyday keys, through several growths and
+// with removals, pinned as a digest of every key's slot.
+TEST(HxHashProbe, LayoutOfManyKeysThroughGrowth) {
+  struct Row {
+    int keys;
+    int random;
+    int size;
+    uint32_t digest;
+  };
+  for (Row r : {Row{100, 7, 312, 0x05e78cc1u}, Row{5000, 61, 9622, 0x96873751u}, Row{20000, 13, 88742, 0x9e37ebc5u}}) {
+    WorldGuard g;
+    g.world.value = r.random;
+    HxIntHash h;
+    std::vector<HxString> keys;
+    for (int i = 0; i < r.keys; ++i) keys.push_back(HxString("job.") + i + ".frame");
+    for (int i = 0; i < r.keys; ++i) h.set(i, keys[static_cast<size_t>(i)]);
+    uint32_t digest = 2166136261u;
+    for (int s = 0; s < h.size(); ++s) {
+      if (h._key(s) == nullptr) continue;
+      digest = (digest ^ static_cast<uint32_t>(s)) * 16777619u;
+      digest = (digest ^ static_cast<uint32_t>(h._value(s))) * 16777619u;
+    }
+    for (int i = 0; i < r.keys; ++i) ASSERT_EQ(i, h.get(keys[static_cast<size_t>(i)]));
+    EXPECT_EQ(r.size, h.size()) << r.keys;
+    EXPECT_EQ(r.digest, digest) << r.keys;
+  }
+}
+
+}  // namespace
