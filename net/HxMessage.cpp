@@ -36,10 +36,12 @@
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxHost.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
+#include "model/farm/HxSupe.h"
 // net
 #include "net/HxIntro.h"
 
@@ -51,7 +53,9 @@
   X(1, HxJob)                   \
   X(4, HxSubjob)                \
   X(5, HxJobList)               \
+  X(9, HxHost)                  \
   X(11, HxResourceList)         \
+  X(12, HxHostList)             \
   X(14, HxWork)                 \
   X(15, HxWorkList)             \
   X(16, HxEvent)                \
@@ -98,6 +102,8 @@
   X(155, HxMacAddress)          \
   X(169, HxOrder)               \
   X(170, HxIntro)               \
+  X(172, HxSupe)                \
+  X(173, HxSupeList)            \
   X(175, HxError)               \
   X(176, HxIntHash)             \
   X(181, HxHostStats)           \

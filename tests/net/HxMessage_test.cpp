@@ -239,10 +239,13 @@ TEST(HxMessage, EveryPrefixOfAnEnvelope) {
 // The whole registry: each code gives a new empty object of its own type,
 // which the message destroys when it clears; every other code gives null.
 TEST(HxMessage, RegistryTable) {
-  std::set<int> const table = {1,   4,   5,   11,  14,  15,  16,  17,  18,  19,  21,  24,  28,  30,  32,  33,
-                               38,  39,  47,  48,  50,  51,  52,  54,  55,  56,  59,  60,  62,  63,  64,  67,
-                               69,  91,  92,  95,  96,  105, 119, 120, 121, 130, 132, 133, 134, 152, 153, 155,
-                               169, 170, 175, 176, 181, 188, 189, 190, 197, 198, 200, 201, 202, 203, 204};
+  std::set<int> const table = {
+      1, 4, 5, 9, 11, 12, 14, 15, 16, 17, 18, 19, 21, 24, 28, 30,
+      32, 33, 38, 39, 47, 48, 50, 51, 52, 54, 55, 56, 59, 60, 62, 63,
+      64, 67, 69, 91, 92, 95, 96, 105, 119, 120, 121, 130, 132, 133, 134, 152,
+      153, 155, 169, 170, 172, 173, 175, 176, 181, 188, 189, 190, 197, 198, 200, 201,
+      202, 203, 204,
+  };
   DebugLog log;
   int unknown = 0;
   for (int code = -3; code <= 400; ++code) {
