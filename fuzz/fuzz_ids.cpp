@@ -1,10 +1,11 @@
 // Arbitrary text through the parsers of identifiers, status names, the tally
-// text and the reservation grammar. Parsing never fails and ends; what the
-// printed forms promise to read back does.
+// text, the reservation grammar and group access texts. Parsing never fails
+// and ends; what the printed forms promise to read back does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include "model/farm/HxAccess.h"
 #include "model/job/HxCallbackId.h"
 #include "model/job/HxIdText.h"
 #include "model/job/HxJobId.h"
@@ -71,6 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     check(back.count() == plain.count() && back.greediness() == plain.greediness() &&
           back.maximum() == plain.maximum());
   }
+
+  HxGroupAccess group;
+  group.fullname(text);
+  HxGroupAccess group_back;
+  group_back.fullname(group.fullname());
+  check(group_back.access() == group.access() && group_back.name() == group.name());
 
   HxReservationList list;
   list.revert(text);

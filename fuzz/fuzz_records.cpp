@@ -50,12 +50,14 @@
 #include "model/job/HxWork.h"
 // model/farm
 #include "model/farm/HxAdmin.h"
+#include "model/farm/HxHost.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxDomain.h"
 #include "model/farm/HxPreference.h"
+#include "model/farm/HxSupe.h"
 // net
 
 namespace {
@@ -220,6 +222,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxResourceHash)
     HX_FUZZ_RECORD(HxState)
     HX_FUZZ_RECORD(HxHostStats)
+    HX_FUZZ_RECORD(HxHost)
+    HX_FUZZ_RECORD(HxHostList)
     HX_FUZZ_RECORD(HxAdminOrder)
     HX_FUZZ_RECORD(HxAdminResult)
     HX_FUZZ_RECORD(HxAccess)
@@ -235,6 +239,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDbRows)
     HX_FUZZ_RECORD(HxDataTable)
     HX_FUZZ_RECORD(HxDataTableList)
+    HX_FUZZ_RECORD(HxSupe)
+    HX_FUZZ_RECORD(HxSupeList)
     // net
 };
 

@@ -49,10 +49,12 @@ runs=${HX_FUZZ_RUNS:-200000}
 secs=${HX_FUZZ_SECONDS:-30}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # One target per fuzz/fuzz_<name>.cpp; corpora, logs and crash inputs stay
-# next to the binaries in build-fuzz/fuzz.
+# next to the binaries in build-fuzz/fuzz. Each target also starts from its
+# checked-in seeds in fuzz/corpus/<name> (read only), valid forms that take
+# the short runs past the first checks at once.
 for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{} sh -c \
-  'bin=build-fuzz/fuzz/$1; mkdir -p "$bin.corpus" &&
-   "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" >"$bin.log" 2>&1 \
+  'bin=build-fuzz/fuzz/$1; seeds=fuzz/corpus/$1; [ -d "$seeds" ] || seeds=; mkdir -p "$bin.corpus" &&
+   "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" $seeds >"$bin.log" 2>&1 \
    && echo "fuzz ok: $1" || { echo "fuzz FAILED: $1"; tail -n 40 "$bin.log"; exit 255; }' _ {}
 # One closing line for the whole run: the tests of the three builds and the fuzz targets.
 count() { sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$1" | tail -n 1; }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Accessors of record fields, stated once per kind. Each names the field
-// `name` held in the member `name_`.
+// Accessors of record fields, stated once per kind (each names the field
+// `name` held in the member `name_`), and the remainder the job model's
+// records give as their sid.
 
 #include "core/HxString.h"
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HxLimits.h"
 #include "tests/model/job/WireRecords.h"
 
 namespace {
@@ -241,6 +242,34 @@ TEST(HxJobForm, ListDecodesMissingFieldsAsDefaults) {
   EXPECT_EQ(packed(*list.get(1)), packed(fresh));
   EXPECT_EQ(list.type(), 5);
   EXPECT_EQ(S(list.typeXML()), "job_list");
+}
+
+TEST(HxJobForm, NestingOfChildJobsIsBounded) {
+  // Children 150 deep: each level is a job list and a job.
+  HxJob top;
+  HxJob* at = &top;
+  for (int i = 0; i < 150; ++i) {
+    auto* child = new HxJob();
+    child->id(i);
+    at->children().append(child);
+    at = child;
+  }
+  auto depth = [](HxJob const& j) {
+    int n = 0;
+    for (HxJob const* p = &j; p->children().length() > 0; p = p->children().get(0)) ++n;
+    return n;
+  };
+  ASSERT_EQ(depth(top), 150);
+  HxJob bin;
+  unpack(bin, packed(top));
+  EXPECT_GT(depth(bin), 0);
+  EXPECT_LE(2 * depth(bin), kHxMaxPackDepth);
+  HxJob xml;
+  unpack_xml(xml, xml_of(top));
+  EXPECT_LT(depth(xml), 150);
+  // A copy of a deep job is whole.
+  HxJob copied(top);
+  EXPECT_EQ(depth(copied), 150);
 }
 
 // ---- copying ----------------------------------------------------------------------

@@ -80,37 +80,19 @@ TEST(HxSubjobForm, NewSubjobAndMissingRecordsKeepDefaults) {
   EXPECT_EQ(bad.id(), 0);
 }
 
+// Each predicate answers as the status's predicate of the same name, for
+// every named code and an unnamed active one.
 TEST(HxSubjobOps, PredicatesFollowTheStatus) {
-  struct Row {
-    int code;
-    bool active, done, assigned, none, pending, suspended, badlogin, waiting, running, complete, warning,
-        blocked, failed, killed;
-  } const rows[] = {
-      {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},   {16, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0},
-      {21, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},  {32, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0},
-      {48, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},  {272, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0},
-      {304, 1, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}, {320, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {323, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}, {325, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},
-      {336, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0},
-  };
-  for (Row const& r : rows) {
+  for (int code : {0, 5, 16, 21, 32, 48, 261, 262, 265, 272, 293, 304, 320, 323, 325, 336, 999}) {
     HxSubjob s;
-    s.status(HxStatus(r.code));
-    SCOPED_TRACE(r.code);
-    EXPECT_EQ(s.active(), r.active);
-    EXPECT_EQ(s.done(), r.done);
-    EXPECT_EQ(s.assigned(), r.assigned);
-    EXPECT_EQ(s.none(), r.none);
-    EXPECT_EQ(s.pending(), r.pending);
-    EXPECT_EQ(s.suspended(), r.suspended);
-    EXPECT_EQ(s.badlogin(), r.badlogin);
-    EXPECT_EQ(s.waiting(), r.waiting);
-    EXPECT_EQ(s.running(), r.running);
-    EXPECT_EQ(s.complete(), r.complete);
-    EXPECT_EQ(s.warning(), r.warning);
-    EXPECT_EQ(s.blocked(), r.blocked);
-    EXPECT_EQ(s.failed(), r.failed);
-    EXPECT_EQ(s.killed(), r.killed);
+    s.status(HxStatus(code));
+    HxStatus const st(code);
+    SCOPED_TRACE(code);
+#define HX_SAME(p) EXPECT_EQ(s.p(), st.p()) << #p;
+    HX_SAME(active) HX_SAME(done) HX_SAME(assigned) HX_SAME(none) HX_SAME(pending) HX_SAME(suspended)
+    HX_SAME(badlogin) HX_SAME(waiting) HX_SAME(running) HX_SAME(complete) HX_SAME(warning) HX_SAME(blocked)
+    HX_SAME(failed) HX_SAME(killed)
+#undef HX_SAME
   }
 }
 

@@ -106,35 +106,16 @@ TEST(HxWorkOps, WorkIdAlwaysHoldsTheSeparator) {
 }
 
 TEST(HxWorkOps, PredicatesAndSid) {
-  struct Row {
-    int code;
-    bool active, assigned, killed, running, failed, suspended, complete, warning, done, pending, blocked, waiting,
-        none;
-  } const rows[] = {
-      {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1},  {16, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0},
-      {21, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0}, {32, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0},
-      {48, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, {262, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {272, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, {304, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},
-      {320, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}, {323, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0},
-      {336, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-  };
-  for (Row const& r : rows) {
+  for (int code : {0, 5, 16, 21, 32, 48, 261, 262, 265, 272, 293, 304, 320, 323, 325, 336, 999}) {
     HxWork w;
-    w.status(HxStatus(r.code));
-    SCOPED_TRACE(r.code);
-    EXPECT_EQ(w.active(), r.active);
-    EXPECT_EQ(w.assigned(), r.assigned);
-    EXPECT_EQ(w.killed(), r.killed);
-    EXPECT_EQ(w.running(), r.running);
-    EXPECT_EQ(w.failed(), r.failed);
-    EXPECT_EQ(w.suspended(), r.suspended);
-    EXPECT_EQ(w.complete(), r.complete);
-    EXPECT_EQ(w.warning(), r.warning);
-    EXPECT_EQ(w.done(), r.done);
-    EXPECT_EQ(w.pending(), r.pending);
-    EXPECT_EQ(w.blocked(), r.blocked);
-    EXPECT_EQ(w.waiting(), r.waiting);
-    EXPECT_EQ(w.none(), r.none);
+    w.status(HxStatus(code));
+    HxStatus const st(code);
+    SCOPED_TRACE(code);
+#define HX_SAME(p) EXPECT_EQ(w.p(), st.p()) << #p;
+    HX_SAME(active) HX_SAME(assigned) HX_SAME(killed) HX_SAME(running) HX_SAME(failed) HX_SAME(suspended)
+    HX_SAME(complete) HX_SAME(warning) HX_SAME(done) HX_SAME(pending) HX_SAME(blocked) HX_SAME(waiting)
+    HX_SAME(none)
+#undef HX_SAME
   }
   struct Sid {
     int pid, n, sid;
