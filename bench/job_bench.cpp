@@ -860,6 +860,7 @@ void BM_PackJob(benchmark::State& state) {
   }
   run.done(1, "pack job", "encode job");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * j.packSize());
+  state.counters["wire_bytes"] = j.packSize();
 }
 BENCHMARK(BM_PackJob);
 
@@ -912,6 +913,7 @@ void BM_PackJobList10k(benchmark::State& state) {
   }
   run.done(10000, "pack list", "encode list");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * l.packSize());
+  state.counters["wire_bytes"] = l.packSize();
 }
 BENCHMARK(BM_PackJobList10k)->Unit(benchmark::kMillisecond);
 

@@ -50,6 +50,7 @@
 #include "model/job/HxWork.h"
 // model/farm
 #include "model/farm/HxAdmin.h"
+#include "model/farm/HxHost.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
@@ -221,6 +222,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxResourceHash)
     HX_FUZZ_RECORD(HxState)
     HX_FUZZ_RECORD(HxHostStats)
+    HX_FUZZ_RECORD(HxHost)
+    HX_FUZZ_RECORD(HxHostList)
     HX_FUZZ_RECORD(HxAdminOrder)
     HX_FUZZ_RECORD(HxAdminResult)
     HX_FUZZ_RECORD(HxAccess)

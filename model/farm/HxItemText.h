@@ -7,6 +7,7 @@
 #include "core/HxList.h"
 #include "core/HxString.h"
 #include "expr/HxExpression.h"
+#include "expr/HxValue.h"
 
 // The containers of resources and of properties share their text form: items
 // separated by top-level commas, each item an element's fullname() (or
@@ -19,6 +20,14 @@
 inline int hx_clamped_int(long long v) { return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v); }
 inline int hx_count_of(HxString const& text) {
   return text.length() == 0 ? 0 : hx_clamped_int(std::strtoll(text.value(), nullptr, 10));
+}
+
+// The value object an item's value text names, or null. Every kind word is
+// a lower-case word, so a value that opens otherwise (a count, a quote) is
+// passed over without building the word.
+inline HxValue* hx_item_value_object(HxString const& value) {
+  char c = value.get(0);
+  return c >= 'a' && c <= 'z' ? parsevalue(value) : nullptr;
 }
 
 // Hash of items keyed by resname().

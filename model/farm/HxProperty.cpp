@@ -146,7 +146,7 @@ void HxProperty::fullname(HxString const& text) {
   HxString before, after;
   if (!HxExpression::splitequal(text, before, after)) return;
   resname(before);
-  if (HxValue* object = parsevalue(after)) {
+  if (HxValue* object = hx_item_value_object(after)) {
     value(object);
     return;
   }

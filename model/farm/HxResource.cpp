@@ -125,14 +125,16 @@ void HxResource::fullname(HxString const& text) {
     return;
   }
   resname(before);
-  if (HxValue* object = parsevalue(after)) {
+  if (HxValue* object = hx_item_value_object(after)) {
     total(object);
     return;
   }
   if (!limited_()) return;
-  HxStringList raw, tokens;
+  HxStringList raw, joined;
   HxExpression::tokenize(after, raw);
-  join_signs(raw, tokens);
+  bool signed_value = after.haschar('-');
+  if (signed_value) join_signs(raw, joined);
+  HxStringList const& tokens = signed_value ? joined : raw;
   if (tokens.length() == 1) {
     used_ = 0;
     total_ = hx_count_of(*tokens.get(0));

@@ -4,23 +4,7 @@
 
 #include <string>
 
-#include "tests/core/pack/PackBytes.h"
-
-namespace {
-
-std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
-
-std::string xml(HxPack& p) {
-  p.packXML();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpackXML(HxPack& p, std::string const& text) {
-  std::string doc = "<pack>\n" + text + "\n</pack>";
-  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
-}
-
-}  // namespace
+#include "model/job/JobTestUtil.h"
 
 TEST(HxAdminOrder, SharedFieldNumbersKeepBothRecords) {
   HxAdminOrder o;
@@ -47,17 +31,17 @@ TEST(HxAdminOrder, SharedFieldNumbersKeepBothRecords) {
 
   HxAdminOrder back, backx;
   ASSERT_EQ(unpack(back, packed(o)), 0);
-  ASSERT_EQ(unpackXML(backx, xml(o)), 0);
+  ASSERT_EQ(unpack_xml(backx, xml_of(o)), 0);
   for (HxAdminOrder const* b : {&back, &backx}) {
-    EXPECT_EQ(s(b->lock()), "L");
+    EXPECT_EQ(S(b->lock()), "L");
     EXPECT_EQ(b->action(), 3);
     EXPECT_EQ(b->value(), 5);
-    EXPECT_EQ(s(b->username()), "u");
-    EXPECT_EQ(s(b->method()), "m");
+    EXPECT_EQ(S(b->username()), "u");
+    EXPECT_EQ(S(b->method()), "m");
     ASSERT_EQ(b->userlist().length(), 1);
-    EXPECT_EQ(s(*b->userlist().get(0)), "a");
+    EXPECT_EQ(S(*b->userlist().get(0)), "a");
   }
-  EXPECT_NE(xml(o).find("\t<value>5</value>\n\t<user_name>u</user_name>\n"), std::string::npos);
+  EXPECT_NE(xml_of(o).find("\t<value>5</value>\n\t<user_name>u</user_name>\n"), std::string::npos);
 }
 
 TEST(HxAdminOrder, WorkersAreCopied) {
@@ -68,7 +52,7 @@ TEST(HxAdminOrder, WorkersAreCopied) {
   given.append(new HxString("w2"));
   EXPECT_EQ(&held, &o.workers());
   ASSERT_EQ(o.workers().length(), 1);
-  EXPECT_EQ(s(*o.workers().get(0)), "w1");
+  EXPECT_EQ(S(*o.workers().get(0)), "w1");
 }
 
 TEST(HxAdminResult, HostNamesCallbacksAndUsersComeBack) {
@@ -79,13 +63,13 @@ TEST(HxAdminResult, HostNamesCallbacksAndUsersComeBack) {
   r.userlist().append(new HxString("bob"));
   HxAdminResult back, backx;
   ASSERT_EQ(unpack(back, packed(r)), 0);
-  ASSERT_EQ(unpackXML(backx, xml(r)), 0);
+  ASSERT_EQ(unpack_xml(backx, xml_of(r)), 0);
   for (HxAdminResult const* b : {&back, &backx}) {
     ASSERT_EQ(b->hostnames().length(), 1);
-    EXPECT_EQ(s(b->hostnames().get(0)->host()), "h1");
+    EXPECT_EQ(S(b->hostnames().get(0)->host()), "h1");
     EXPECT_EQ(b->callbackids().length(), 1);
     ASSERT_EQ(b->userlist().length(), 2);
-    EXPECT_EQ(s(*b->userlist().get(1)), "bob");
+    EXPECT_EQ(S(*b->userlist().get(1)), "bob");
   }
   // The user list travels last, after the callback ids, under field 5.
   std::string bytes = packed(r);

@@ -5,23 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/core/pack/PackBytes.h"
-
-namespace {
-
-std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
-
-std::string xml(HxPack& p) {
-  p.packXML();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpackXML(HxPack& p, std::string const& text) {
-  std::string doc = "<pack>\n" + text + "\n</pack>";
-  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
-}
-
-}  // namespace
+#include "model/job/JobTestUtil.h"
 
 // ---- one item -----------------------------------------------------------------
 
@@ -50,10 +34,10 @@ TEST(HxPropertyText, ItemsParseAndPrint) {
   for (auto const& r : rows) {
     HxProperty p{HxString(r.item)};
     EXPECT_EQ(p.cls(), r.cls) << r.item;
-    EXPECT_EQ(s(p.name()), r.name) << r.item;
-    EXPECT_EQ(s(p.value()), r.value) << r.item;
-    EXPECT_EQ(s(p.fullname()), r.full) << r.item;
-    EXPECT_EQ(s(p.simplename()), r.full) << r.item;
+    EXPECT_EQ(S(p.name()), r.name) << r.item;
+    EXPECT_EQ(S(p.value()), r.value) << r.item;
+    EXPECT_EQ(S(p.fullname()), r.full) << r.item;
+    EXPECT_EQ(S(p.simplename()), r.full) << r.item;
     EXPECT_EQ(p.objectvalue(), nullptr) << r.item;
   }
 }
@@ -61,28 +45,13 @@ TEST(HxPropertyText, ItemsParseAndPrint) {
 TEST(HxPropertyText, ItemsLeaveTheValueOfOtherClassesAndEmptyValuesAlone) {
   HxProperty p(0, "x", "kept");
   p.fullname("foo.x=new");
-  EXPECT_EQ(s(p.value()), "kept");
+  EXPECT_EQ(S(p.value()), "kept");
   HxProperty q(2, "x", "kept");
   q.fullname("host.x=");
-  EXPECT_EQ(s(q.value()), "kept");
+  EXPECT_EQ(S(q.value()), "kept");
   q.fullname("no equals");
   EXPECT_EQ(q.cls(), 2);
-  EXPECT_EQ(s(q.name()), "x");
-}
-
-TEST(HxPropertyText, ClassWords) {
-  struct Row {
-    int cls;
-    char const* word;
-  } const rows[] = {{0, "unknown"}, {1, "unknown"}, {2, "host"}, {3, "global"}, {4, "unknown"}, {-1, "unknown"}};
-  for (auto const& r : rows) {
-    HxProperty p(r.cls, "n", "v");
-    EXPECT_EQ(s(p.clsstring()), r.word) << r.cls;
-    EXPECT_EQ(s(p.resname()), std::string(r.word) + ".n");
-    HxProperty back;
-    back.clsstring(HxString(r.word));
-    EXPECT_EQ(back.cls(), r.cls == 2 || r.cls == 3 ? r.cls : 0);
-  }
+  EXPECT_EQ(S(q.name()), "x");
 }
 
 // Values that used to be written bare and read back as something else are
@@ -116,10 +85,10 @@ TEST(HxPropertyText, ValuesReadBackAsWritten) {
     for (int cls : {2, 3}) {
       HxProperty p(cls, "k", r.value);
       HxString item = p.fullname();
-      EXPECT_EQ(s(item), s(p.resname()) + "=" + r.written) << r.value;
+      EXPECT_EQ(S(item), S(p.resname()) + "=" + r.written) << r.value;
       HxProperty back(item);
       EXPECT_EQ(back.cls(), cls) << r.value;
-      EXPECT_EQ(s(back.value()), r.value) << r.value;
+      EXPECT_EQ(S(back.value()), r.value) << r.value;
       EXPECT_EQ(back.objectvalue(), nullptr) << r.value;
     }
   }
@@ -130,7 +99,7 @@ TEST(HxPropertyText, ValuesReadBackAsWritten) {
   HxPropertyList back;
   back.revert(list.convert());
   ASSERT_EQ(back.length(), list.length());
-  for (int i = 0; i < list.length(); ++i) EXPECT_EQ(s(back.get(i)->value()), s(list.get(i)->value())) << i;
+  for (int i = 0; i < list.length(); ++i) EXPECT_EQ(S(back.get(i)->value()), S(list.get(i)->value())) << i;
 }
 
 // ---- value objects ------------------------------------------------------------
@@ -138,35 +107,35 @@ TEST(HxPropertyText, ValuesReadBackAsWritten) {
 TEST(HxPropertyValueObject, ParsedPrintedRefreshedAndNeverCopied) {
   HxProperty p{HxString("host.lock=watchdog 30")};
   ASSERT_NE(p.objectvalue(), nullptr);
-  EXPECT_EQ(s(p.value()), "1");  // no activity reported: the watchdog reads 1
-  EXPECT_EQ(s(p.fullname()), "host.lock=watchdog 30");
-  EXPECT_EQ(s(p.simplename()), "host.lock=1");
+  EXPECT_EQ(S(p.value()), "1");  // no activity reported: the watchdog reads 1
+  EXPECT_EQ(S(p.fullname()), "host.lock=watchdog 30");
+  EXPECT_EQ(S(p.simplename()), "host.lock=1");
 
   HxStringHash stats;
   stats.set(new HxString("999999"), "last_activity");
   EXPECT_TRUE(p.refresh(stats));
-  EXPECT_EQ(s(p.value()), "0");
+  EXPECT_EQ(S(p.value()), "0");
   EXPECT_FALSE(p.refresh(stats));
 
   HxProperty copied(p);
   EXPECT_EQ(copied.objectvalue(), nullptr);
-  EXPECT_EQ(s(copied.value()), "0");
+  EXPECT_EQ(S(copied.value()), "0");
   EXPECT_FALSE(copied.refresh(stats));
   HxProperty assigned(2, "other", "x");
   assigned = p;
   EXPECT_EQ(assigned.objectvalue(), nullptr);
-  EXPECT_EQ(s(assigned.name()), "lock");
+  EXPECT_EQ(S(assigned.name()), "lock");
 
   // Copying into a property keeps its own value object.
   HxValue* own = p.objectvalue();
   p = HxProperty(3, "g", "v");
   EXPECT_EQ(p.objectvalue(), own);
-  EXPECT_EQ(s(p.resname()), "global.g");
+  EXPECT_EQ(S(p.resname()), "global.g");
 
   // Handing over the object it already holds keeps it alive.
   p.value(own);
   ASSERT_EQ(p.objectvalue(), own);
-  EXPECT_EQ(s(p.fullname()), "global.g=watchdog 30");
+  EXPECT_EQ(S(p.fullname()), "global.g=watchdog 30");
 
   std::ostringstream out;
   out << p;
@@ -175,10 +144,10 @@ TEST(HxPropertyValueObject, ParsedPrintedRefreshedAndNeverCopied) {
   // A composed text with blanks or line breaks is quoted or braced.
   HxProperty q;
   q.fullname("host.q=value 'a b'");
-  EXPECT_EQ(s(q.fullname()), "host.q=value 'a b'");
+  EXPECT_EQ(S(q.fullname()), "host.q=value 'a b'");
   q.fullname("host.q=value {a\nb}");
-  EXPECT_EQ(s(q.fullname()), "host.q=value {a\nb}");
-  EXPECT_EQ(s(q.value()), "a\nb");
+  EXPECT_EQ(S(q.fullname()), "host.q=value {a\nb}");
+  EXPECT_EQ(S(q.value()), "a\nb");
 }
 
 // ---- record forms ---------------------------------------------------------------
@@ -189,16 +158,16 @@ TEST(HxPropertyPack, ValueGoesFirstOnTheWireAndInXML) {
                            "00 02 00 03 00 00 00 01 62"
                            "00 01 00 03 00 00 00 01 61"
                            "00 03 00 01 00 00 00 02"));
-  EXPECT_EQ(xml(p),
+  EXPECT_EQ(xml_of(p),
             "<version>1</version>\n<object type = 'property'>\n"
             "\t<value>b</value>\n\t<name>a</name>\n\t<cls>2</cls>\n</object>");
 
   HxProperty back;
   ASSERT_EQ(unpack(back, packed(p)), 0);
-  EXPECT_EQ(s(back.fullname()), "host.a=b");
+  EXPECT_EQ(S(back.fullname()), "host.a=b");
   HxProperty backx;
-  ASSERT_EQ(unpackXML(backx, xml(p)), 0);
-  EXPECT_EQ(s(backx.fullname()), "host.a=b");
+  ASSERT_EQ(unpack_xml(backx, xml_of(p)), 0);
+  EXPECT_EQ(S(backx.fullname()), "host.a=b");
 }
 
 TEST(HxPropertyPack, ContainersRoundTripAndKeepTheirTexts) {
@@ -209,21 +178,21 @@ TEST(HxPropertyPack, ContainersRoundTripAndKeepTheirTexts) {
 
   HxPropertyHash hb, hx;
   ASSERT_EQ(unpack(hb, packed(h)), 0);
-  ASSERT_EQ(unpackXML(hx, xml(h)), 0);
+  ASSERT_EQ(unpack_xml(hx, xml_of(h)), 0);
   for (HxPropertyHash* c : {&hb, &hx}) {
     ASSERT_EQ(c->count(), 4);
-    EXPECT_EQ(s(c->get("global.motto")->value()), "a, b");
-    EXPECT_EQ(s(c->get("host.q")->value()), "it's");
-    EXPECT_EQ(s(c->get("host.tarv_version")->fullname()), "host.tarv_version=8.1-0");
+    EXPECT_EQ(S(c->get("global.motto")->value()), "a, b");
+    EXPECT_EQ(S(c->get("host.q")->value()), "it's");
+    EXPECT_EQ(S(c->get("host.tarv_version")->fullname()), "host.tarv_version=8.1-0");
   }
 
   HxPropertyList l;
   l.revert(text);
   HxPropertyList lb, lx;
   ASSERT_EQ(unpack(lb, packed(l)), 0);
-  ASSERT_EQ(unpackXML(lx, xml(l)), 0);
-  EXPECT_EQ(s(lb.convert()), text);
-  EXPECT_EQ(s(lx.convert()), text);
+  ASSERT_EQ(unpack_xml(lx, xml_of(l)), 0);
+  EXPECT_EQ(S(lb.convert()), text);
+  EXPECT_EQ(S(lx.convert()), text);
   EXPECT_EQ(lb.type(), 91);
   EXPECT_EQ(hb.type(), 92);
 }
@@ -234,8 +203,8 @@ TEST(HxPropertyContainers, HashKeysReplaceCopyAndLend) {
   HxPropertyHash h;
   h.revert("host.a=1,host.a=2,global.a=3,host.lock=watchdog 5,nothing");
   ASSERT_EQ(h.count(), 4);
-  EXPECT_EQ(s(h.get("host.a")->value()), "2");
-  EXPECT_EQ(s(h.get("global.a")->value()), "3");
+  EXPECT_EQ(S(h.get("host.a")->value()), "2");
+  EXPECT_EQ(S(h.get("global.a")->value()), "3");
   ASSERT_NE(h.get("unknown."), nullptr);
   ASSERT_NE(h.get("host.lock")->objectvalue(), nullptr);
 
@@ -244,7 +213,7 @@ TEST(HxPropertyContainers, HashKeysReplaceCopyAndLend) {
   again.revert(h.convert());
   ASSERT_EQ(again.count(), 4);
   for (char const* key : {"host.a", "global.a", "host.lock", "unknown."})
-    EXPECT_EQ(s(again.get(key)->fullname()), s(h.get(key)->fullname())) << key;
+    EXPECT_EQ(S(again.get(key)->fullname()), S(h.get(key)->fullname())) << key;
 
   // Copies carry the value texts but no value objects.
   HxPropertyHash c(h);
@@ -253,8 +222,8 @@ TEST(HxPropertyContainers, HashKeysReplaceCopyAndLend) {
   for (HxPropertyHash* x : {&c, &d}) {
     ASSERT_EQ(x->count(), 4);
     EXPECT_EQ(x->get("host.lock")->objectvalue(), nullptr);
-    EXPECT_EQ(s(x->get("host.lock")->value()), "1");
-    EXPECT_EQ(s(x->get("host.a")->value()), "2");
+    EXPECT_EQ(S(x->get("host.lock")->value()), "1");
+    EXPECT_EQ(S(x->get("host.a")->value()), "2");
   }
 
   // values() lends the hash's own elements.
@@ -269,15 +238,15 @@ TEST(HxPropertyContainers, HashKeysReplaceCopyAndLend) {
 
   h.revert("");
   EXPECT_EQ(h.count(), 0);
-  EXPECT_EQ(s(h.convert()), "");
+  EXPECT_EQ(S(h.convert()), "");
 }
 
 TEST(HxPropertyContainers, ListKeepsOrderAndFindsBareNames) {
   HxPropertyList l;
   l.revert("host.tarv_version=8.1-0, ,global.tarv_version=9,host.lock=watchdog 5");
   ASSERT_EQ(l.length(), 4);
-  EXPECT_EQ(s(l.convert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=watchdog 5");
-  EXPECT_EQ(s(l.simpleconvert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=1");
+  EXPECT_EQ(S(l.convert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=watchdog 5");
+  EXPECT_EQ(S(l.simpleconvert()), "host.tarv_version=8.1-0,unknown.=,global.tarv_version=9,host.lock=1");
   EXPECT_EQ(l.find("tarv_version"), l.get(0));
   EXPECT_EQ(l.find("host.tarv_version"), nullptr);
   EXPECT_EQ(l.find("absent"), nullptr);

@@ -6,23 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/core/pack/PackBytes.h"
-
-namespace {
-
-std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
-
-std::string xml(HxPack& p) {
-  p.packXML();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpackXML(HxPack& p, std::string const& text) {
-  std::string doc = "<pack>\n" + text + "\n</pack>";
-  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
-}
-
-}  // namespace
+#include "model/job/JobTestUtil.h"
 
 // ---- one item -----------------------------------------------------------------
 
@@ -69,28 +53,15 @@ TEST(HxResourceText, ItemsParseAndPrint) {
   for (auto const& r : rows) {
     HxResource x{HxString(r.item)};
     EXPECT_EQ(x.cls(), r.cls) << r.item;
-    EXPECT_EQ(s(x.name()), r.name) << r.item;
+    EXPECT_EQ(S(x.name()), r.name) << r.item;
     EXPECT_EQ(x.used(), r.used) << r.item;
     EXPECT_EQ(x.total(), r.total) << r.item;
-    EXPECT_EQ(s(x.fullname()), r.full) << r.item;
-    EXPECT_EQ(s(x.simplename()), r.full) << r.item;
+    EXPECT_EQ(S(x.fullname()), r.full) << r.item;
+    EXPECT_EQ(S(x.simplename()), r.full) << r.item;
     HxResource back{x.fullname()};
     if (r.cls >= 2) {
-      EXPECT_EQ(s(back.fullname()), r.full) << r.item;
+      EXPECT_EQ(S(back.fullname()), r.full) << r.item;
     }
-  }
-}
-
-TEST(HxResourceText, ClassWordsAndKeys) {
-  char const* const words[] = {"unknown", "unlimited", "host", "global", "scoped",
-                               "license", "scopedlicense", "global_host", "license_host", "unknown", "unknown"};
-  for (int c = 0; c <= 10; ++c) {
-    HxResource r(c == 10 ? -1 : c, "n", 4, 1);
-    EXPECT_EQ(s(r.clsstring()), words[c]) << c;
-    EXPECT_EQ(s(r.resname()), std::string(words[c]) + ".n") << c;
-    HxResource back;
-    back.clsstring(HxString(words[c]));
-    EXPECT_EQ(back.cls(), c <= 8 ? c : 0) << c;
   }
 }
 
@@ -98,8 +69,8 @@ TEST(HxResourceText, ValueObjectSetsTheTotalAndIsNeverCopied) {
   HxResource r{HxString("host.load=value 6")};
   ASSERT_NE(r.objectvalue(), nullptr);
   EXPECT_EQ(r.total(), 0);  // the item leaves the counts alone
-  EXPECT_EQ(s(r.fullname()), "host.load=value 6");
-  EXPECT_EQ(s(r.simplename()), "host.load=0/0");
+  EXPECT_EQ(S(r.fullname()), "host.load=value 6");
+  EXPECT_EQ(S(r.simplename()), "host.load=0/0");
 
   HxStringHash stats;
   EXPECT_TRUE(r.refresh(stats));
@@ -110,22 +81,22 @@ TEST(HxResourceText, ValueObjectSetsTheTotalAndIsNeverCopied) {
   EXPECT_EQ(copied.objectvalue(), nullptr);
   EXPECT_EQ(copied.total(), 6);
   EXPECT_FALSE(copied.refresh(stats));
-  EXPECT_EQ(s(copied.fullname()), "host.load=0/6");
+  EXPECT_EQ(S(copied.fullname()), "host.load=0/6");
 
   HxValue* own = r.objectvalue();
   r = HxResource(3, "g", 1, 0);
   EXPECT_EQ(r.objectvalue(), own);
   r.total(own);  // handing over the same object keeps it alive
   ASSERT_EQ(r.objectvalue(), own);
-  EXPECT_EQ(s(r.fullname()), "global.g=value 6");
+  EXPECT_EQ(S(r.fullname()), "global.g=value 6");
 
   HxResource q;
   q.fullname("host.q=value 'a b'");
-  EXPECT_EQ(s(q.fullname()), "host.q=value 'a b'");
+  EXPECT_EQ(S(q.fullname()), "host.q=value 'a b'");
   q.fullname("host.q=value {a\nb}");
-  EXPECT_EQ(s(q.fullname()), "host.q=value {a\nb}");
+  EXPECT_EQ(S(q.fullname()), "host.q=value {a\nb}");
   q.fullname("unlimited.q=value 5");
-  EXPECT_EQ(s(q.fullname()), "unlimited.q");
+  EXPECT_EQ(S(q.fullname()), "unlimited.q");
 
   HxResource big{HxString("host.b=value 99999999999")};
   big.refresh(stats);
@@ -159,7 +130,7 @@ TEST(HxResourcePack, FieldsInTagOrder) {
                            "00 02 00 01 00 00 00 08"
                            "00 03 00 01 FF FF FF FF"
                            "00 04 00 01 00 00 00 02"));
-  EXPECT_EQ(xml(r),
+  EXPECT_EQ(xml_of(r),
             "<version>1</version>\n<object type = 'resource'>\n"
             "\t<name>p</name>\n\t<total>8</total>\n\t<used>-1</used>\n\t<cls>2</cls>\n</object>");
 
@@ -167,11 +138,11 @@ TEST(HxResourcePack, FieldsInTagOrder) {
   h.revert("host.processors=2/8,global.lic=1/3,unlimited.u,license.l=0/2");
   HxResourceHash hb, hx;
   ASSERT_EQ(unpack(hb, packed(h)), 0);
-  ASSERT_EQ(unpackXML(hx, xml(h)), 0);
+  ASSERT_EQ(unpack_xml(hx, xml_of(h)), 0);
   for (HxResourceHash* c : {&hb, &hx}) {
     ASSERT_EQ(c->count(), 4);
-    EXPECT_EQ(s(c->get("host.processors")->fullname()), "host.processors=2/8");
-    EXPECT_EQ(s(c->get("unlimited.u")->fullname()), "unlimited.u");
+    EXPECT_EQ(S(c->get("host.processors")->fullname()), "host.processors=2/8");
+    EXPECT_EQ(S(c->get("unlimited.u")->fullname()), "unlimited.u");
     EXPECT_EQ(c->type(), 67);
   }
 
@@ -179,9 +150,9 @@ TEST(HxResourcePack, FieldsInTagOrder) {
   l.revert("host.processors=2/8,global.lic=1/3,unlimited.u");
   HxResourceList lb, lx;
   ASSERT_EQ(unpack(lb, packed(l)), 0);
-  ASSERT_EQ(unpackXML(lx, xml(l)), 0);
-  EXPECT_EQ(s(lb.convert()), "host.processors=2/8,global.lic=1/3,unlimited.u");
-  EXPECT_EQ(s(lx.convert()), "host.processors=2/8,global.lic=1/3,unlimited.u");
+  ASSERT_EQ(unpack_xml(lx, xml_of(l)), 0);
+  EXPECT_EQ(S(lb.convert()), "host.processors=2/8,global.lic=1/3,unlimited.u");
+  EXPECT_EQ(S(lx.convert()), "host.processors=2/8,global.lic=1/3,unlimited.u");
   EXPECT_EQ(lb.type(), 11);
 }
 
@@ -212,7 +183,7 @@ TEST(HxResourceContainers, RevertConvertResetAndLend) {
 
   HxResourceList l;
   l.revert("host.p=1/4,floating.f=1,unlimited.u");
-  EXPECT_EQ(s(l.convert()), "host.p=1/4,,unlimited.u");
+  EXPECT_EQ(S(l.convert()), "host.p=1/4,,unlimited.u");
   EXPECT_EQ(l.find("p"), l.get(0));
   EXPECT_EQ(l.find("host.p"), nullptr);
 
@@ -222,7 +193,7 @@ TEST(HxResourceContainers, RevertConvertResetAndLend) {
   lent.forget();
 
   h.revert("");
-  EXPECT_EQ(s(h.convert()), "");
+  EXPECT_EQ(S(h.convert()), "");
 }
 
 // ---- accounting -------------------------------------------------------------------

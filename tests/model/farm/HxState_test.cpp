@@ -5,23 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/core/pack/PackBytes.h"
-
-namespace {
-
-std::string s(HxString const& t) { return std::string(t.value(), static_cast<size_t>(t.length())); }
-
-std::string xml(HxPack& p) {
-  p.packXML();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
-}
-
-int unpackXML(HxPack& p, std::string const& text) {
-  std::string doc = "<pack>\n" + text + "\n</pack>";
-  return p.unpackXML(doc.data(), static_cast<int>(doc.size()));
-}
-
-}  // namespace
+#include "model/job/JobTestUtil.h"
 
 TEST(HxState, CodesNamesAndPredicates) {
   struct Row {
@@ -36,7 +20,7 @@ TEST(HxState, CodesNamesAndPredicates) {
   };
   for (auto const& r : rows) {
     HxState st(r.code);
-    EXPECT_EQ(s(st.value()), r.name) << r.code;
+    EXPECT_EQ(S(st.value()), r.name) << r.code;
     EXPECT_EQ(st.integervalue(), r.code);
     EXPECT_EQ(st.active(), r.active) << r.code;
     EXPECT_EQ(st.registering(), r.registering) << r.code;
@@ -48,13 +32,13 @@ TEST(HxState, CodesNamesAndPredicates) {
     // The code travels unchanged, also when it has no name.
     HxState back, backx;
     ASSERT_EQ(unpack(back, packed(st)), 0);
-    ASSERT_EQ(unpackXML(backx, xml(st)), 0);
+    ASSERT_EQ(unpack_xml(backx, xml_of(st)), 0);
     EXPECT_EQ(back.integervalue(), r.code);
     EXPECT_EQ(backx.integervalue(), r.code);
   }
   HxState down(257);
   EXPECT_EQ(packed(down), hex("00 00 00 01 00 01 00 01 00 00 01 01"));
-  EXPECT_EQ(xml(down), "<version>1</version>\n<object type = 'state'>\n\t<value>257</value>\n</object>");
+  EXPECT_EQ(xml_of(down), "<version>1</version>\n<object type = 'state'>\n\t<value>257</value>\n</object>");
 }
 
 TEST(HxState, NamesParseExactly) {
@@ -96,16 +80,16 @@ TEST(HxHostStats, EveryFieldTravels) {
                             "00 05 00 01 00 00 00 04"
                             "00 06 00 01 00 00 00 05"
                             "00 07 00 01 80 00 00 00"));
-  std::string x = xml(st);
+  std::string x = xml_of(st);
   EXPECT_NE(x.find("<object type = 'host_stats'>\n\t<mac_address>"), std::string::npos) << x;
   EXPECT_NE(x.find("<user_load>1</user_load>\n\t<system_load>-2</system_load>\n\t<user_memory>2147483647"),
             std::string::npos) << x;
 
   HxHostStats back, backx;
   ASSERT_EQ(unpack(back, packed(st)), 0);
-  ASSERT_EQ(unpackXML(backx, x), 0);
+  ASSERT_EQ(unpack_xml(backx, x), 0);
   for (HxHostStats const* b : {&back, &backx}) {
-    EXPECT_EQ(s(b->macaddress().value()), "0A:1B:2C:3D:4E:5F");
+    EXPECT_EQ(S(b->macaddress().value()), "0A:1B:2C:3D:4E:5F");
     EXPECT_EQ(b->user_load(), 1);
     EXPECT_EQ(b->system_load(), -2);
     EXPECT_EQ(b->user_memory(), 2147483647);
@@ -115,5 +99,5 @@ TEST(HxHostStats, EveryFieldTravels) {
   }
   HxHostStats c(st);
   EXPECT_EQ(c.system_swap(), st.system_swap());
-  EXPECT_EQ(s(c.macaddress().value()), "0A:1B:2C:3D:4E:5F");
+  EXPECT_EQ(S(c.macaddress().value()), "0A:1B:2C:3D:4E:5F");
 }
