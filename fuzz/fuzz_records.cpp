@@ -59,6 +59,8 @@
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxSupe.h"
 // net
+#include "net/HxIntro.h"
+#include "net/HxMessage.h"
 
 namespace {
 
@@ -242,6 +244,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxSupe)
     HX_FUZZ_RECORD(HxSupeList)
     // net
+    HX_FUZZ_RECORD(HxIntro)
+    HX_FUZZ_RECORD(HxMessage)
 };
 
 #undef HX_FUZZ_RECORD
