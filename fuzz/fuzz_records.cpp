@@ -61,6 +61,8 @@
 #include "model/farm/HxSupe.h"
 #include "model/farm/HxSync.h"
 // net
+#include "net/HxIntro.h"
+#include "net/HxMessage.h"
 
 namespace {
 
@@ -247,6 +249,8 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDutyList)
     HX_FUZZ_RECORD(HxSync)
     // net
+    HX_FUZZ_RECORD(HxIntro)
+    HX_FUZZ_RECORD(HxMessage)
 };
 
 #undef HX_FUZZ_RECORD
