@@ -1,9 +1,9 @@
 #include "core/HxList.h"
 
+// One comparison of the two texts, not one for "greater" and one for "less".
 int hx_string_sort_func(HxString const* a, HxString const* b) {
-  if (*a > *b) return 1;
-  if (*a < *b) return -1;
-  return 0;
+  int c = a->cmp(*b);
+  return c > 0 ? 1 : c < 0 ? -1 : 0;
 }
 
 HxString HxStringList::join(HxString const& separator) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <utility>
 
 #include "core/HxString.h"
@@ -57,41 +58,62 @@ class HxBaseList {
     other.forget();
   }
 
-  // Quicksort on the pointer array with the middle element as pivot. The
-  // smaller side is sorted recursively and the larger one by the loop, so the
-  // stack stays logarithmic even on sorted input.
+  // Quicksort on the pointer array with the middle element as pivot,
+  // partitioned three ways: elements less than, equal to and greater than the
+  // pivot. Runs of equal elements end in the middle and are never sorted
+  // again, so many equal elements cost linear time, not quadratic. Each
+  // element meets the comparison once per partition. The smaller side is
+  // sorted recursively and the larger one by the loop, so the stack stays
+  // logarithmic even on sorted input; short parts are finished by insertion.
+  // The order of equal elements is not kept.
   void _sort(int lo, int hi, int (*cmp)(T const*, T const*)) {
-    while (lo < hi) {
+    T** a = items_;
+    while (hi - lo >= kInsertionSort) {
       int mid = lo + (hi - lo) / 2;
-      std::swap(items_[lo], items_[mid]);
-      T* pivot = items_[lo];
-      int left = lo, right = hi;
-      int p = -1;
-      while (left < right) {
-        while (right > left && !(cmp(items_[right], pivot) < 0)) --right;
-        if (right != left) items_[left++] = items_[right];
-        if (left < right) {
-          while (left < right && !(cmp(items_[left], pivot) > 0)) ++left;
-          if (left == right) {
-            p = right;
-            break;
-          }
-          items_[right--] = items_[left];
+      std::swap(a[lo], a[mid]);
+      T const* pivot = a[lo];
+      // [lo, p) and (q, hi] hold elements equal to the pivot, [p, i) smaller
+      // ones and (j, q] greater ones while i and j scan towards each other.
+      int p = lo + 1, i = lo + 1, j = hi, q = hi;
+      for (;;) {
+        for (; i <= j; ++i) {
+          int c = cmp(a[i], pivot);
+          if (c > 0) break;
+          if (c == 0) std::swap(a[p++], a[i]);
         }
+        for (; i <= j; --j) {
+          int c = cmp(a[j], pivot);
+          if (c < 0) break;
+          if (c == 0) std::swap(a[j], a[q--]);
+        }
+        if (i > j) break;
+        std::swap(a[i++], a[j--]);
       }
-      if (p < 0) p = left;
-      items_[p] = pivot;
-      if (p - lo < hi - p) {
-        if (p - 1 > lo) _sort(lo, p - 1, cmp);
-        lo = p + 1;
+      // The equal runs move from the ends into the middle.
+      int less = i - p, greater = q - j;
+      for (int n = std::min(p - lo, less), k = 0; k < n; ++k) std::swap(a[lo + k], a[i - n + k]);
+      for (int n = std::min(hi - q, greater), k = 0; k < n; ++k) std::swap(a[i + k], a[hi - n + 1 + k]);
+      int const less_hi = lo + less - 1, greater_lo = hi - greater + 1;
+      if (less < greater) {
+        if (less > 1) _sort(lo, less_hi, cmp);
+        lo = greater_lo;
       } else {
-        if (hi > p + 1) _sort(p + 1, hi, cmp);
-        hi = p - 1;
+        if (greater > 1) _sort(greater_lo, hi, cmp);
+        hi = less_hi;
       }
+    }
+    for (int i = lo + 1; i <= hi; ++i) {
+      T* e = a[i];
+      int k = i;
+      for (; k > lo && cmp(e, a[k - 1]) < 0; --k) a[k] = a[k - 1];
+      a[k] = e;
     }
   }
 
  protected:
+  // Parts of fewer elements are sorted by insertion.
+  static constexpr int kInsertionSort = 16;
+
   // The capacity that appending n more elements one by one would reach from
   // capacity c with the last element at index last: c, 2c + 1, 2(2c + 1) + 1 ...
   static int grown_for_(int c, int last, int n) {

@@ -80,20 +80,7 @@ HxString HxResource::fullname() const {
   if (!limited_() || object_ == nullptr) return simplename();
   HxString out = resname();
   out += '=';
-  out += object_->cls();
-  HxString composed = object_->compose();
-  if (composed.multiline()) {
-    out += " {";
-    out += composed;
-    out += '}';
-  } else if (composed.hasspace()) {
-    out += " '";
-    out += composed;
-    out += '\'';
-  } else {
-    out += ' ';
-    out += composed;
-  }
+  hx_append_value_object(out, *object_);
   return out;
 }
 

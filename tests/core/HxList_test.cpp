@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -208,21 +209,71 @@ void reference_sort(std::vector<Tracked*>& a, int lo, int hi, int (*cmp)(Tracked
 
 int by_key(Tracked const* a, Tracked const* b) { return a->key < b->key ? -1 : a->key > b->key ? 1 : 0; }
 
-TEST(HxListSort, SameOrderAsTheStraightforwardQuicksort) {
+long comparisons = 0;
+int counted_by_key(Tracked const* a, Tracked const* b) {
+  ++comparisons;
+  return by_key(a, b);
+}
+
+// The sort leaves the order that the specified quicksort leaves, as far as
+// the comparison can tell (equal elements may change places), moves every
+// element exactly once into place, and takes time in proportion to n log n
+// also when most or all elements are equal.
+TEST(HxListSort, SameOrderByTheComparisonAsTheSpecifiedQuicksort) {
+  struct Row {
+    char const* shape;
+    int n;
+    std::function<int(int, std::mt19937&)> key;
+  };
+  std::vector<Row> const rows = {
+      {"all equal", 1, [](int, std::mt19937&) { return 4; }},
+      {"all equal", 2, [](int, std::mt19937&) { return 4; }},
+      {"all equal", 17, [](int, std::mt19937&) { return 4; }},
+      {"all equal", 20000, [](int, std::mt19937&) { return 4; }},
+      {"two values", 20000, [](int, std::mt19937& r) { return static_cast<int>(r() % 2); }},
+      {"three values", 5000, [](int, std::mt19937& r) { return static_cast<int>(r() % 3); }},
+      {"few values, runs", 3000, [](int i, std::mt19937&) { return (i / 100) % 4; }},
+      {"one different", 1000, [](int i, std::mt19937&) { return i == 500 ? 1 : 0; }},
+      {"sorted", 1000, [](int i, std::mt19937&) { return i; }},
+      {"reversed", 1000, [](int i, std::mt19937&) { return 1000 - i; }},
+      {"distinct", 5000, [](int, std::mt19937& r) { return static_cast<int>(r()); }},
+      // The middle pivot meets the largest element again and again: slow,
+      // but in the order of the comparison all the same.
+      {"organ pipe", 1000, [](int i, std::mt19937&) { return i < 500 ? i : 1000 - i; }},
+  };
   std::mt19937 rng(12345);
+  std::vector<Row> all = rows;
   for (int round = 0; round < 200; ++round) {
     int n = 1 + static_cast<int>(rng() % 200);
-    int spread = 1 + static_cast<int>(rng() % 20);  // many equal keys
+    unsigned spread = 1 + static_cast<unsigned>(rng() % 20);  // many equal keys
+    all.push_back({"random, many equal", n, [spread](int, std::mt19937& r) { return static_cast<int>(r() % spread); }});
+  }
+  for (Row const& r : all) {
+    std::mt19937 keys(7);
     HxBaseList<Tracked> l;
     std::vector<Tracked*> ref;
-    for (int i = 0; i < n; ++i) {
-      auto* t = new Tracked(static_cast<int>(rng() % static_cast<unsigned>(spread)));
+    for (int i = 0; i < r.n; ++i) {
+      auto* t = new Tracked(r.key(i, keys));
       l.append(t);
       ref.push_back(t);
     }
-    l._sort(0, n - 1, by_key);
-    reference_sort(ref, 0, n - 1, by_key);
-    for (int i = 0; i < n; ++i) ASSERT_EQ(ref[static_cast<size_t>(i)], l.get(i)) << "round " << round << " at " << i;
+    comparisons = 0;
+    l._sort(0, r.n - 1, counted_by_key);
+    long const used = comparisons;
+    reference_sort(ref, 0, r.n - 1, by_key);
+    std::vector<Tracked*> got;
+    for (int i = 0; i < r.n; ++i) {
+      got.push_back(l.get(i));
+      ASSERT_EQ(ref[static_cast<size_t>(i)]->key, l.get(i)->key) << r.shape << " " << r.n << " at " << i;
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(ref.begin(), ref.end());
+    EXPECT_EQ(ref, got) << r.shape;
+    long log2n = 1;
+    while ((1L << log2n) < r.n) ++log2n;
+    if (std::string(r.shape) != "organ pipe") {
+      EXPECT_LE(used, 3L * r.n * log2n + 16) << r.shape << " " << r.n;
+    }
   }
 }
 
@@ -394,6 +445,47 @@ TEST(HxListPack, DecodedCapacityIsTheAppendedOne) {
     EXPECT_EQ(appended.length(), decoded.length()) << r.before << " " << r.items << " " << r.count;
     EXPECT_EQ(appended.capacity(), decoded.capacity()) << r.before << " " << r.items << " " << r.count;
   }
+}
+
+}  // namespace
+
+namespace {
+
+long string_comparisons = 0;
+int counted_strings(HxString const* a, HxString const* b) {
+  ++string_comparisons;
+  return hx_string_sort_func(a, b);
+}
+
+// Strings sorted by the list's own comparison: empty first, then byte order,
+// for lists where most strings are equal (a job list sorted by a field that
+// most jobs share) as for distinct ones; the comparison is asked n log n times.
+TEST(HxListSort, StringsWithManyEqual) {
+  struct Row {
+    int n;
+    int distinct;  // values cycle through this many texts, one of them empty
+  };
+  for (Row r : {Row{20000, 1}, Row{20000, 2}, Row{10000, 3}, Row{5000, 5000}}) {
+    HxStringList l;
+    std::vector<std::string> want;
+    for (int i = 0; i < r.n; ++i) {
+      int v = static_cast<int>((static_cast<unsigned>(i) * 2654435761u) % static_cast<unsigned>(r.distinct));
+      std::string text = v == 0 && r.distinct > 1 ? "" : "text." + std::to_string(v);
+      l.append(new HxString(text.c_str()));
+      want.push_back(text);
+    }
+    std::sort(want.begin(), want.end());
+    string_comparisons = 0;
+    l.sort(counted_strings);
+    for (int i = 0; i < r.n; ++i) ASSERT_EQ(want[static_cast<size_t>(i)], l.get(i)->value()) << r.distinct << " at " << i;
+    EXPECT_LE(string_comparisons, 3L * r.n * 15) << r.distinct;
+  }
+  HxString const a("a"), b("b"), empty(""), none;
+  EXPECT_EQ(-1, hx_string_sort_func(&a, &b));
+  EXPECT_EQ(1, hx_string_sort_func(&b, &a));
+  EXPECT_EQ(0, hx_string_sort_func(&empty, &none));
+  EXPECT_EQ(-1, hx_string_sort_func(&none, &a));
+  EXPECT_EQ(1, hx_string_sort_func(&a, &empty));
 }
 
 }  // namespace

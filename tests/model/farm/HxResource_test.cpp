@@ -95,6 +95,11 @@ TEST(HxResourceText, ValueObjectSetsTheTotalAndIsNeverCopied) {
   EXPECT_EQ(S(q.fullname()), "host.q=value 'a b'");
   q.fullname("host.q=value {a\nb}");
   EXPECT_EQ(S(q.fullname()), "host.q=value {a\nb}");
+  q.fullname("host.q=value {3,4}");
+  EXPECT_EQ(S(q.fullname()), "host.q=value '3,4'");
+  HxResourceList pair;
+  pair.revert(q.fullname() + "," + q.fullname());
+  EXPECT_EQ(pair.length(), 2);
   q.fullname("unlimited.q=value 5");
   EXPECT_EQ(S(q.fullname()), "unlimited.q");
 
