@@ -253,7 +253,7 @@ int HxEnv::readMask_() {
 void HxEnv::setToEnv() {
   clear();
   {
-    std::lock_guard<std::mutex> hold(hx_environ_lock());
+    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
       char const* entry = *e;
       char const* eq = std::strchr(entry, '=');
@@ -318,7 +318,7 @@ void HxEnv::setToEnv(HxString const& user, HxString const& shell) {
   pid_t pid = -1;
   int rc;
   {
-    std::lock_guard<std::mutex> hold(hx_environ_lock());
+    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
     rc = posix_spawnp(&pid, "su", &actions, nullptr, argv.data(), environ);
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -362,12 +362,12 @@ void HxEnv::setEnv(HxString const& name, HxString const& value) {
   entry[name.length()] = '=';
   std::memcpy(entry + name.length() + 1, value.value(), static_cast<size_t>(value.length()));
   entry[n] = 0;
-  std::lock_guard<std::mutex> hold(hx_environ_lock());
+  std::unique_lock<std::shared_mutex> hold(hx_environ_lock());
   ::putenv(entry);
 }
 
 HxString HxEnv::valueEnv(HxString const& name) {
-  std::lock_guard<std::mutex> hold(hx_environ_lock());
+  std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     char const* entry = *e;
     char const* eq = std::strchr(entry, '=');

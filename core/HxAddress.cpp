@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "core/HxDebug.h"
+#include "core/HxProcessEnv.h"
 
 HxString const hx_mac_address_blank("00:00:00:00:00:00");
 
@@ -102,7 +103,13 @@ HxAddress HxAddress::hostname(HxString const& name) {
   // A name with a NUL byte inside would be resolved as its first part.
   if (std::strlen(name.value()) != static_cast<size_t>(name.length())) return out;
   addrinfo* list = nullptr;
-  if (getaddrinfo(name.value(), nullptr, &hints, &list) != 0 || list == nullptr) return out;
+  int rc;
+  {
+    // The resolver reads its variables from the environment.
+    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    rc = getaddrinfo(name.value(), nullptr, &hints, &list);
+  }
+  if (rc != 0 || list == nullptr) return out;
   for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
     if (a->ai_family != AF_INET || a->ai_addr == nullptr) continue;
     auto const* in = reinterpret_cast<sockaddr_in const*>(a->ai_addr);

@@ -86,6 +86,12 @@ void properties(HxString const& text) {
     if (a->cls() != b->cls() || !(a->name() == b->name())) __builtin_trap();
     if ((a->cls() == 2 || a->cls() == 3) && !(a->value() == b->value())) __builtin_trap();
     if (b->objectvalue() != nullptr) __builtin_trap();
+    // A plain value object's composed text is its value: the full form keeps it.
+    HxValue const* object = a->objectvalue();
+    if (object != nullptr && object->cls() == HxString("value") && (a->cls() == 2 || a->cls() == 3)) {
+      HxProperty full{a->fullname()};
+      if (full.objectvalue() == nullptr || !(full.value() == a->value())) __builtin_trap();
+    }
   }
 }
 

@@ -48,6 +48,10 @@
 #include "model/job/HxJob.h"
 #include "model/job/HxSubjob.h"
 #include "model/job/HxWork.h"
+#include "model/job/HxAssignment.h"
+#include "model/job/HxHistory.h"
+#include "model/job/HxJobGraph.h"
+#include "model/job/HxLog.h"
 // model/farm
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxHost.h"
@@ -56,9 +60,13 @@
 #include "model/farm/HxState.h"
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxDuty.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxSupe.h"
+#include "model/farm/HxSync.h"
 // net
+#include "net/HxIntro.h"
+#include "net/HxMessage.h"
 
 namespace {
 
@@ -213,6 +221,22 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxCommand)
     HX_FUZZ_RECORD(HxBumpCommand)
     HX_FUZZ_RECORD(HxModifyCommand)
+    HX_FUZZ_RECORD(HxLog)
+    HX_FUZZ_RECORD(HxLogList)
+    HX_FUZZ_RECORD(HxHistory)
+    HX_FUZZ_RECORD(HxHistoryList)
+    HX_FUZZ_RECORD(HxJobStats)
+    HX_FUZZ_RECORD(HxAssignment)
+    HX_FUZZ_RECORD(HxAssignmentList)
+    HX_FUZZ_RECORD(HxReport)
+    HX_FUZZ_RECORD(HxRequest)
+    HX_FUZZ_RECORD(HxRequestList)
+    HX_FUZZ_RECORD(HxJobNode)
+    HX_FUZZ_RECORD(HxJobNodeList)
+    HX_FUZZ_RECORD(HxJobLink)
+    HX_FUZZ_RECORD(HxJobLinkList)
+    HX_FUZZ_RECORD(HxJobLabelHash)
+    HX_FUZZ_RECORD(HxJobGraph)
     // model/farm
     HX_FUZZ_RECORD(HxProperty)
     HX_FUZZ_RECORD(HxPropertyList)
@@ -241,7 +265,12 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDataTableList)
     HX_FUZZ_RECORD(HxSupe)
     HX_FUZZ_RECORD(HxSupeList)
+    HX_FUZZ_RECORD(HxDuty)
+    HX_FUZZ_RECORD(HxDutyList)
+    HX_FUZZ_RECORD(HxSync)
     // net
+    HX_FUZZ_RECORD(HxIntro)
+    HX_FUZZ_RECORD(HxMessage)
 };
 
 #undef HX_FUZZ_RECORD

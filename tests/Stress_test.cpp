@@ -1,8 +1,8 @@
 // Many threads inside the library at once, as the Python module lets them
 // be: 64 threads make 1,000 calls each across the debug log, the clock
 // correction, the live environment, the client configuration, regular
-// expressions, RSA with the built-in key, the package functions and the
-// built-in defaults. Every result is checked; a lock taken in the wrong
+// expressions, RSA with the built-in key, the package functions, the
+// built-in defaults and host name look-ups. Every result is checked; a lock taken in the wrong
 // order shows as a hang, a race as a wrong result (or, under
 // ThreadSanitizer, as a report). The same load runs once more under a user
 // id without a password entry, where looking up the user writes to the log.
@@ -24,6 +24,7 @@
 #include "config/HxClientConfig.h"
 #include "config/HxDefaults.h"
 #include "config/HxEnv.h"
+#include "core/HxAddress.h"
 #include "core/HxDebug.h"
 #include "core/HxRegEx.h"
 #include "core/HxTime.h"
@@ -161,6 +162,7 @@ std::string RunLoad(std::string const& dir) {
           }
           default:
             check(S(hx_default_string(304)) == "/tmp" && hx_default_int(305) == 8, t, i, "defaults");
+            check(HxAddress::hostname("127.0.0.1").value() == 0x7f000001u, t, i, "host name look-up");
             break;
         }
       }

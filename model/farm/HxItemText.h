@@ -30,6 +30,17 @@ inline HxValue* hx_item_value_object(HxString const& value) {
   return c >= 'a' && c <= 'z' ? parsevalue(value) : nullptr;
 }
 
+// Whether a text holds a character that would split an item (comma, brace)
+// or cut a value token short (quote, backslash, parenthesis) when written bare.
+bool hx_item_special(HxString const& text);
+// The text in single quotes, "'" and "\" escaped by a backslash: one value
+// token that the item splitter keeps whole.
+HxString hx_item_quoted(HxString const& text);
+// Appends a value object's form: its kind word and its composed text, in
+// braces when the text spans lines, quoted when it holds white space or a
+// special character, else bare.
+void hx_append_value_object(HxString& out, HxValue const& object);
+
 // Hash of items keyed by resname().
 template <class T>
 class HxItemHash : public HxHash<T> {

@@ -9,20 +9,13 @@ namespace {
 
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-// True when a bare value would not read back as itself: a comma or brace
-// would split the item, a quote, backslash or parenthesis would cut the value
-// token, and a leading kind word would turn it into a value object.
+// True when a bare value would not read back as itself: a special character
+// would split the item or cut the token, and a leading kind word would turn
+// it into a value object.
 bool needs_escape(HxString const& v) {
+  if (hx_item_special(v)) return true;
   char const* p = v.value();
   int n = v.length();
-  for (int i = 0; i < n; ++i) {
-    switch (p[i]) {
-      case ',': case '\'': case '"': case '\\': case '(': case ')': case '{': case '}':
-        return true;
-      default:
-        break;
-    }
-  }
   int i = 0;
   while (i < n && is_blank(p[i])) ++i;
   int start = i;
@@ -35,18 +28,8 @@ bool needs_escape(HxString const& v) {
 }  // namespace
 
 HxString hx_property_quote(HxString const& value) {
-  if (!needs_escape(value)) {
-    if (!value.hasspace()) return value;
-    return HxString("'") + value + "'";
-  }
-  HxString out("'");
-  char const* p = value.value();
-  for (int i = 0; i < value.length(); ++i) {
-    if (p[i] == '\'' || p[i] == '\\') out += '\\';
-    out += p[i];
-  }
-  out += '\'';
-  return out;
+  if (needs_escape(value) || value.hasspace()) return hx_item_quoted(value);
+  return value;
 }
 
 HxProperty::HxProperty(HxString const& text) { fullname(text); }
@@ -118,20 +101,7 @@ HxString HxProperty::fullname() const {
   if (object_ == nullptr) return simplename();
   HxString out = resname();
   out += '=';
-  out += object_->cls();
-  HxString composed = object_->compose();
-  if (composed.multiline()) {
-    out += " {";
-    out += composed;
-    out += '}';
-  } else if (composed.hasspace()) {
-    out += " '";
-    out += composed;
-    out += '\'';
-  } else {
-    out += ' ';
-    out += composed;
-  }
+  hx_append_value_object(out, *object_);
   return out;
 }
 

@@ -137,6 +137,13 @@ int HxLog::loaddata(HxString const& path, HxString const& workname, int pos, lon
   // The whole file from its beginning, whatever pos says.
   HxString text("");
   HxFile::loadpos(path, 0, text);
+  _section(text, workname, maxlines, data_);
+  pos_ = pos;
+  fullsize_ = HxFile::size(path);
+  return data_.length();
+}
+
+void HxLog::_section(HxString const& text, HxString const& workname, long long maxlines, HxString& out) {
   char const* p = text.value();
   char const* const end = p + text.length();
   bool inside = false;
@@ -159,15 +166,12 @@ int HxLog::loaddata(HxString const& path, HxString const& workname, int pos, lon
     if (_workline(p, n, &name, &length))
       inside = length == workname.length() && std::memcmp(name, workname.value(), static_cast<size_t>(length)) == 0;
     if (inside) {
-      data_.append(p, n);
+      out.append(p, n);
       ++lines;
       if (maxlines >= 1 && lines >= maxlines) break;
     }
     p = next;
   }
-  pos_ = pos;
-  fullsize_ = HxFile::size(path);
-  return data_.length();
 }
 
 // The line matches "got work:\s*\d+:(.+)\s+-" at its leftmost possible start.

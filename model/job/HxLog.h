@@ -66,8 +66,9 @@ class HxLog : public HxRecord<HxLog> {
   // pos; the position after the last byte read, -1 when the file cannot be
   // read.
   long long loaddata(HxString const& path, int pos, long long count);
-  // Appends the lines of work item workname's sections (see the source);
-  // the length of the text afterwards.
+  // Appends the lines of work item workname's sections in the file (the
+  // whole file is read whatever pos says; pos is recorded); the length of
+  // the text afterwards.
   int loaddata(HxString const& path, HxString const& workname, int pos, long long maxlines);
 
   // "workid:jobid:subid:workname".
@@ -137,6 +138,10 @@ class HxLog : public HxRecord<HxLog> {
   // ":", the name, white space and "-" (the name runs to the last such
   // blank-and-dash). Linear in the line's length.
   static bool _workline(char const* line, int n, char const** name, int* length);
+  // Appends to out the lines of work item workname's sections in a subjob
+  // log's text: from each line that opens one of its sections up to the next
+  // line that opens another item's, at most maxlines lines (< 1: no limit).
+  static void _section(HxString const& text, HxString const& workname, long long maxlines, HxString& out);
 
  private:
   int jobid_ = -1;

@@ -148,6 +148,27 @@ TEST(HxPropertyValueObject, ParsedPrintedRefreshedAndNeverCopied) {
   q.fullname("host.q=value {a\nb}");
   EXPECT_EQ(S(q.fullname()), "host.q=value {a\nb}");
   EXPECT_EQ(S(q.value()), "a\nb");
+
+  // Composed texts that would split the item or cut the token are quoted.
+  struct Row {
+    char const* item;
+    char const* composed;
+    char const* full;
+  } const rows[] = {
+      {"host.q=value {a,b}", "a,b", "host.q=value 'a,b'"},
+      {"host.q=value \"it's\"", "it's", "host.q=value 'it\\'s'"},
+      {"host.q=value 'a \\\\ b'", "a \\ b", "host.q=value 'a \\\\ b'"},
+      {"host.q=value f(x)", "f", "host.q=value f"},
+  };
+  for (auto const& r : rows) {
+    HxProperty one{HxString(r.item)};
+    EXPECT_EQ(S(one.value()), r.composed) << r.item;
+    EXPECT_EQ(S(one.fullname()), r.full) << r.item;
+    HxPropertyList list;
+    list.revert(one.fullname() + "," + one.fullname());
+    ASSERT_EQ(list.length(), 2) << r.item;
+    EXPECT_EQ(S(list.get(1)->value()), r.composed) << r.item;
+  }
 }
 
 // ---- record forms ---------------------------------------------------------------
