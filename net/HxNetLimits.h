@@ -32,3 +32,9 @@ constexpr size_t kHxMaxRawReceiveBytes = 64 * 1024 * 1024;
 // The per-thread send and receive buffers are kept between frames; one that
 // grew beyond this for a large frame is given back afterwards.
 constexpr size_t kHxKeptBufferBytes = 1024 * 1024;
+
+// The mediator appends the texts that datagrams bring (message 1104) to one
+// buffer for the waiting job process; anyone who can reach its port can
+// send them. Event texts are short lines; a text that would take the buffer
+// past this is dropped instead of growing it without end.
+constexpr size_t kHxMaxMediatorBuffer = 4 * 1024 * 1024;
