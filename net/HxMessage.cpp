@@ -16,12 +16,16 @@
 #include "config/HxOption.h"
 #include "expr/HxValue.h"
 // model/job
+#include "model/job/HxAssignment.h"
 #include "model/job/HxCallback.h"
 #include "model/job/HxCallbackId.h"
 #include "model/job/HxCommand.h"
 #include "model/job/HxEvent.h"
 #include "model/job/HxJob.h"
+#include "model/job/HxJobGraph.h"
 #include "model/job/HxJobId.h"
+#include "model/job/HxHistory.h"
+#include "model/job/HxLog.h"
 #include "model/job/HxPost.h"
 #include "model/job/HxQuery.h"
 #include "model/job/HxReservation.h"
@@ -49,6 +53,8 @@
 // vocabulary. Every one is destroyed through its virtual destructor, which
 // reaches the whole object whether it is a record, a list or a hash.
 // Type 51 is shared by the configuration list and hash: the list is made.
+// Job graphs (113) travel in a graph submission and its reply, and job
+// statistics (42) in their own replies: both are registered.
 #define HX_CONTENT_CLASSES(X)   \
   X(1, HxJob)                   \
   X(4, HxSubjob)                \
@@ -64,12 +70,20 @@
   X(19, HxJobId)                \
   X(21, HxFilterList)           \
   X(24, HxQuery)                \
+  X(25, HxAssignment)           \
+  X(26, HxAssignmentList)       \
   X(28, HxReservationList)      \
   X(30, HxCommand)              \
   X(32, HxStatusTally)          \
   X(33, HxTime)                 \
+  X(34, HxHistory)              \
+  X(35, HxHistoryList)          \
+  X(36, HxLog)                  \
+  X(37, HxLogList)              \
   X(38, HxDataTable)            \
   X(39, HxDataTableList)        \
+  X(42, HxJobStats)             \
+  X(43, HxReport)               \
   X(47, HxCallbackList)         \
   X(48, HxModifyCommand)        \
   X(50, HxConfig)               \
@@ -87,9 +101,12 @@
   X(69, HxBumpCommand)          \
   X(91, HxPropertyList)         \
   X(92, HxPropertyHash)         \
+  X(93, HxRequest)              \
+  X(94, HxRequestList)          \
   X(95, HxAccess)               \
   X(96, HxAccessList)           \
   X(105, HxFile)                \
+  X(113, HxJobGraph)            \
   X(119, HxFileList)            \
   X(120, HxVariable)            \
   X(121, HxVariableList)        \

@@ -33,6 +33,12 @@ constexpr size_t kHxMaxRawReceiveBytes = 64 * 1024 * 1024;
 // grew beyond this for a large frame is given back afterwards.
 constexpr size_t kHxKeptBufferBytes = 1024 * 1024;
 
+// Answers one broadcast poll collects. The peers that answer a poll are the
+// supervisors of one network, a handful; a host that keeps answering would
+// otherwise hold the caller and grow the list without end. The poll also
+// ends once the conversation time-out has passed since the first answer.
+constexpr int kHxMaxPollReplies = 1024;
+
 // The mediator appends the texts that datagrams bring (message 1104) to one
 // buffer for the waiting job process; anyone who can reach its port can
 // send them. Event texts are short lines; a text that would take the buffer
