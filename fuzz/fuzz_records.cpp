@@ -60,8 +60,10 @@
 #include "model/farm/HxState.h"
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxDuty.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxSupe.h"
+#include "model/farm/HxSync.h"
 // net
 #include "net/HxIntro.h"
 #include "net/HxMessage.h"
@@ -263,6 +265,9 @@ Row const kRecords[] = {
     HX_FUZZ_RECORD(HxDataTableList)
     HX_FUZZ_RECORD(HxSupe)
     HX_FUZZ_RECORD(HxSupeList)
+    HX_FUZZ_RECORD(HxDuty)
+    HX_FUZZ_RECORD(HxDutyList)
+    HX_FUZZ_RECORD(HxSync)
     // net
     HX_FUZZ_RECORD(HxIntro)
     HX_FUZZ_RECORD(HxMessage)

@@ -1,11 +1,100 @@
 #pragma once
 
+#include "config/HxClientConfig.h"
+#include "core/HxAddress.h"
+#include "core/HxBase.h"
+#include "core/HxError.h"
+#include "core/HxList.h"
 #include "core/HxString.h"
+#include "net/HxConnection.h"
+#include "net/HxMessage.h"
 
-// The client side of the conversation with the supervisor.
-class HxClient {
+// The answers of a broadcast poll, owned.
+class HxMessageList : public HxBaseList<HxMessage> {};
+
+// The sending side of one exchange: a request message out, at most one reply
+// (or, for a broadcast poll, several) back. Every outgoing message is first
+// stamped with the sender's user, domain, MAC address, tarv domain and
+// region. A conversation opens its own connection and closes it before it
+// returns; failures come back as false, with the transport's error in
+// error() and a line in the debug log.
+//
+// Reply tags 0 (ignored or refused) and 5 (the peer's connection limit is
+// reached) are failures, returned after a random pause of some seconds;
+// every other tag is left to the caller.
+class HxClient : public HxBase {
  public:
+  // Reads the client configuration.
+  HxClient();
+  HxClient(HxClient const&) = delete;
+  HxClient& operator=(HxClient const&) = delete;
+  ~HxClient() override = default;
+
+  int type() const override { return 74; }
+  virtual HxString nametag() const { return "HxClient"; }
+
+  // Time-out in milliseconds of a converse connection; a broadcast poll
+  // waits a sixth of it per try.
+  void conversetimeout(int ms) { conversetimeout_ = ms; }
+  // Whether the last converse or poll was refused at the peer's limit.
+  bool rejected() const { return rejected_; }
+  HxError const& error() const { return error_; }
+  HxString logpath() const { return config_.client_logpath(); }
+  HxClientConfig& config() { return config_; }
+  HxHostnameList const& supe_list() const { return config_.supervisor_hosts(); }
+  // The host that converse or transmit last tried.
+  HxString const& lastcontact() const { return lastcontact_; }
+  void setSupervisor(HxString const& host) { supervisor_ = host; }
+  void setDomain(HxString const& domain) { domain_ = domain; }
+
   // The login name of the process's real user; empty, with diagnostics in
   // the debug log, when the user database has no entry.
   static HxString currentuser();
+  // The configured client_host_domain, read afresh; "." when it is empty.
+  static HxString currentdomain();
+  static HxMacAddress currentmacaddress();
+
+  // TCP request and reply.
+  bool converse(HxString const& host, int port, HxMessage& request, HxMessage& reply);
+  // TCP send without a reply (a fixed 30 s time-out).
+  bool transmit(HxString const& host, int port, HxMessage& request);
+  // One UDP datagram to one host, or to the broadcast address.
+  bool telegram(HxString const& host, int port, HxMessage& request);
+  bool broadcast(int port, HxMessage& request);
+  // UDP broadcast, up to six tries: the first answer, or every answer until
+  // one wait passes in silence (tags 0 and 5 are left out of the list).
+  bool poll(int port, HxMessage& request, HxMessage& reply);
+  bool poll(int port, HxMessage& request, HxMessageList& replies);
+
+  // The same with the configured worker port.
+  bool converseWorker(HxString const& host, HxMessage& request, HxMessage& reply);
+  bool transmitWorker(HxString const& host, HxMessage& request);
+  bool telegramWorker(HxString const& host, HxMessage& request);
+  // converseWorker with up to retries + 1 attempts and a pause of 5 to 10 s
+  // between them (none after a refusal, which paused already); false at once
+  // for a negative count.
+  bool converseWorkerWithRetries(HxString const& host, HxMessage& request, HxMessage& reply, int retries);
+
+ private:
+  // Sets the sender's identity on an outgoing message and packs it. User,
+  // host domain and MAC address are looked up at the first stamp of this
+  // client and kept for its later ones (a client lives for one call; the
+  // interface lookup alone costs more than a loopback exchange).
+  void stamp_(HxMessage& m);
+  bool datagram_(HxString const& host, int port, HxMessage& request);
+  // Reads the first answer of a broadcast poll; null after a failure, which
+  // is logged and kept.
+  char* pollFirst_(HxConnection& c, HxMessage& request, int& length);
+
+  HxString supervisor_;
+  HxString domain_;
+  HxClientConfig config_;
+  int conversetimeout_ = 30000;
+  bool rejected_ = false;
+  HxString lastcontact_;
+  HxError error_;
+  bool identified_ = false;
+  HxString sender_user_;
+  HxString sender_domain_;
+  HxMacAddress sender_mac_;
 };

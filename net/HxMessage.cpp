@@ -16,12 +16,16 @@
 #include "config/HxOption.h"
 #include "expr/HxValue.h"
 // model/job
+#include "model/job/HxAssignment.h"
 #include "model/job/HxCallback.h"
 #include "model/job/HxCallbackId.h"
 #include "model/job/HxCommand.h"
 #include "model/job/HxEvent.h"
 #include "model/job/HxJob.h"
+#include "model/job/HxJobGraph.h"
 #include "model/job/HxJobId.h"
+#include "model/job/HxHistory.h"
+#include "model/job/HxLog.h"
 #include "model/job/HxPost.h"
 #include "model/job/HxQuery.h"
 #include "model/job/HxReservation.h"
@@ -36,12 +40,14 @@
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxDuty.h"
 #include "model/farm/HxHost.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
 #include "model/farm/HxSupe.h"
+#include "model/farm/HxSync.h"
 // net
 #include "net/HxIntro.h"
 
@@ -49,6 +55,8 @@
 // vocabulary. Every one is destroyed through its virtual destructor, which
 // reaches the whole object whether it is a record, a list or a hash.
 // Type 51 is shared by the configuration list and hash: the list is made.
+// Job graphs (113) travel in a graph submission and its reply, and job
+// statistics (42) in their own replies: both are registered.
 #define HX_CONTENT_CLASSES(X)   \
   X(1, HxJob)                   \
   X(4, HxSubjob)                \
@@ -64,12 +72,21 @@
   X(19, HxJobId)                \
   X(21, HxFilterList)           \
   X(24, HxQuery)                \
+  X(25, HxAssignment)           \
+  X(26, HxAssignmentList)       \
   X(28, HxReservationList)      \
   X(30, HxCommand)              \
   X(32, HxStatusTally)          \
   X(33, HxTime)                 \
+  X(34, HxHistory)              \
+  X(35, HxHistoryList)          \
+  X(36, HxLog)                  \
+  X(37, HxLogList)              \
   X(38, HxDataTable)            \
   X(39, HxDataTableList)        \
+  X(42, HxJobStats)             \
+  X(43, HxReport)               \
+  X(45, HxDutyList)             \
   X(47, HxCallbackList)         \
   X(48, HxModifyCommand)        \
   X(50, HxConfig)               \
@@ -87,9 +104,12 @@
   X(69, HxBumpCommand)          \
   X(91, HxPropertyList)         \
   X(92, HxPropertyHash)         \
+  X(93, HxRequest)              \
+  X(94, HxRequestList)          \
   X(95, HxAccess)               \
   X(96, HxAccessList)           \
   X(105, HxFile)                \
+  X(113, HxJobGraph)            \
   X(119, HxFileList)            \
   X(120, HxVariable)            \
   X(121, HxVariableList)        \
@@ -102,6 +122,7 @@
   X(155, HxMacAddress)          \
   X(169, HxOrder)               \
   X(170, HxIntro)               \
+  X(171, HxSync)                \
   X(172, HxSupe)                \
   X(173, HxSupeList)            \
   X(175, HxError)               \

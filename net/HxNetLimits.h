@@ -32,3 +32,9 @@ constexpr size_t kHxMaxRawReceiveBytes = 64 * 1024 * 1024;
 // The per-thread send and receive buffers are kept between frames; one that
 // grew beyond this for a large frame is given back afterwards.
 constexpr size_t kHxKeptBufferBytes = 1024 * 1024;
+
+// Answers one broadcast poll collects. The peers that answer a poll are the
+// supervisors of one network, a handful; a host that keeps answering would
+// otherwise hold the caller and grow the list without end. The poll also
+// ends once the conversation time-out has passed since the first answer.
+constexpr int kHxMaxPollReplies = 1024;

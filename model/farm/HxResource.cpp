@@ -154,14 +154,16 @@ bool HxResource::check(HxReservation const& r) const {
 }
 
 int HxResource::accept(HxReservation const& r) {
+  // A greedy booking takes the free units; an overbooked resource has none,
+  // and booking never lowers the count of units in use.
+  long long free = static_cast<long long>(total_) - used_;
+  if (free < 0) free = 0;
   if (r.maximum() >= 1) {
-    long long free = static_cast<long long>(total_) - used_;
-    long long grant = free < r.maximum() ? free : r.maximum();
-    used_ = hx_clamped_int(used_ + grant);
+    used_ = hx_clamped_int(used_ + (free < r.maximum() ? free : r.maximum()));
   } else if (r.greediness() == HxReservation::kExact) {
     used_ = hx_clamped_int(static_cast<long long>(used_) + r.count());
   } else {
-    used_ = total_;
+    used_ = hx_clamped_int(used_ + free);
   }
   return 1;
 }

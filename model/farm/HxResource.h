@@ -71,7 +71,7 @@ class HxResource : public HxRecord<HxResource> {
   bool check(HxReservation const& r) const;
   // Books the reservation, whatever its class: up to its maximum of the free
   // units when it has one, else exactly its count when it is not greedy, else
-  // every unit. Always 1.
+  // every free unit. An overbooked resource has no free unit. Always 1.
   int accept(HxReservation const& r);
   // Gives the reservation's count back; used may fall below 0. Always 1.
   int release(HxReservation const& r);

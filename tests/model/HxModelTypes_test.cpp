@@ -7,17 +7,24 @@
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxDuty.h"
+#include "model/farm/HxHost.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
 #include "model/farm/HxSupe.h"
+#include "model/farm/HxSync.h"
+#include "model/job/HxAssignment.h"
 #include "model/job/HxCallback.h"
 #include "model/job/HxCallbackId.h"
 #include "model/job/HxCommand.h"
 #include "model/job/HxEvent.h"
+#include "model/job/HxHistory.h"
 #include "model/job/HxJob.h"
+#include "model/job/HxJobGraph.h"
 #include "model/job/HxJobId.h"
+#include "model/job/HxLog.h"
 #include "model/job/HxPost.h"
 #include "model/job/HxQuery.h"
 #include "model/job/HxReservation.h"
@@ -54,8 +61,10 @@ Row const kRecords[] = {
     HX_ROW(5, HxJobList, "job_list")
     HX_ROW(6, HxSubjobList, "subjob_list")
     HX_ROW(8, HxState, "state")
+    HX_ROW(9, HxHost, "host")
     HX_ROW(10, HxResource, "resource")
     HX_ROW(11, HxResourceList, "resource_list")
+    HX_ROW(12, HxHostList, "host_list")
     HX_ROW(14, HxWork, "work")
     HX_ROW(15, HxWorkList, "work_list")
     HX_ROW(16, HxEvent, "event")
@@ -67,12 +76,22 @@ Row const kRecords[] = {
     HX_ROW(22, HxField, "field")
     HX_ROW(23, HxFieldList, "field_list")
     HX_ROW(24, HxQuery, "query")
+    HX_ROW(25, HxAssignment, "assignment")
+    HX_ROW(26, HxAssignmentList, "assignment_list")
     HX_ROW(27, HxReservation, "reservation")
     HX_ROW(28, HxReservationList, "reservation_list")
     HX_ROW(30, HxCommand, "command")
     HX_ROW(32, HxStatusTally, "status_tally")
+    HX_ROW(34, HxHistory, "history")
+    HX_ROW(35, HxHistoryList, "history_list")
+    HX_ROW(36, HxLog, "log")
+    HX_ROW(37, HxLogList, "log_list")
     HX_ROW(38, HxDataTable, "data_table")
     HX_ROW(39, HxDataTableList, "data_table_list")
+    HX_ROW(42, HxJobStats, "job_stats")
+    HX_ROW(43, HxReport, "report")
+    HX_ROW(44, HxDuty, "duty")
+    HX_ROW(45, HxDutyList, "duty_list")
     HX_ROW(46, HxCallback, "callback")
     HX_ROW(47, HxCallbackList, "callback_list")
     HX_ROW(48, HxModifyCommand, "modify_command")
@@ -86,10 +105,18 @@ Row const kRecords[] = {
     HX_ROW(90, HxProperty, "property")
     HX_ROW(91, HxPropertyList, "property_list")
     HX_ROW(92, HxPropertyHash, "property_hash")
+    HX_ROW(93, HxRequest, "request")
+    HX_ROW(94, HxRequestList, "request_list")
     HX_ROW(95, HxAccess, "access")
     HX_ROW(96, HxAccessList, "access_list")
     HX_ROW(101, HxGroupAccess, "group_access")
     HX_ROW(102, HxGroupAccessList, "group_access_list")
+    HX_ROW(111, HxJobLink, "job_link")
+    HX_ROW(112, HxJobLinkList, "job_link_list")
+    HX_ROW(113, HxJobGraph, "job_graph")
+    HX_ROW(114, HxJobNode, "job_node")
+    HX_ROW(115, HxJobNodeList, "job_node_list")
+    HX_ROW(116, HxJobLabelHash, "116")
     HX_ROW(120, HxVariable, "variable")
     HX_ROW(121, HxVariableList, "variable_list")
     HX_ROW(122, HxVariableHash, "variable_hash")
@@ -101,6 +128,7 @@ Row const kRecords[] = {
     HX_ROW(152, HxSubscription, "subscription")
     HX_ROW(153, HxSubscriptionList, "subscription_list")
     HX_ROW(169, HxOrder, "order")
+    HX_ROW(171, HxSync, "sync")
     HX_ROW(172, HxSupe, "supe")
     HX_ROW(173, HxSupeList, "supe_list")
     HX_ROW(174, HxJobIdHash, "job_id_hash")

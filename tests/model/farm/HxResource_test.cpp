@@ -221,7 +221,10 @@ TEST(HxResourceAccounting, OneReservationAgainstOneResource) {
       {"host.processors=2/10", "host.processors=1+3", true, true, 5, 1},    // maximum 3 on 8 free
       {"host.processors=2/10", "host.processors=1+", true, true, 10, 1},    // greedy, no maximum
       {"host.processors=2/10", "host.processors=1-", true, true, 10, 1},
-      {"host.processors=12/10", "host.processors=1+3", true, false, 10, 11},  // overbooked
+      // An overbooked resource has no free unit: greedy bookings add none.
+      {"host.processors=12/10", "host.processors=1+3", true, false, 12, 11},
+      {"host.processors=12/10", "host.processors=1+", true, false, 12, 11},
+      {"host.processors=12/10", "host.processors=1", true, false, 13, 11},
       {"host.processors=0/4", "host.processors=all", true, true, 4, -1},
       {"unlimited.tokens", "unlimited.tokens=999", true, true, 1, -1},  // an unlimited item carries no count
       {"global.lic=0/2", "global.lic=3", false, false, 3, -3},
@@ -232,7 +235,7 @@ TEST(HxResourceAccounting, OneReservationAgainstOneResource) {
       {"host.p=-5/2147483647", "host.p=1+2147483647", true, true, INT_MAX - 5, -6},
       {"host.p=2147483646/2147483647", "host.p=5", true, false, INT_MAX, 2147483641},
       {"host.p=-2147483647/0", "host.p=5", false, true, -2147483642, INT_MIN},
-      {"host.p=2147483647/-2147483648", "host.p=1+5", false, false, INT_MIN, INT_MAX - 1},
+      {"host.p=2147483647/-2147483648", "host.p=1+5", false, false, INT_MAX, INT_MAX - 1},
   };
   for (auto const& r : rows) {
     HxReservation res{HxString(r.reservation)};

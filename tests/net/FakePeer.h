@@ -1,0 +1,132 @@
+#pragma once
+
+// A scripted peer for conversation tests: one TCP and one UDP port of an
+// HxServer on 127.0.0.1, ports chosen by the system, served by a thread of
+// its own. Every request that arrives is kept (its bytes) and answered by the
+// next step of the script; the last step repeats. Free of test framework
+// code, so that benchmarks can use it too.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "net/HxConnection.h"
+#include "net/HxMessage.h"
+#include "net/HxServer.h"
+
+struct FakeStep {
+  enum Kind {
+    kReply,    // a message of this tag, version and content
+    kSilence,  // nothing; a TCP connection stays open until the peer ends
+    kClose,    // a TCP connection is closed without a reply
+    kRaw,      // these bytes as the payload of the frame or datagram
+  };
+  Kind kind = kReply;
+  int tag = 3;
+  int version = 530;
+  std::function<HxPack*()> content;  // none when empty
+  std::string raw;
+  std::vector<int> series;  // UDP: one reply of each of these tags instead
+
+  static FakeStep reply(int tag) {
+    FakeStep s;
+    s.tag = tag;
+    return s;
+  }
+  static FakeStep of(Kind kind) {
+    FakeStep s;
+    s.kind = kind;
+    return s;
+  }
+};
+
+class FakePeer {
+ public:
+  // The ports listen on `address` (host order): 127.0.0.1, or any address
+  // to receive broadcasts inside a private network namespace.
+  explicit FakePeer(std::vector<FakeStep> script = {FakeStep::reply(3)}, uint32_t address = 0x7f000001)
+      : script_(std::move(script)) {
+    server_.timeout(20);
+    server_.addport(static_cast<int>(address), 0, 1);
+    server_.addport(static_cast<int>(address), 0, 2);
+    ok_ = server_.openport() == 1;
+    if (ok_) thread_ = std::thread([this] { run_(); });
+  }
+  FakePeer(FakePeer const&) = delete;
+  FakePeer& operator=(FakePeer const&) = delete;
+  ~FakePeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+  bool ok() const { return ok_; }
+  int tcpPort() const { return server_.port(0); }
+  int udpPort() const { return server_.port(1); }
+  // The payloads received so far, in order.
+  std::vector<std::string> requests() const {
+    std::lock_guard<std::mutex> hold(mu_);
+    return requests_;
+  }
+  // Waits (bounded) until n requests have come: a transmit returns before
+  // the peer has read what it sent.
+  bool await(size_t n) const {
+    for (int i = 0; i < 2000; ++i) {
+      if (requests().size() >= n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+
+ private:
+  void run_() {
+    while (!stop_) {
+      std::unique_ptr<HxConnection> c(server_.service(1));
+      if (c == nullptr) continue;
+      int length = 0;
+      char* data = c->receive(length);
+      if (data == nullptr) continue;
+      FakeStep step;
+      {
+        std::lock_guard<std::mutex> hold(mu_);
+        requests_.emplace_back(data, static_cast<size_t>(length));
+        step = script_[std::min(next_++, script_.size() - 1)];
+      }
+      delete[] data;
+      answer_(*c, step, c->type() == 2);
+      if (step.kind == FakeStep::kSilence && c->type() == 1) held_.push_back(std::move(c));
+    }
+  }
+
+  static void answer_(HxConnection& c, FakeStep const& step, bool datagram) {
+    if (step.kind == FakeStep::kRaw) {
+      c.send(step.raw.data(), static_cast<int>(step.raw.size()));
+      return;
+    }
+    if (step.kind != FakeStep::kReply) return;
+    std::vector<int> tags = datagram && !step.series.empty() ? step.series : std::vector<int>{step.tag};
+    for (int tag : tags) {
+      HxMessage m(tag);
+      m.version(step.version);
+      if (step.content) m.content(step.content());
+      m.pack();
+      c.send(m.packContents(), m.packSize());
+    }
+  }
+
+  HxServer server_;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  mutable std::mutex mu_;
+  std::vector<FakeStep> script_;
+  size_t next_ = 0;
+  std::vector<std::string> requests_;
+  std::vector<std::unique_ptr<HxConnection>> held_;
+};
