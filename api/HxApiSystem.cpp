@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <iostream>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "config/HxEnv.h"
 #include "core/HxFile.h"
+#include "core/HxProcessEnv.h"
 #include "net/HxConnection.h"
 
 namespace {
@@ -75,7 +78,13 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   // Lines still buffered in the parent would be lost or written twice, and
   // would come after the child's own output.
   flush_all();
-  pid_t pid = ::fork();
+  pid_t pid;
+  {
+    // The child's exec reads the environment table: no thread may be moving
+    // it at the fork.
+    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    pid = ::fork();
+  }
   if (pid < 0) {
     std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
     std::fflush(stderr);
