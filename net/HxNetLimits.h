@@ -38,3 +38,9 @@ constexpr size_t kHxKeptBufferBytes = 1024 * 1024;
 // otherwise hold the caller and grow the list without end. The poll also
 // ends once the conversation time-out has passed since the first answer.
 constexpr int kHxMaxPollReplies = 1024;
+
+// The mediator appends the texts that datagrams bring (message 1104) to one
+// buffer for the waiting job process; anyone who can reach its port can
+// send them. Event texts are short lines; a text that would take the buffer
+// past this is dropped instead of growing it without end.
+constexpr size_t kHxMaxMediatorBuffer = 4 * 1024 * 1024;
