@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "config/HxConfigLimits.h"
@@ -355,7 +356,18 @@ void HxEnv::setToEnv(HxString const& user, HxString const& shell) {
 // ---- the live process environment -----------------------------------------
 
 void HxEnv::setEnv(HxString const& name, HxString const& value) {
-  // putenv keeps the buffer itself: it stays allocated for the process's life.
+  // setenv keeps one copy per distinct value, so that setting a variable
+  // again and again (an exit code after every command) does not leave a
+  // buffer behind each time. A name that setenv refuses (empty, or with
+  // '=') goes through putenv, which keeps the buffer itself for the
+  // process's life.
+  if (name.length() > 0 && std::memchr(name.value(), '=', static_cast<size_t>(name.length())) == nullptr &&
+      std::memchr(name.value(), 0, static_cast<size_t>(name.length())) == nullptr) {
+    std::string v(value.value(), static_cast<size_t>(value.length()));
+    std::unique_lock<std::shared_mutex> hold(hx_environ_lock());
+    ::setenv(name.value(), v.c_str(), 1);
+    return;
+  }
   int n = name.length() + 1 + value.length();
   char* entry = new char[static_cast<size_t>(n) + 1];
   std::memcpy(entry, name.value(), static_cast<size_t>(name.length()));

@@ -25,15 +25,16 @@ inline uint32_t hx_hash_key(HxString const& key) {
 // Second hash of a key (FNV-1a), where the search goes on once the probe path
 // is exhausted: keys whose first hashes lie close together or collide outright
 // spread over the table instead of piling up in one run.
-inline uint32_t hx_hash_spread(HxString const& key) {
+inline uint32_t hx_hash_spread(char const* p, int n) {
   uint32_t g = 2166136261u;
-  char const* p = key.value();
-  for (int i = 0; i < key.length(); ++i) {
+  for (int i = 0; i < n; ++i) {
     g ^= static_cast<unsigned char>(p[i]);
     g *= 16777619u;
   }
   return g;
 }
+
+inline uint32_t hx_hash_spread(HxString const& key) { return hx_hash_spread(key.value(), key.length()); }
 
 // The two hashes of a key, taken in one pass over its bytes: the specified
 // hash h, which places the key on its probe path, and the FNV-1a hash f of the
@@ -93,6 +94,16 @@ class HxHashTable {
     int s = find_(key);
     return s < 0 ? V() : value_(s);
   }
+  // The same for a key given as NUL-terminated text, without making a string.
+  V get(char const* key) const {
+    int s = key != nullptr ? find_(key, static_cast<int>(std::strlen(key))) : -1;
+    return s < 0 ? V() : value_(s);
+  }
+  // Where the value of key is kept, to be changed in place; null when absent.
+  V* _find(HxString const& key) {
+    int s = find_(key);
+    return s < 0 ? nullptr : &value_(s);
+  }
 
   // Stores value under a new copy of key, growing the table until a slot is
   // found; 0 only for a table without slots.
@@ -118,9 +129,10 @@ class HxHashTable {
   V _value(int slot) const { return table_ != nullptr ? value_(slot) : V(); }
 
   // The slot holding key, or -1.
-  int find_(HxString const& key) const {
+  int find_(HxString const& key) const { return find_(key.value(), key.length()); }
+  int find_(char const* key, int n) const {
     if (count_ == 0 || size_ < 2) return -1;
-    HxKeyHash const kh = hx_key_hash(key.value(), key.length());
+    HxKeyHash const kh = hx_key_hash(key, n);
     int const limit = probe_limit_();
     // The first steps of the path lie far apart in a large table: their
     // slots are fetched together rather than one miss after the other.
@@ -132,13 +144,13 @@ class HxHashTable {
     for (int k = 0; k < limit; ++k) {
       int s = probe_(kh.h, k);
       if (key_(s) == nullptr) return -1;
-      if (same_(s, kh, key)) return s;
+      if (same_(s, kh, key, n)) return s;
     }
-    uint32_t const g = spread_(kh, key);
+    uint32_t const g = spread_(kh, key, n);
     for (int i = 0; i < size_; ++i) {
       int s = mod_(g + static_cast<uint32_t>(i));
       if (key_(s) == nullptr) return -1;
-      if (same_(s, kh, key)) return s;
+      if (same_(s, kh, key, n)) return s;
     }
     return -1;
   }
@@ -155,7 +167,7 @@ class HxHashTable {
       if (key_(s) == nullptr) return free_slot >= 0 ? free_slot : s;
       if (key_(s) == &deleted_) {
         if (free_slot < 0) free_slot = s;
-      } else if (same_(s, kh, key)) {
+      } else if (same_(s, kh, key.value(), key.length())) {
         *existing = true;
         return s;
       }
@@ -163,13 +175,13 @@ class HxHashTable {
     // The probe path is exhausted. An equal key may still lie further on.
     bool mostly_full = 2LL * count_ >= size_;
     if (free_slot < 0 && mostly_full) return -1;
-    uint32_t const g = spread_(kh, key);
+    uint32_t const g = spread_(kh, key.value(), key.length());
     for (int i = 0; i < size_; ++i) {
       int s = mod_(g + static_cast<uint32_t>(i));
       if (key_(s) == nullptr) return free_slot >= 0 ? free_slot : s;
       if (key_(s) == &deleted_) {
         if (free_slot < 0) free_slot = s;
-      } else if (same_(s, kh, key)) {
+      } else if (same_(s, kh, key.value(), key.length())) {
         *existing = true;
         return s;
       }
@@ -204,18 +216,19 @@ class HxHashTable {
   }
 
   // Whether slot s holds key: its hashes first, then the key itself.
-  bool same_(int s, HxKeyHash const& kh, HxString const& key) const {
+  bool same_(int s, HxKeyHash const& kh, char const* key, int n) const {
     Slot const& at = table_[s];
-    return at.hashes.f == kh.f && at.hashes.h == kh.h && at.key != &deleted_ && equal_(*at.key, key);
+    return at.hashes.f == kh.f && at.hashes.h == kh.h && at.key != &deleted_ && equal_(*at.key, key, n);
   }
 
-  // HxString equality (the lengths, then strcmp), here where it is inlined.
-  static bool equal_(HxString const& a, HxString const& b) {
-    return a.length() == b.length() && (a.length() == 0 || std::strcmp(a.value(), b.value()) == 0);
+  // HxString equality (the lengths, then strcmp) with n bytes of text that
+  // a NUL follows, here where it is inlined.
+  static bool equal_(HxString const& a, char const* b, int n) {
+    return a.length() == n && (n == 0 || std::strcmp(a.value(), b) == 0);
   }
 
-  static uint32_t spread_(HxKeyHash const& kh, HxString const& key) {
-    return kh.nul ? hx_hash_spread(key) : kh.f;
+  static uint32_t spread_(HxKeyHash const& kh, char const* key, int n) {
+    return kh.nul ? hx_hash_spread(key, n) : kh.f;
   }
 
   // Steps of the probe path worth walking: n / 2, but no more than the 33
@@ -470,22 +483,22 @@ class HxPackedHash : public Table, public HxPack {
   }
 
   void encodeXML() override {
-    static HxString const key("key"), element("element");
     for (int i = 0; i < this->slots_(); ++i) {
       if (!this->used_(i) || !Slot::present(this->value_(i))) continue;
-      storeXML(key, *this->key_(i));
-      storeXML(element, Slot::ref(this->value_(i)));
+      storeXML("key", *this->key_(i));
+      storeXML("element", Slot::ref(this->value_(i)));
     }
   }
 
   bool decodeXML() override {
+    char kroom[kHxXmlNameRoom], eroom[kHxXmlNameRoom];
     for (int i = 0;; ++i) {
-      HxString kname = _xmlName("key", i);
+      char const* kname = _xmlName(kroom, "key", i);
       if (!_xmlHasObject(kname) && !_xmlHasValue(kname)) break;
       HxString* key = new HxString();
       restoreXML(kname, *key);
       V value = Slot::make();
-      restoreXML(_xmlName("element", i), Slot::ref(value));
+      restoreXML(_xmlName(eroom, "element", i), Slot::ref(value));
       while (!this->_set(value, key)) this->grow_();
     }
     return true;

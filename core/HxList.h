@@ -195,13 +195,13 @@ class HxList : public HxBaseList<T>, public HxPack {
   }
 
   void encodeXML() override {
-    static HxString const item("item");
-    for (int i = 0; i < this->length(); ++i) storeXML(item, *this->get(i));
+    for (int i = 0; i < this->length(); ++i) storeXML("item", *this->get(i));
   }
 
   bool decodeXML() override {
+    char room[kHxXmlNameRoom];
     for (int i = 0;; ++i) {
-      HxString name = _xmlName("item", i);
+      char const* name = _xmlName(room, "item", i);
       if (!_xmlHasObject(name) && !_xmlHasValue(name)) break;
       T* e = new T();
       restoreXML(name, *e);

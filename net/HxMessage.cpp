@@ -40,12 +40,14 @@
 #include "model/farm/HxAccess.h"
 #include "model/farm/HxAdmin.h"
 #include "model/farm/HxDomain.h"
+#include "model/farm/HxDuty.h"
 #include "model/farm/HxHost.h"
 #include "model/farm/HxPreference.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
 #include "model/farm/HxState.h"
 #include "model/farm/HxSupe.h"
+#include "model/farm/HxSync.h"
 // net
 #include "net/HxIntro.h"
 
@@ -84,6 +86,7 @@
   X(39, HxDataTableList)        \
   X(42, HxJobStats)             \
   X(43, HxReport)               \
+  X(45, HxDutyList)             \
   X(47, HxCallbackList)         \
   X(48, HxModifyCommand)        \
   X(50, HxConfig)               \
@@ -119,6 +122,7 @@
   X(155, HxMacAddress)          \
   X(169, HxOrder)               \
   X(170, HxIntro)               \
+  X(171, HxSync)                \
   X(172, HxSupe)                \
   X(173, HxSupeList)            \
   X(175, HxError)               \

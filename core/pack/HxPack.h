@@ -198,40 +198,63 @@ class HxPack : public HxBase {
   void _debug_print() const;
 
   // ---- XML form ----
+  // Element names come as HxString or as plain text; the plain text ones
+  // write and look up without making a string of the name.
   void packXML();
   void _packageXML();
-  void storeXML(HxString const& name, HxString const& value);
-  void storeXML(HxString const& name, char const* value);
-  void storeXML(HxString const& name, int value);
-  void storeXML(HxString const& name, long long value);
-  void storeXML(HxString const& name, unsigned char value);
-  void storeXML(HxString const& name, float value);
-  void storeXML(HxString const& name, char value);
-  void storeXML(HxString const& name, HxPack& child);
+  void storeXML(HxString const& name, HxString const& value) { xml_text_(name.value(), name.length(), value); }
+  void storeXML(HxString const& name, char const* value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, int value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, long long value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, unsigned char value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, float value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, char value) { storeXML(name.value(), value); }
+  void storeXML(HxString const& name, HxPack& child) { xml_child_(name.value(), name.length(), child); }
+  void storeXML(char const* name, HxString const& value) { xml_text_(name, xml_len_(name), value); }
+  void storeXML(char const* name, char const* value);
+  void storeXML(char const* name, int value);
+  void storeXML(char const* name, long long value);
+  void storeXML(char const* name, unsigned char value);
+  void storeXML(char const* name, float value);
+  void storeXML(char const* name, char value);
+  void storeXML(char const* name, HxPack& child) { xml_child_(name, xml_len_(name), child); }
   void _storeXML(char const* text, int n);
   void _tagXML(HxString const&, short) {}
   void showXML();
   int archiveXML(HxString const& path);
   int unpackXML(char const* text, int length);
   int recoverXML(HxString const& path);
-  void restoreXML(HxString const& name, HxString& value);
-  void restoreXML(HxString const& name, int& value);
-  void restoreXML(HxString const& name, long long& value);
-  void restoreXML(HxString const& name, unsigned char& value);
-  void restoreXML(HxString const& name, float& value);
-  void restoreXML(HxString const& name, char& value);
-  bool restoreXML(HxString const& name, HxPack& child);
+  void restoreXML(HxString const& name, HxString& value) { restoreXML(name.value(), value); }
+  void restoreXML(HxString const& name, int& value) { restoreXML(name.value(), value); }
+  void restoreXML(HxString const& name, long long& value) { restoreXML(name.value(), value); }
+  void restoreXML(HxString const& name, unsigned char& value) { restoreXML(name.value(), value); }
+  void restoreXML(HxString const& name, float& value) { restoreXML(name.value(), value); }
+  void restoreXML(HxString const& name, char& value) { restoreXML(name.value(), value); }
+  bool restoreXML(HxString const& name, HxPack& child) { return restoreXML(name.value(), child); }
+  void restoreXML(char const* name, HxString& value);
+  void restoreXML(char const* name, int& value);
+  void restoreXML(char const* name, long long& value);
+  void restoreXML(char const* name, unsigned char& value);
+  void restoreXML(char const* name, float& value);
+  void restoreXML(char const* name, char& value);
+  bool restoreXML(char const* name, HxPack& child);
   void _unpackXML(HxPackObj* node);
   HxPackObj* _xmlnode() const { return xmlnode_; }
   // Whether the current XML node holds a nested object, or a value, of this name.
-  bool _xmlHasObject(HxString const& name) const;
-  bool _xmlHasValue(HxString const& name) const;
+  bool _xmlHasObject(HxString const& name) const { return _xmlHasObject(name.value()); }
+  bool _xmlHasValue(HxString const& name) const { return _xmlHasValue(name.value()); }
+  bool _xmlHasObject(char const* name) const;
+  bool _xmlHasValue(char const* name) const;
   // The name the XML reader gives the i-th repeated element: base, base1, ...
   static HxString _xmlName(char const* base, int i) {
     HxString name(base);
     if (i > 0) name += i;
     return name;
   }
+  // The same into a buffer of kHxXmlNameRoom bytes, without a string; the
+  // name is cut to fit.
+  static constexpr int kHxXmlNameRoom = 64;
+  static char const* _xmlName(char* room, char const* base, int i);
   int _xmldepth() const { return xmldepth_; }
 
  protected:
@@ -295,7 +318,17 @@ class HxPack : public HxBase {
   // bytes written, or 0 when a write or the close failed.
   int write_out_(std::FILE* f);
   void xml_append_(char const* text, int n);
-  void xml_value_(HxString const& name, HxString const& text);
+  static int xml_len_(char const* name);
+  // One value line: depth tabs, the element, the text (escaped when asked).
+  void xml_line_(char const* name, int name_length, char const* text, int n, bool escape);
+  void xml_text_(char const* name, int name_length, HxString const& value) {
+    xml_line_(name, name_length, value.value(), value.length(), true);
+  }
+  // A nested object member, written by the child straight into this buffer.
+  void xml_child_(char const* name, int name_length, HxPack& child);
+  // The object lines of this object at the current depth, from "<object"
+  // to "</object>" and a newline, appended at the current length.
+  void xml_block_();
 
   char* buffer_ = nullptr;        // owned while writing
   char const* cursor_ = nullptr;  // borrowed while reading

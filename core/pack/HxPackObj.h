@@ -25,17 +25,24 @@ class HxPackObj : public HxBase {
   HxString& name() { return name_; }
 
   // A key for a new entry named like the open element: name, then name1,
-  // name2, ... whichever is free first in the given table.
+  // name2, ... whichever is free first in the given table. The counter of a
+  // name is kept only once the name repeats.
   template <class T>
-  HxString freeKey(HxBaseHash<T> const& table, HxSimpleHash<int>& next) {
-    int i = next.get(name_);
-    HxString key;
+  HxString* freeKey(HxBaseHash<T> const& table, HxSimpleHash<int>& next) {
+    if (table.get(name_) == nullptr) return new HxString(name_);
+    int* kept = next._find(name_);
+    int i = kept != nullptr && *kept > 1 ? *kept : 1;
+    auto* key = new HxString();
     for (;; ++i) {
-      key = name_;
-      if (i > 0) key += i;
-      if (table.get(key) == nullptr) break;
+      key->copy(name_);
+      *key += i;
+      if (table.get(*key) == nullptr) break;
     }
-    next.set(i + 1, name_);
+    if (kept != nullptr) {
+      *kept = i + 1;
+    } else {
+      next.set(i + 1, name_);
+    }
     return key;
   }
   HxSimpleHash<int>& nextElement() { return next_element_; }

@@ -45,8 +45,14 @@ template <class M, class Enable = void>
 struct HxFieldCodec {
   static void store(HxPack& p, short f, M& m) { p.store(f, m); }
   static void restore(HxPack& p, short f, M& m) { p.restore(f, m); }
-  static void storeXML(HxPack& p, HxString const& n, M& m) { p.storeXML(n, m); }
-  static void restoreXML(HxPack& p, HxString const& n, M& m) { p.restoreXML(n, m); }
+  template <class N>
+  static void storeXML(HxPack& p, N const& n, M& m) {
+    p.storeXML(n, m);
+  }
+  template <class N>
+  static void restoreXML(HxPack& p, N const& n, M& m) {
+    p.restoreXML(n, m);
+  }
 };
 
 // bool members travel as unsigned char records (kind 6).
@@ -58,8 +64,12 @@ struct HxFieldCodec<bool> {
     p.restore(f, v);
     m = v != 0;
   }
-  static void storeXML(HxPack& p, HxString const& n, bool& m) { p.storeXML(n, static_cast<unsigned char>(m ? 1 : 0)); }
-  static void restoreXML(HxPack& p, HxString const& n, bool& m) {
+  template <class N>
+  static void storeXML(HxPack& p, N const& n, bool& m) {
+    p.storeXML(n, static_cast<unsigned char>(m ? 1 : 0));
+  }
+  template <class N>
+  static void restoreXML(HxPack& p, N const& n, bool& m) {
     unsigned char v = m ? 1 : 0;
     p.restoreXML(n, v);
     m = v != 0;
@@ -75,8 +85,12 @@ struct HxFieldCodec<E, std::enable_if_t<std::is_enum<E>::value>> {
     p.restore(f, v);
     m = static_cast<E>(v);
   }
-  static void storeXML(HxPack& p, HxString const& n, E& m) { p.storeXML(n, static_cast<int>(m)); }
-  static void restoreXML(HxPack& p, HxString const& n, E& m) {
+  template <class N>
+  static void storeXML(HxPack& p, N const& n, E& m) {
+    p.storeXML(n, static_cast<int>(m));
+  }
+  template <class N>
+  static void restoreXML(HxPack& p, N const& n, E& m) {
     int v = static_cast<int>(m);
     p.restoreXML(n, v);
     m = static_cast<E>(v);
@@ -119,13 +133,13 @@ class HxRecord : public Base {
 
   void encodeXML() override {
     std::apply([this](auto const&... f) {
-      (HxFieldCodec<member_t<decltype(f)>>::storeXML(*this, HxString(f.xml), self().*(f.member)), ...);
+      (HxFieldCodec<member_t<decltype(f)>>::storeXML(*this, f.xml, self().*(f.member)), ...);
     }, fields_());
   }
 
   bool decodeXML() override {
     std::apply([this](auto const&... f) {
-      (HxFieldCodec<member_t<decltype(f)>>::restoreXML(*this, HxString(f.xml), self().*(f.member)), ...);
+      (HxFieldCodec<member_t<decltype(f)>>::restoreXML(*this, f.xml, self().*(f.member)), ...);
     }, fields_());
     return true;
   }

@@ -17,7 +17,8 @@
 // string) under 3.
 class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
  public:
-  HxAdminOrder() = default;
+  // The password is a secure string: every buffer it gives up is wiped.
+  HxAdminOrder() { password_.secure(1); }
 
   int type() const override { return 189; }
   HxString typeXML() const override { return HxString("admin_order"); }
@@ -44,7 +45,10 @@ class HxAdminOrder : public HxRecord<HxAdminOrder, HxOrder> {
   HxString const& method() const { return method_; }
   void method(HxString const& v) { method_ = v; }
   HxString const& password() const { return password_; }
-  void password(HxString const& v) { password_ = v; }
+  void password(HxString const& v) {
+    password_ = v;
+    password_.secure(1);
+  }
   HxStringList& userlist() { return userlist_; }
   HxStringList const& userlist() const { return userlist_; }
   HxStringList& workers() { return workers_; }

@@ -21,10 +21,9 @@
 #include "tests/TestUtil.h"
 #include "tests/core/pack/PackBytes.h"
 #include "tests/net/FakePeer.h"
+#include "tests/net/NetTestUtil.h"
 
 namespace {
-
-using hxtest::S;
 
 // The world of a client test: pauses are recorded, not slept; draws come
 // from a script; socket waits pass through but are cut to `cap_ms` (the
@@ -81,32 +80,6 @@ class ClientWorld : public HxWorld {
   hxtest::TempFile file_;
 };
 
-struct WorldGuard {
-  explicit WorldGuard(HxWorld& w) { hx_set_world(&w); }
-  ~WorldGuard() { hx_set_world(nullptr); }
-};
-
-// The debug log in a file of the test's own; lines() without time stamps.
-class Log {
- public:
-  Log() { hx_debug_filename(file_.path(), 0); }
-  ~Log() { hx_debug_filename("", 0); }
-  std::string lines() const {
-    std::string text = file_.read(), out;
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find('\n', at);
-      std::string line = text.substr(at, end - at);
-      size_t mark = line.find("]: ");
-      out += (mark == std::string::npos ? line : line.substr(mark + 3)) + "\n";
-      at = end + 1;
-    }
-    return out;
-  }
-
- private:
-  hxtest::TempFile file_{"", "hxclientlog"};
-};
-
 std::string config_for(FakePeer const& peer) {
   return "hx_domain = farm\nhx_region = east\nclient_host_domain = lab.example\nworker_port = " +
          std::to_string(peer.tcpPort()) + "\n";
@@ -154,7 +127,7 @@ TEST(HxClientConverse, ReplyTags) {
     ClientWorld world(config_for(peer));
     WorldGuard guard(world);
     world.draws = {row.draw};
-    Log log;
+    DebugLog log;
     HxClient client;
     HxMessage request(100), reply;
     EXPECT_EQ(client.converse("127.0.0.1", peer.tcpPort(), request, reply), row.ok);
@@ -224,7 +197,7 @@ TEST(HxClientConverse, FailuresBeforeAReply) {
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.line);
-    Log log;
+    DebugLog log;
     HxClient client;
     HxMessage request(100), reply;
     EXPECT_FALSE(client.converse("127.0.0.1", row.port, request, reply));
@@ -232,7 +205,7 @@ TEST(HxClientConverse, FailuresBeforeAReply) {
     EXPECT_NE(client.error().integervalue(), 0);
   }
 
-  Log log;
+  DebugLog log;
   HxClient client;
   HxMessage request(100), reply;
   EXPECT_FALSE(client.converse("127.0.0.1", refuser.tcpPort(), request, reply));
@@ -279,7 +252,7 @@ TEST(HxClientConverse, SendsWithoutReply) {
   ASSERT_TRUE(peer.ok());
   ClientWorld world(config_for(peer));
   WorldGuard guard(world);
-  Log log;
+  DebugLog log;
   HxClient client;
   HxMessage request(1100);
   EXPECT_TRUE(client.transmitWorker("127.0.0.1", request));
@@ -334,7 +307,7 @@ TEST(HxClientConverse, WorkerRetries) {
     ClientWorld world(config_for(peer));
     WorldGuard guard(world);
     world.draws.assign(row.draws.begin(), row.draws.end());
-    Log log;
+    DebugLog log;
     HxClient client;
     HxMessage request(300), reply;
     EXPECT_EQ(client.converseWorkerWithRetries("127.0.0.1", request, reply, row.retries), row.ok);
@@ -367,7 +340,7 @@ TEST(HxClientPoll, FirstAnswer) {
     WorldGuard guard(world);
     world.cap_ms = row.sends > 1 ? 30 : 3000;
     world.draws = {kTopDraw};
-    Log log;
+    DebugLog log;
     HxClient client;
     client.conversetimeout(6000);
     HxMessage request(401), reply;
@@ -404,7 +377,7 @@ TEST(HxClientPoll, AllAnswers) {
     WorldGuard guard(world);
     world.cap_ms = 200;
     world.tick = row.tick;
-    Log log;
+    DebugLog log;
     HxClient client;
     client.conversetimeout(6000);
     HxMessageList replies;

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cfloat>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 #include <new>
 #include <string>
 
@@ -479,6 +482,83 @@ TEST_F(XmlFileTest, FailuresGiveZero) {
   std::ofstream(dir_ + "/empty.xml");
   EXPECT_EQ(back.recoverXML(path("empty.xml")), 0);
   EXPECT_TRUE(back.name.isundef());
+}
+
+}  // namespace
+
+namespace {
+
+// A record whose members the test writes one at a time.
+class Lines : public HxPack {
+ public:
+  std::function<void(Lines&)> write;
+  int type() const override { return 9990; }
+  HxString typeXML() const override { return "lines"; }
+  void encode() override {}
+  void decode() override {}
+  void encodeXML() override { write(*this); }
+  bool decodeXML() override { return true; }
+  // The text of the value lines alone: between the object's opening line and
+  // its closing one.
+  std::string body() {
+    packXML();
+    std::string all(packContents(), static_cast<size_t>(packSize()));
+    size_t from = all.find("'>\n") + 3;
+    return all.substr(from, all.rfind("</object>") - from);
+  }
+};
+
+// Each value kind gives the same line whether its element name comes as a
+// string or as plain text, at any depth.
+TEST(HxPackXMLWriter, ValueLinesOfEveryKind) {
+  struct Row {
+    std::function<void(HxPack&, HxString const&)> as_string;
+    std::function<void(HxPack&, char const*)> as_text;
+    char const* line;  // at depth 1
+  };
+  HxString const tricky("a<b>&\"c\"'d");
+  std::vector<Row> const rows = {
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, 0); }, [](HxPack& p, char const* n) { p.storeXML(n, 0); },
+       "\t<v>0</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, INT_MIN); },
+       [](HxPack& p, char const* n) { p.storeXML(n, INT_MIN); }, "\t<v>-2147483648</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, LLONG_MIN); },
+       [](HxPack& p, char const* n) { p.storeXML(n, LLONG_MIN); }, "\t<v>-9223372036854775808</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, static_cast<unsigned char>(7)); },
+       [](HxPack& p, char const* n) { p.storeXML(n, static_cast<unsigned char>(7)); }, "\t<v>1</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, -1.5f); },
+       [](HxPack& p, char const* n) { p.storeXML(n, -1.5f); }, "\t<v>-1.500000</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, FLT_MAX); },
+       [](HxPack& p, char const* n) { p.storeXML(n, FLT_MAX); },
+       "\t<v>340282346638528859811704183484516925440.000000</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, '\xff'); },
+       [](HxPack& p, char const* n) { p.storeXML(n, '\xff'); }, "\t<v>-1</v>\n"},
+      {[&](HxPack& p, HxString const& n) { p.storeXML(n, tricky); },
+       [&](HxPack& p, char const* n) { p.storeXML(n, tricky); }, "\t<v>a&lt;b&gt;&amp;&quot;c&quot;'d</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, "&lt;"); },
+       [](HxPack& p, char const* n) { p.storeXML(n, "&lt;"); }, "\t<v>&amp;lt;</v>\n"},
+      {[](HxPack& p, HxString const& n) { p.storeXML(n, HxString()); },
+       [](HxPack& p, char const* n) { p.storeXML(n, static_cast<char const*>(nullptr)); }, "\t<v></v>\n"},
+  };
+  for (Row const& r : rows) {
+    Lines a, b;
+    a.write = [&](Lines& l) { r.as_string(l, HxString("v")); };
+    b.write = [&](Lines& l) { r.as_text(l, "v"); };
+    EXPECT_EQ(r.line, a.body());
+    EXPECT_EQ(r.line, b.body());
+  }
+  // A nested object written through either name form, one level deeper.
+  Lines outer;
+  Leaf leaf;
+  leaf.n = 5;
+  outer.write = [&](Lines& l) {
+    l.storeXML("first", leaf);
+    l.storeXML(HxString("second"), leaf);
+  };
+  std::string block = "\t\t<object type = 'leaf'>\n\t\t\t<n>5</n>\n\t\t\t<s></s>\n\t\t\t<f>0.000000</f>\n"
+                      "\t\t\t<big>0</big>\n\t\t\t<flag>0</flag>\n\t\t\t<c>0</c>\n\t\t</object>\n";
+  EXPECT_EQ("\t<first>\n" + block + "\t</first>\n\t<second>\n" + block + "\t</second>\n", outer.body());
+  EXPECT_EQ(nullptr, leaf.packContents());
 }
 
 }  // namespace

@@ -44,6 +44,22 @@ TEST(HxAdminOrder, SharedFieldNumbersKeepBothRecords) {
   EXPECT_NE(xml_of(o).find("\t<value>5</value>\n\t<user_name>u</user_name>\n"), std::string::npos);
 }
 
+TEST(HxAdminOrder, PasswordStaysSecureThroughCopiesAndReads) {
+  HxAdminOrder order;
+  order.password(HxString("s3cret"));
+  HxAdminOrder copied(order);
+  HxAdminOrder assigned;
+  assigned = order;
+  order.pack();
+  HxAdminOrder read;
+  ASSERT_EQ(read.unpack(order.packContents(), order.packSize()), 0);
+  for (HxAdminOrder const* o : {&order, &copied, &assigned, &read}) {
+    EXPECT_EQ(o->password().secure(), 1);
+    EXPECT_STREQ(o->password().value(), "s3cret");
+  }
+  EXPECT_EQ(HxAdminOrder().password().secure(), 1);
+}
+
 TEST(HxAdminOrder, WorkersAreCopied) {
   HxStringList given;
   given.append(new HxString("w1"));

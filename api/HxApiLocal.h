@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/HxString.h"
+
+// API functions that need no supervisor.
+
+// The value of a named command or administration action; 0 for a name that
+// the table lacks (names compare exactly, case included).
+int hxCONST(HxString const& name);
+
+class HxConfig;
+class HxPathMap;
+
+// The path with the map's sources replaced (caseless, in the map's order);
+// unchanged when the map is empty.
+HxString hxconvertpath(HxString const& path, HxPathMap& map);
+
+// Loads the host's client configuration file into config (its options are
+// added to those config holds). Always 1: config.valid() tells whether the
+// file could be read.
+int hxlocalconfig(HxConfig& config);
+
+// Writes config's options into the host's client configuration file, with
+// the file as it stands as the template (its lines for other keys and its
+// comments stay). The new text goes to a new file beside the old one, which
+// replaces it only once it is whole on disk, so that no reader ever sees a
+// truncated configuration. 1 when the file was written, else 0 with the old
+// file untouched.
+int hxlocalupdateconfig(HxConfig& config);

@@ -1,0 +1,67 @@
+// Arbitrary bytes unpacked as a reply and run through every reply family,
+// the error capture and the ping text. Nothing crashes or leaks; a family
+// that succeeds took elements of the class asked for, and the caller's
+// containers only grow.
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "api/HxApiPing.h"
+#include "api/HxApiReply.h"
+#include "api/HxApiState.h"
+#include "config/HxConfig.h"
+#include "model/farm/HxHost.h"
+#include "model/job/HxJob.h"
+#include "model/job/HxResult.h"
+
+namespace {
+
+void check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+template <class List>
+void list_families(char const* data, int size) {
+  for (int family = 0; family < 2; ++family) {
+    HxMessage reply;
+    reply.unpack(data, size);
+    List mine;
+    mine.append(new typename std::remove_pointer<decltype(mine.get(0))>::type);
+    int result = family == 0 ? _hx_reply_L(reply, mine) : _hx_reply_N(reply, mine);
+    check(mine.length() >= 1);
+    check(result == 1 || mine.length() == 1);
+    for (int i = 0; i < mine.length(); ++i) check(mine.get(i) != nullptr);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
+  if (size > 1 << 16) return 0;
+  char const* data = reinterpret_cast<char const*>(bytes);
+  int const n = static_cast<int>(size);
+
+  list_families<HxJobList>(data, n);
+  list_families<HxHostList>(data, n);
+  list_families<HxJobIdList>(data, n);
+
+  HxMessage reply;
+  reply.unpack(data, n);
+  HxConfig config;
+  _hx_reply_R(reply, config, HxReplyObject::kConfig);
+  HxResult result;
+  _hx_reply_R(reply, result, HxReplyObject::kReport);
+  _hx_reply_A3(reply);
+  _hx_reply_A4(reply, true);
+  _hx_reply_A1(reply);
+  _hx_capture_error(reply);
+  (void)hxerror().value();
+
+  for (HxPingForm form : {HxPingForm::kSupervisor, HxPingForm::kWorker, HxPingForm::kHost}) {
+    HxString out("unchanged");
+    int r = _hx_ping_text(reply, form, out);
+    check(r == (reply.tag() == 1 ? 1 : 0));
+    check(r == 1 || out == HxString("unchanged"));
+  }
+  return 0;
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+// Conversions between Python values and the library's strings, integers,
+// package values and configurations. Every function here is called with the
+// interpreter lock held.
+//
+// Error rule of the whole module: a function returns a value and leaves no
+// exception set, or returns null (false) with exactly one exception set. A
+// conversion that turns a failure into a default clears the failure there.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "config/HxConfig.h"
+#include "core/HxString.h"
+#include "core/pack/HxPackage.h"
+
+// Unix time of the system's time base; the record's time fields count from it.
+constexpr long long kHxPyTimeEpoch = 946702800;
+
+// The text of a value: a str's UTF-8 text (lone surrogates go through
+// "surrogateescape", else "replace"), an int's low 32 bits in decimal;
+// anything else (None included) gives an undefined string. Never fails.
+HxString _py_string(PyObject* object);
+// True for an int or int subclass (bool included).
+bool _py_is_int(PyObject* object);
+// An int's low 64 bits as a signed value; a str read like strtol (leading
+// blanks, optional sign, digits; saturating); anything else 0. Never fails.
+long _py_int(PyObject* object);
+
+// Writes a Python value into a package node (its value or its children).
+// Values of other types print "unrecognized object encountered during
+// conversion." and leave their node unchanged. False, with RecursionError
+// set, when the value nests deeper than a package can be read back (a list
+// that holds itself); the node then holds what was written so far.
+bool _pack(PyObject* value, _hx_package_pack* node);
+// The Python value of a node tree (null node: None). New reference, or null
+// with an exception set.
+PyObject* _unpack(_hx_package_pack* node);
+
+// ---- value kinds of record dictionaries ----------------------------------
+
+// int kind: an int's low 64 bits, a str by strtol, else 0; narrowed to the
+// field by the caller's choice of helper.
+inline int hx_py_kind_int(PyObject* v) { return static_cast<int>(_py_int(v)); }
+inline unsigned char hx_py_kind_byte(PyObject* v) { return static_cast<unsigned char>(_py_int(v)); }
+inline long long hx_py_kind_int64(PyObject* v) { return static_cast<long long>(_py_int(v)); }
+// text kind: a str's text; another value gives _py_string's text.
+inline HxString hx_py_kind_text(PyObject* v) { return _py_string(v); }
+// time kind: Unix seconds to the stored count since the time base, computed
+// in 64 bits and narrowed only into the 32-bit field.
+inline int hx_py_kind_time(PyObject* v) {
+  return static_cast<int>(static_cast<long long>(_py_int(v)) - kHxPyTimeEpoch);
+}
+// package kind: any value packed and compacted into out. False with an
+// exception set when packing failed.
+bool hx_py_kind_package(PyObject* v, HxString& out);
+
+// Record to dictionary: new references, or null with an exception set.
+// Texts that are not valid UTF-8 are decoded with replacement characters;
+// an undefined string gives "".
+PyObject* hx_py_str(HxString const& text);
+PyObject* hx_py_str(char const* bytes, Py_ssize_t n);
+PyObject* hx_py_int(long long value);
+// A stored time (seconds since the time base) as Unix seconds.
+PyObject* hx_py_time(int stored);
+// A compact package text as its Python value (None for an empty text).
+PyObject* hx_py_package(HxString const& text);
+// Sets dict[key] = value and releases value. False (exception set) when value
+// is null or the insertion failed; the caller then drops the dict.
+bool hx_py_dict_put(PyObject* dict, char const* key, PyObject* value);
+
+// The list-of-records kind: calls fn(item) for each item of a value that
+// passes the sequence check and has at least one item (str passes too; its
+// one-character items are rejected by every record converter). fn returns
+// false to stop with an exception set. False when reading an item failed or
+// fn stopped; an absent or empty sequence is not a failure.
+template <class Fn>
+bool hx_py_each_item(PyObject* seq, Fn&& fn) {
+  if (seq == nullptr || !PySequence_Check(seq)) return true;
+  Py_ssize_t n = PySequence_Size(seq);
+  if (n < 0) {
+    PyErr_Clear();
+    return true;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* item = PySequence_GetItem(seq, i);
+    if (item == nullptr) {
+      // A sequence that shrank while it was read ends there.
+      if (PyErr_ExceptionMatches(PyExc_IndexError)) {
+        PyErr_Clear();
+        return true;
+      }
+      return false;
+    }
+    bool ok = fn(item);
+    Py_DECREF(item);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// ---- configuration dictionaries -------------------------------------------
+
+// A dict (or subclass) as a new configuration owned by the caller; null for
+// null or any other value. Keys and values are read as _py_string's text.
+// Raises nothing.
+HxConfig* _hx_py_dict_config(PyObject* dict);
+// A configuration as a new dict of str to str in its option order; null gives
+// an empty dict. Null with an exception set only when memory runs out.
+PyObject* _hx_py_config_dict(HxConfig* config);

@@ -1,0 +1,137 @@
+// Module functions that work without a supervisor (ranges, constants,
+// password encryption, configuration and package texts) and the argument
+// reading of the event and password requests.
+#include "api/HxApiLocal.h"
+#include "api/HxApiPassword.h"
+#include "core/HxList.h"
+#include "expr/HxRange.h"
+#include "python/HxPyConvert.h"
+#include "python/HxPyModule.h"
+
+namespace {
+
+// A new list of str, one per string; null with an exception set on failure.
+PyObject* str_list(HxStringList const& list) {
+  PyObject* out = PyList_New(list.length());
+  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+    HxString const* s = list.get(i);
+    PyObject* item = s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s);
+    if (item == nullptr) Py_CLEAR(out);
+    else PyList_SET_ITEM(out, i, item);
+  }
+  return out;
+}
+
+// The texts of args[from...] joined with ",".
+HxString joined(PyObject* args, Py_ssize_t from) {
+  HxString text;
+  for (Py_ssize_t i = from; i < PyTuple_GET_SIZE(args); ++i) {
+    if (i > from) text += ",";
+    text += _py_string(PyTuple_GET_ITEM(args, i));
+  }
+  return text;
+}
+
+}  // namespace
+
+PyObject* _hx_py_rangesplit(PyObject*, PyObject* args) {
+  if (PyTuple_GET_SIZE(args) < 1) Py_RETURN_NONE;
+  HxStringList list;
+  HxRange::patternsplit(0, joined(args, 0), list);
+  return str_list(list);
+}
+
+PyObject* _hx_py_rangechunk(PyObject*, PyObject* args) {
+  if (PyTuple_GET_SIZE(args) < 2) return PyList_New(0);
+  int size = hx_py_kind_int(PyTuple_GET_ITEM(args, 0));
+  HxRange range;
+  range.parse(joined(args, 1));
+  HxStringList list;
+  range.chunk(size, list);
+  return str_list(list);
+}
+
+PyObject* _hx_py_waitfor(PyObject*, PyObject* args) {
+  char const* name = nullptr;
+  int timeout = 0;
+  if (!PyArg_ParseTuple(args, "si", &name, &timeout)) {
+    // The one-argument form: the failed two-argument reading is no error.
+    PyErr_Clear();
+    if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+  }
+  return hx_py_not_built("waitfor");
+}
+
+PyObject* _hx_py_trigger(PyObject*, PyObject* args) {
+  char const* name = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+  return hx_py_not_built("trigger");
+}
+
+PyObject* _hx_py_CONST(PyObject*, PyObject* args) {
+  char const* name = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+  return PyLong_FromLong(hxCONST(HxString(name)));
+}
+
+PyObject* _hx_py_updatepassword(PyObject*, PyObject* args) {
+  Py_ssize_t n = PyTuple_GET_SIZE(args);
+  if (n < 1 || n > 3) return PyLong_FromLong(0);
+  char const* texts[3] = {"", "", ""};
+  if (!PyArg_ParseTuple(args, "s|ss", &texts[0], &texts[1], &texts[2])) return nullptr;
+  HxString user(n >= 2 ? texts[0] : "");
+  HxString domain(n == 3 ? texts[2] : "");
+  // The clear text lives only in a string that wipes its buffer when freed.
+  HxString password;
+  password.secure(1);
+  password.copy(n == 1 ? texts[0] : texts[1]);
+  (void)user;
+  (void)domain;
+  return hx_py_not_built("updatepassword");
+}
+
+PyObject* _hx_py_checkpassword(PyObject*, PyObject* args) {
+  if (!PyArg_ParseTuple(args, ":checkpassword")) return nullptr;
+  return hx_py_not_built("checkpassword");
+}
+
+PyObject* _hx_py_encryptpassword(PyObject*, PyObject* args) {
+  char const* text = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &text)) {
+    // Anything but one str encrypts nothing.
+    PyErr_Clear();
+    return PyUnicode_FromStringAndSize("", 0);
+  }
+  HxString clear;
+  clear.secure(1);
+  clear.copy(text);
+  return hx_py_str(hxencryptpassword(clear));
+}
+
+PyObject* _hx_py_configDictToStr(PyObject*, PyObject* args) {
+  if (PyTuple_GET_SIZE(args) < 2) return PyUnicode_FromStringAndSize("", 0);
+  HxConfig* config = _hx_py_dict_config(PyTuple_GET_ITEM(args, 0));
+  if (config == nullptr) return PyUnicode_FromStringAndSize("", 0);
+  HxString text = config->usetemplate(_py_string(PyTuple_GET_ITEM(args, 1)));
+  delete config;
+  return hx_py_str(text);
+}
+
+PyObject* _hx_py_configStrToDict(PyObject*, PyObject* args) {
+  char const* text = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &text)) return nullptr;
+  HxConfig config;
+  config.parse(HxString(text));
+  return _hx_py_config_dict(&config);
+}
+
+PyObject* _hx_py_packageStrToDict(PyObject*, PyObject* args) {
+  char const* text = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &text)) return nullptr;
+  _hx_package_pack* node = hx_package_expand(text);
+  PyObject* out = _unpack(node);
+  hx_package_destroy(node);
+  return out;
+}
+
+PyObject* _hx_py_getpreferences(PyObject*, PyObject*) { Py_RETURN_NONE; }

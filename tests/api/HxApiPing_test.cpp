@@ -1,0 +1,66 @@
+#include "api/HxApiPing.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "ApiTestUtil.h"
+#include "core/HxError.h"
+#include "model/job/HxJob.h"
+#include "net/HxIntro.h"
+
+using hxtest::S;
+
+TEST(HxApiPing, ReplyText) {
+  using F = HxPingForm;
+  auto intro = [] { return new HxIntro("supervisor 8.1 linux"); };
+  auto old = [] { return new HxOldError("old daemon"); };
+  struct Row {
+    F form;
+    int tag;
+    std::function<HxPack*()> content;
+    char const* mac;
+    int result;
+    char const* out;
+  } const rows[] = {
+      {F::kSupervisor, 1, intro, "0a:0b:0c:0d:0e:0f", 1, "10.1.2.3 0A:0B:0C:0D:0E:0F supervisor 8.1 linux"},
+      {F::kSupervisor, 1, intro, "", 1, "10.1.2.3 00:00:00:00:00:00 supervisor 8.1 linux"},
+      {F::kWorker, 1, intro, "0a:0b:0c:0d:0e:0f", 1, "10.1.2.3 0A:0B:0C:0D:0E:0F supervisor 8.1 linux"},
+      {F::kHost, 1, intro, "0a:0b:0c:0d:0e:0f", 1, "10.1.2.3 supervisor 8.1 linux"},
+      {F::kSupervisor, 1, nullptr, "", 1, "10.1.2.3 <3.0-8"},
+      {F::kWorker, 1, nullptr, "", 1, "10.1.2.3 <3.0-22"},
+      {F::kHost, 1, nullptr, "", 1, "10.1.2.3 <3.0-22"},
+      {F::kSupervisor, 1, old, "0a:0b:0c:0d:0e:0f", 1, "10.1.2.3 old daemon"},
+      {F::kHost, 1, old, "", 1, "10.1.2.3 old daemon"},
+      {F::kSupervisor, 1, [] { return new HxJobList; }, "", 1, "before"},  // another class: unchanged
+      {F::kSupervisor, 1, [] { return new HxError(2051); }, "", 1, "before"},
+      {F::kSupervisor, 4, intro, "", 0, "before"},
+      {F::kWorker, 3, nullptr, "", 0, "before"},
+      {F::kHost, 0, old, "", 0, "before"},
+  };
+  for (auto const& r : rows) {
+    HxMessage reply(r.tag);
+    reply.address(HxAddress(HxString("10.1.2.3")));
+    reply.macaddress(HxMacAddress(HxString(r.mac)));
+    if (r.content) reply.content(r.content());
+    HxString out("before");
+    EXPECT_EQ(_hx_ping_text(reply, r.form, out), r.result) << r.out;
+    EXPECT_EQ(S(out), r.out);
+  }
+}
+
+// The declared content type is not trusted: a list declared as a
+// self-description or as an old-style error is still another class.
+TEST(HxApiPing, DeclaredTypeIsNotTrusted) {
+  for (int declared : {170, 52}) {
+    HxMessage m(1);
+    m.content(new HxJobList);
+    HxMessage reply;
+    hxtest::unpack_into(reply, hxtest::redeclared(hxtest::packed(m), 5, declared));
+    ASSERT_EQ(reply.contenttype(), declared);
+    HxString out("before");
+    EXPECT_EQ(_hx_ping_text(reply, HxPingForm::kSupervisor, out), 1);
+    EXPECT_EQ(S(out), "before");
+  }
+}
