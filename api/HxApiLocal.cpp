@@ -8,14 +8,17 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "api/HxApiState.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
 #include "core/HxFile.h"
 #include "core/HxPath.h"
 #include "core/HxWorld.h"
+#include "model/job/HxAssignment.h"
 
 namespace {
 
@@ -162,6 +165,13 @@ bool replace_file(std::string const& target, HxString const& text, bool& created
 }
 
 }  // namespace
+
+HxString hxconvertpath(HxString const& path) {
+  std::shared_ptr<HxAssignment const> assignment = _hx_assignment();
+  if (!assignment) return path;
+  HxPathMap map(assignment->pathmap());
+  return hxconvertpath(path, map);
+}
 
 HxString hxconvertpath(HxString const& path, HxPathMap& map) {
   if (map.is_empty()) return path;

@@ -11,6 +11,9 @@ int hxCONST(HxString const& name);
 class HxConfig;
 class HxPathMap;
 
+// In a job process with an assignment whose path map is not empty, the path
+// converted through that map; otherwise the path unchanged.
+HxString hxconvertpath(HxString const& path);
 // The path with the map's sources replaced (caseless, in the map's order);
 // unchanged when the map is empty.
 HxString hxconvertpath(HxString const& path, HxPathMap& map);

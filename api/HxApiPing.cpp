@@ -1,5 +1,6 @@
 #include "api/HxApiPing.h"
 
+#include "api/HxApiRoad.h"
 #include "api/HxRequestTypes.h"
 #include "core/HxError.h"
 #include "net/HxIntro.h"
@@ -25,4 +26,20 @@ int _hx_ping_text(HxMessage const& reply, HxPingForm form, HxString& out) {
   }
   out = text;
   return 1;
+}
+
+unsigned char hxworkerping(HxString const& host, HxString& out) {
+  HxClient client;
+  _hx_api_client(client);
+  HxMessage request(kHxReqPing), reply;
+  if (!client.converseWorker(host, request, reply)) return 0;
+  return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kWorker, out));
+}
+
+unsigned char hxhostping(HxString const& host, int port, HxString& out) {
+  HxClient client;
+  _hx_api_client(client);
+  HxMessage request(kHxReqPing), reply;
+  if (!client.converse(host, port, request, reply)) return 0;
+  return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kHost, out));
 }

@@ -21,3 +21,8 @@ enum class HxPingForm {
 // a self-description. Content of any other class leaves out unchanged; all
 // of these give 1.
 int _hx_ping_text(HxMessage const& reply, HxPingForm form, HxString& out);
+
+// The worker on host, at the configured worker port.
+unsigned char hxworkerping(HxString const& host, HxString& out);
+// Any daemon at host and port.
+unsigned char hxhostping(HxString const& host, int port, HxString& out);

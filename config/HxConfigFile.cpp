@@ -29,6 +29,16 @@ HxString clean_text(HxString const& text) {
   return out;
 }
 
+// Whether clean_text would drop any byte.
+bool has_control(HxString const& text) {
+  char const* p = text.value();
+  for (int i = 0; i < text.length(); ++i) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if ((c < 32 || c == 127) && c != '\t' && c != '\n' && c != '\r') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void HxConfigHash::forget() {
@@ -82,9 +92,12 @@ void HxConfigFile::display() const {
 // ---- tokens --------------------------------------------------------------
 
 void HxConfigFile::tokenize(HxString const& text, HxStringList& out) {
-  HxString clean = clean_text(text);
-  char const* p = clean.value();
-  int n = clean.length();
+  // The text is copied only when it holds a control byte to drop.
+  HxString clean;
+  bool const dirty = has_control(text);
+  if (dirty) clean = clean_text(text);
+  char const* p = dirty ? clean.value() : text.value();
+  int n = dirty ? clean.length() : text.length();
   int i = 0;
   while (i < n) {
     char c = p[i];
@@ -296,7 +309,7 @@ bool HxConfigFile::parse_option_(ParseState& st) {
   }
   bool has_target = false;
   HxString target;
-  if (j + 1 < st.n && st.tok(j) == HxString(".")) {
+  if (j + 1 < st.n && is_text(st.tok(j), '.')) {
     has_target = true;
     target = key;
     key = st.tok(j + 1);

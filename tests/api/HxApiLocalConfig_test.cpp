@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "TestUtil.h"
 #include "api/HxApiLocal.h"
+#include "api/HxApiState.h"
+#include "model/job/HxAssignment.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
 #include "core/HxWorld.h"
@@ -159,6 +162,15 @@ TEST(HxConvertPath, ThroughAGivenMap) {
     char const* out;
   } const rows[] = {{"/mnt/a/b", "X:/b"}, {"/MNT/A/c", "X:/c"}, {"/mnt/b", "/mnt/b"}, {"", ""}};
   for (Row const& r : rows) EXPECT_EQ(r.out, S(hxconvertpath(HxString(r.in), map))) << r.in;
+  // The one-argument form uses the current assignment's map, if any.
+  _hx_assignment(nullptr);
+  EXPECT_EQ("/mnt/a/b", S(hxconvertpath(HxString("/mnt/a/b"))));
+  auto assignment = std::make_shared<HxAssignment>();
+  _hx_assignment(assignment);
+  EXPECT_EQ("/mnt/a/b", S(hxconvertpath(HxString("/mnt/a/b"))));
+  assignment->pathmap() = map;
+  for (Row const& r : rows) EXPECT_EQ(r.out, S(hxconvertpath(HxString(r.in)))) << r.in;
+  _hx_assignment(nullptr);
 }
 
 TEST(HxConst, EveryNameAndNoOther) {

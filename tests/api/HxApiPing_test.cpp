@@ -9,6 +9,7 @@
 #include "core/HxError.h"
 #include "model/job/HxJob.h"
 #include "net/HxIntro.h"
+#include "net/FakePeer.h"
 
 using hxtest::S;
 
@@ -63,4 +64,47 @@ TEST(HxApiPing, DeclaredTypeIsNotTrusted) {
     EXPECT_EQ(_hx_ping_text(reply, HxPingForm::kSupervisor, out), 1);
     EXPECT_EQ(S(out), "before");
   }
+}
+
+// Against a daemon on 127.0.0.1: the forms that reach a given port.
+TEST(HxApiPing, HostPingAgainstAPeer) {
+  hxtest::ApiWorld world;
+  hxtest::ApiWorldGuard guard(world);
+  struct Row {
+    FakeStep step;
+    unsigned char result;
+    char const* out;
+  };
+  FakeStep intro = FakeStep::reply(1);
+  intro.content = [] { return new HxIntro("worker 8.1"); };
+  FakeStep old = FakeStep::reply(1);
+  Row const rows[] = {
+      {intro, 1, "127.0.0.1 worker 8.1"},
+      {old, 1, "127.0.0.1 <3.0-22"},
+      {FakeStep::reply(4), 0, "before"},
+      {FakeStep::of(FakeStep::kClose), 0, "before"},
+  };
+  for (auto const& r : rows) {
+    FakePeer peer({r.step});
+    ASSERT_TRUE(peer.ok());
+    HxString out("before");
+    EXPECT_EQ(hxhostping("127.0.0.1", peer.tcpPort(), out), r.result) << r.out;
+    EXPECT_EQ(S(out), r.out);
+    // The request is message 400 without content.
+    auto requests = peer.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    HxMessage got;
+    hxtest::unpack_into(got, requests[0]);
+    EXPECT_EQ(got.tag(), 400);
+    EXPECT_EQ(got.content(), nullptr);
+  }
+  // Nothing listening.
+  int port = 0;
+  {
+    FakePeer gone;
+    port = gone.tcpPort();
+  }
+  HxString out("before");
+  EXPECT_EQ(hxhostping("127.0.0.1", port, out), 0);
+  EXPECT_EQ(S(out), "before");
 }

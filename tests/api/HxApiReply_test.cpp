@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ApiTestUtil.h"
+#include "api/HxApiRoad.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
 #include "model/farm/HxAdmin.h"
@@ -264,4 +265,18 @@ TEST(HxApiReply, AcknowledgedFamilies) {
     EXPECT_EQ(a1.error, kSentinel) << r.tag;
     for (Outcome const* o : {&a3, &a4, &a4_plain, &a1}) EXPECT_EQ(o->err, "") << r.tag;
   }
+}
+
+// The lent object is back with its owner after the guard, also when the
+// request is destroyed first thing afterwards (ASan sees any double free).
+TEST(HxApiReply, LentContentComesBack) {
+  HxJobList mine;
+  mine.append(new HxJob);
+  {
+    HxMessage request(100);
+    HxLentContent lend(request, mine);
+    EXPECT_EQ(request.content(), &mine);
+    EXPECT_EQ(request.contenttype(), 5);
+  }
+  EXPECT_EQ(mine.length(), 1);
 }
