@@ -135,12 +135,14 @@ HxString HxTime::offsetPath() { return hx_world().tempDir() + "/time_" + hx_curr
 
 int HxTime::readOffsetFile(HxString const& path) {
   // The temporary directory is writable by everyone: another user could
-  // plant a file or a link under this predictable name. Only a regular file
-  // of our own, opened without following a link, is believed.
+  // plant a file or a link under this predictable name, or write into a file
+  // of ours left open to them. Only a regular file of our own that nobody
+  // else may write, opened without following a link, is believed.
   int fd = open(path.value(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return 0;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     close(fd);
     return 0;
   }

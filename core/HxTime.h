@@ -52,8 +52,17 @@ class HxTime : public HxRecord<HxTime> {
   // The per-user clock-offset file: <temp dir>/time_<user>.tmp
   static HxString offsetPath();
   // Reads the difference from the offset file; 0 when it is missing, not
-  // numeric, or not a regular file of this user reached without a link.
+  // numeric, or not a regular file of this user reached without a link
+  // that group and others cannot write.
   static int readOffsetFile(HxString const& path);
+
+  // Measures the difference against the supervisor's clock (asking the
+  // given host first, then wherever the client finds a supervisor), puts it
+  // in force and writes it to offsetPath(). A failed exchange leaves the
+  // difference 0; the time reference only zeroes it. Defined with the
+  // client in net/.
+  static void syncToServer();
+  static void syncToServer(HxString const& host);
 
   static void sleep_seconds(int s);
   static void sleep_milliseconds(int ms);

@@ -6,6 +6,8 @@
 #include "core/HxError.h"
 #include "core/HxList.h"
 #include "core/HxString.h"
+#include "core/HxTime.h"
+#include "model/farm/HxDomain.h"
 #include "net/HxConnection.h"
 #include "net/HxMessage.h"
 
@@ -36,6 +38,7 @@ class HxClient : public HxBase {
   // Time-out in milliseconds of a converse connection; a broadcast poll
   // waits a sixth of it per try.
   void conversetimeout(int ms) { conversetimeout_ = ms; }
+  int conversetimeout() const { return conversetimeout_; }
   // Whether the last converse or poll was refused at the peer's limit.
   bool rejected() const { return rejected_; }
   HxError const& error() const { return error_; }
@@ -75,7 +78,57 @@ class HxClient : public HxBase {
   // for a negative count.
   bool converseWorkerWithRetries(HxString const& host, HxMessage& request, HxMessage& reply, int retries);
 
+  // ---- the supervisor ----
+  // Deliver a request to the supervisor, found in this order: the explicit
+  // supervisor (its answer is final); the configured hosts from a random
+  // start (a host's own port, else the variant's); the user's cache file;
+  // a broadcast to the domain's supervisors, whose answer is cached. A
+  // converse variant follows one redirect (tag 7 naming another host, always
+  // on the variant's port); a redirect without a host name ends the search.
+  // With nothing configured it warns on standard error. The host forms try
+  // the given host first.
+  bool converseSupervisor(HxMessage& request, HxMessage& reply);
+  bool converseSupervisor(HxString const& host, HxMessage& request, HxMessage& reply);
+  bool converseSubSupervisor(HxMessage& request, HxMessage& reply);
+  bool converseSubSupervisor(HxString const& host, HxMessage& request, HxMessage& reply);
+  // Without a reply: the first host the send reached counts; no warning and
+  // no redirects.
+  bool telegramSupervisor(HxMessage& request);
+  bool telegramSubSupervisor(HxMessage& request);
+  bool transmitSupervisor(HxMessage& request);
+  // converseSubSupervisor with up to retries + 1 attempts and a pause of 5
+  // to 10 s between them (none after a refusal); false at once for a
+  // negative count.
+  bool converseSubSupervisorWithRetries(HxMessage& request, HxMessage& reply, int retries);
+  // Asks the explicit supervisor, else each configured host from a random
+  // start, for the domain of this client (only when none is configured);
+  // the first domain record answered is copied and becomes the client's.
+  bool joinDomain(HxDomain& domain);
+  // Sends the request to every configured host with a 4 ms time-out,
+  // answers ignored; the caller's time-out is restored.
+  bool meetSupervisor(HxMessage& request, HxMessage& reply);
+  // The supervisors that answer 100 rounds of a domain request sent by
+  // broadcast and to each configured host (or, without detection, the
+  // configured hosts). True unless a send failed.
+  bool findSupervisor(HxHostnameList& found, unsigned char detect);
+  // The current time, corrected by the supervisor clock offset.
+  HxTime currenttime();
+  // The user's cache file naming the supervisor found last:
+  // <temp dir>/supervisor_<user>.tmp
+  static HxString cachePath();
+
  private:
+  enum class Delivery { kConverse, kTelegram, kTransmit };
+  // The search of the converse, telegram and transmit variants.
+  bool locate_(Delivery how, int port, bool warn, HxMessage& request, HxMessage& reply);
+  bool deliver_(Delivery how, HxString const& host, int port, HxMessage& request, HxMessage& reply);
+  // After a delivery to host: true when it ends the search (res then holds
+  // the result): a success, or a redirect (followed once) for converse.
+  bool settled_(Delivery how, bool delivered, int port, HxMessage& request, HxMessage& reply, bool& res);
+  // The cache file's address when it may be used; empty otherwise.
+  HxString cachedSupervisor_() const;
+  // A configured host from a random start: the first index to try.
+  int randomStart_(int n) const;
   // Sets the sender's identity on an outgoing message and packs it. User,
   // host domain and MAC address are looked up at the first stamp of this
   // client and kept for its later ones (a client lives for one call; the

@@ -44,3 +44,8 @@ constexpr int kHxMaxPollReplies = 1024;
 // send them. Event texts are short lines; a text that would take the buffer
 // past this is dropped instead of growing it without end.
 constexpr size_t kHxMaxMediatorBuffer = 4 * 1024 * 1024;
+
+// The supervisor cache and clock offset files hold one dotted-quad address
+// or one decimal number; reading stops here, and more than an address can be
+// is then no address.
+constexpr size_t kHxMaxCacheFileBytes = 64;

@@ -6,7 +6,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -24,7 +27,7 @@ class DaemonWorld : public NetWorld {
  public:
   hxtest::TempDir dir{"hxdaemon"};
   std::vector<int64_t> sleeps;
-  int64_t clock = 1700000000;
+  std::atomic<int64_t> clock{1700000000};
   std::vector<int> draws;  // handed out in turn, the last one repeating
   size_t drawn = 0;
   bool fail_next = false;
@@ -34,7 +37,10 @@ class DaemonWorld : public NetWorld {
     config("");
   }
   void config(std::string const& text) { dir.write("hx.conf", text); }
+  // Fake peers serve from threads of their own: their waits pass straight
+  // through and are not recorded.
   int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
+    if (std::this_thread::get_id() != main_) return HxWorld::poll(fds, count, timeout_ms);
     if (fail_next) {
       fail_next = false;
       waits.push_back(timeout_ms);
@@ -43,6 +49,7 @@ class DaemonWorld : public NetWorld {
     }
     return NetWorld::poll(fds, count, timeout_ms);
   }
+  std::thread::id main_ = std::this_thread::get_id();
   HxString clientConfigPath() override { return dir.hxfile("hx.conf"); }
   HxString tempDir() override { return hxtest::H(dir.path()); }
   int64_t now() override { return clock; }

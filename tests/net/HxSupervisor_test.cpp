@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/HxTime.h"
+#include "net/DaemonTestUtil.h"
+#include "net/HxCacheFile.h"
+#include "net/HxClient.h"
+#include "tests/net/FakePeer.h"
+
+namespace {
+
+using hxtest::H;
+
+// A port on 127.0.0.1 where nobody listens.
+int closed_port() {
+  int fd = listening_socket();
+  int port = local_port(fd);
+  close(fd);
+  return port;
+}
+
+FakeStep answer(int tag, std::function<HxPack*()> content = nullptr) {
+  FakeStep s = FakeStep::reply(tag);
+  s.content = std::move(content);
+  return s;
+}
+
+HxPack* hostname(char const* host) { return new HxHostname(H(host)); }
+
+// Configured hosts with their own ports (the configuration file names
+// hosts only).
+void set_hosts(HxClient& client, std::vector<std::pair<char const*, int>> const& hosts) {
+  HxHostnameList& list = client.config().supervisor_hosts();
+  list.clear();
+  for (auto const& [host, port] : hosts) list.append(new HxHostname(H(host), port, -1));
+}
+
+std::string file_text(std::string const& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct RedirectRow {
+  char const* name;
+  FakeStep first;   // the configured host's answer
+  FakeStep second;  // the answer on the variant port
+  bool explicit_host;
+  bool result;
+  int tag;
+  size_t second_requests;
+};
+
+TEST(HxSupervisor, RedirectsAreFollowedOnceAndOnlyWhenWellFormed) {
+  std::vector<RedirectRow> const rows = {
+      {"one redirect", answer(7, [] { return hostname("127.0.0.1"); }), answer(3), false, true, 3, 1},
+      {"a second redirect is a success", answer(7, [] { return hostname("127.0.0.1"); }),
+       answer(7, [] { return hostname("127.0.0.1"); }), false, true, 7, 1},
+      {"redirect without content ends the search", answer(7), answer(3), false, false, 7, 0},
+      {"redirect of another class ends the search", answer(7, [] { return new HxDomain(H("x")); }), answer(3),
+       false, false, 7, 0},
+      {"explicit supervisor: returned unfollowed", answer(7, [] { return hostname("127.0.0.1"); }), answer(3), true,
+       true, 7, 0},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakePeer first({row.first}), second({row.second});
+    ASSERT_TRUE(first.ok() && second.ok());
+    DaemonWorld world;
+    std::string conf = "supervisor_port = " + std::to_string(second.tcpPort()) + "\n";
+    if (row.explicit_host) {
+      conf = "supervisor_port = " + std::to_string(first.tcpPort()) + "\n";
+    } else {
+      conf += "supervisor_domain = north\n";
+    }
+    world.config(conf);
+    WorldGuard guard(world);
+    HxClient client;
+    if (row.explicit_host) client.setSupervisor("127.0.0.1");
+    set_hosts(client, {{"127.0.0.1", first.tcpPort()}, {"127.0.0.1", second.tcpPort()}});
+    HxMessage request(100), reply;
+    EXPECT_EQ(client.converseSupervisor(request, reply), row.result);
+    EXPECT_EQ(reply.tag(), row.tag);
+    EXPECT_EQ(first.requests().size(), 1u);
+    EXPECT_EQ(second.requests().size(), row.second_requests);
+  }
+}
+
+TEST(HxSupervisor, HostsDownAreEachTriedOnceFromTheRandomStartBeforeTheCache) {
+  FakePeer cached({answer(3)});
+  ASSERT_TRUE(cached.ok());
+  DaemonWorld world;
+  int a = closed_port(), b = closed_port(), c = closed_port();
+  world.config("supervisor_port = " + std::to_string(cached.tcpPort()) + "\n");
+  utimbuf old_conf{1000, 1000};
+  utime(world.dir.file("hx.conf").c_str(), &old_conf);
+  world.draws = {0x60000000};  // 3 * r / 2^31 = 2.25: the third host first
+  WorldGuard guard(world);
+  ASSERT_TRUE(hx_cache_save(HxClient::cachePath(), "127.0.0.1"));
+  utimbuf fresh{world.clock - 10, world.clock - 10};
+  utime(S(HxClient::cachePath()).c_str(), &fresh);
+  DebugLog log;
+  HxClient client;
+  set_hosts(client, {{"127.0.0.1", a}, {"127.000.0.1", b}, {"127.0.00.1", c}});
+  HxMessage request(100), reply;
+  EXPECT_TRUE(client.converseSupervisor(request, reply));
+  std::string const lines = log.lines();
+  size_t p2 = lines.find("with 127.0.00.1 "), p0 = lines.find("with 127.0.0.1 "), p1 = lines.find("with 127.000.0.1 ");
+  ASSERT_NE(p2, std::string::npos);
+  EXPECT_LT(p2, p0);
+  EXPECT_LT(p0, p1);
+  EXPECT_EQ(lines.find("with", p1 + 4), std::string::npos);  // each once
+  EXPECT_EQ(cached.requests().size(), 1u);
+}
+
+struct CacheRow {
+  char const* name;
+  std::function<void(DaemonWorld&, std::string const&)> setup;
+  bool used;
+};
+
+TEST(HxSupervisor, CacheFileIsUsedOnlyWhenFreshOwnAndAnAddress) {
+  auto write = [](std::string const& path, std::string const& text) { std::ofstream(path) << text; };
+  auto age = [](DaemonWorld& w, std::string const& path, int64_t seconds) {
+    utimbuf t{w.clock - seconds, w.clock - seconds};
+    utime(path.c_str(), &t);
+  };
+  std::vector<CacheRow> const rows = {
+      {"fresh", [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1"), age(w, p, 10); }, true},
+      {"599 s old", [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1"), age(w, p, 599); }, true},
+      {"600 s old", [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1"), age(w, p, 600); }, false},
+      {"older than the configuration",
+       [&](DaemonWorld& w, std::string const& p) {
+         write(p, "127.0.0.1"), age(w, p, 10), age(w, w.dir.file("hx.conf"), 5);
+       },
+       false},
+      {"as old as the configuration",
+       [&](DaemonWorld& w, std::string const& p) {
+         write(p, "127.0.0.1"), age(w, p, 10), age(w, w.dir.file("hx.conf"), 10);
+       },
+       false},
+      {"empty", [&](DaemonWorld& w, std::string const& p) { write(p, ""), age(w, p, 10); }, false},
+      {"not an address", [&](DaemonWorld& w, std::string const& p) { write(p, "localhost"), age(w, p, 10); }, false},
+      {"a line end after the address",
+       [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1\n"), age(w, p, 10); }, false},
+      {"a link",
+       [&](DaemonWorld& w, std::string const& p) {
+         write(p + ".real", "127.0.0.1"), age(w, p + ".real", 10), symlink((p + ".real").c_str(), p.c_str());
+       },
+       false},
+      {"writable by others",
+       [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1"), chmod(p.c_str(), 0646), age(w, p, 10); },
+       false},
+      {"another owner",
+       [&](DaemonWorld& w, std::string const& p) {
+         write(p, "127.0.0.1"), age(w, p, 10);
+         if (getuid() == 0) (void)!chown(p.c_str(), 65534, 65534);
+       },
+       getuid() != 0},
+      {"the corrected clock does not keep it fresh",
+       [&](DaemonWorld& w, std::string const& p) { write(p, "127.0.0.1"), age(w, p, 700), HxTime::_setDiff(-1000); },
+       false},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakePeer peer({answer(3)});
+    ASSERT_TRUE(peer.ok());
+    DaemonWorld world;
+    world.config("supervisor_port = " + std::to_string(peer.tcpPort()) + "\nsupervisor_host = 127.0.0.1\n");
+    utimbuf old_conf{1000, 1000};
+    utime(world.dir.file("hx.conf").c_str(), &old_conf);
+    WorldGuard guard(world);
+    row.setup(world, S(HxClient::cachePath()));
+    HxClient client;
+    set_hosts(client, {{"127.0.0.1", closed_port()}});
+    HxMessage request(100), reply;
+    EXPECT_EQ(client.converseSupervisor(request, reply), row.used);
+    EXPECT_EQ(peer.requests().size(), row.used ? 1u : 0u);
+    HxTime::_resetClock();
+  }
+}
+
+TEST(HxSupervisor, NothingConfiguredWarnsOnStandardErrorAndSendsNothing) {
+  DaemonWorld world;
+  WorldGuard guard(world);
+  std::string err = world.dir.file("stderr");
+  {
+    StreamGuard streams;
+    std::freopen(err.c_str(), "w", stderr);
+    HxClient client;
+    HxMessage request(100), reply;
+    EXPECT_FALSE(client.converseSupervisor(request, reply));
+    EXPECT_FALSE(client.converseSubSupervisor(request, reply));
+    EXPECT_FALSE(client.telegramSupervisor(request));
+    EXPECT_FALSE(client.transmitSupervisor(request));
+    std::fflush(stderr);
+  }
+  std::string const line =
+      "WARNING: hx_supervisor/hx_domain undefined in hx.conf or HX_SUPERVISOR/HX_DOMAIN undefined in  environment.\n";
+  EXPECT_EQ(file_text(err), line + line);
+}
+
+struct RetryRow {
+  int retries;
+  bool reject;  // the supervisor refuses (tag 5) instead of being down
+  size_t attempts;
+  std::vector<int64_t> sleeps;
+};
+
+TEST(HxSupervisor, SubSupervisorRetries) {
+  std::vector<RetryRow> const rows = {
+      {-1, false, 0, {}},
+      {0, false, 1, {}},
+      {2, false, 3, {5000, 8000}},  // draws 6 and 9: 6 % 6 + 5, 9 % 6 + 5
+      {1, true, 2, {1000, 1000}},   // a refusal pauses 1..10 s in converse and is retried at once
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.retries);
+    FakePeer peer({answer(row.reject ? 5 : 0)});
+    ASSERT_TRUE(peer.ok());
+    DaemonWorld world;
+    world.config("supervisor_sub_port = " + std::to_string(peer.tcpPort()) + "\nsupervisor_host = 127.0.0.1\n");
+    world.draws = {6, 0, 0, 9, 0, 0};
+    WorldGuard guard(world);
+    DebugLog log;
+    HxClient client;
+    HxMessage request(120), reply;
+    EXPECT_FALSE(client.converseSubSupervisorWithRetries(request, reply, row.retries));
+    EXPECT_EQ(peer.requests().size(), row.attempts);
+    std::vector<int64_t> long_pauses;
+    for (int64_t s : world.sleeps)
+      if (!row.reject ? s >= 5000 : true) long_pauses.push_back(s);
+    if (!row.reject) {
+      EXPECT_EQ(long_pauses, row.sleeps);
+    } else {
+      EXPECT_EQ(world.sleeps, row.sleeps);
+    }
+    if (row.attempts > 0) {
+      EXPECT_NE(log.lines().find("WARNING: converseSubSupervisor() attempt[" + std::to_string(row.attempts) + "/" +
+                                 std::to_string(row.attempts) + "] failed (supervisor down?).\n"),
+                std::string::npos);
+    }
+  }
+}
+
+struct SyncRow {
+  char const* name;
+  bool reference;
+  bool reachable;
+  int64_t server_delta;  // the supervisor's time minus t0
+  int64_t duration;      // t1 - t0
+  std::function<HxPack*(int)> content;  // from the server time; null: an HxTime
+  int diff;
+  char const* file;  // the offset file afterwards; null: none
+};
+
+TEST(HxTimeSync, OffsetIsTheMiddleOfTheExchange) {
+  std::vector<SyncRow> const rows = {
+      {"100 s ahead over 4 s", false, true, 102, 4, nullptr, 100, "100"},
+      {"1 s counts as 0 in the halving", false, true, 50, 1, nullptr, 50, "50"},
+      {"behind", false, true, -30, 0, nullptr, -30, "-30"},
+      {"time reference sends nothing", true, true, 102, 4, nullptr, 0, nullptr},
+      {"unreachable", false, false, 0, 0, nullptr, 0, nullptr},
+      {"no content", false, true, 0, 0, [](int) { return nullptr; }, 0, nullptr},
+      {"another class", false, true, 0, 0, [](int) { return new HxDomain(H("north")); }, 0, nullptr},
+      {"beyond int", false, true, 0, 0, [](int) { return new HxTime(INT_MIN); }, 0, nullptr},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    DaemonWorld world;
+    WorldGuard guard(world);
+    int64_t const t0 = world.clock - HX_TIME_EPOCH_OFFSET;
+    FakeStep step = answer(34, [&] {
+      world.clock += row.duration;
+      return row.content ? row.content(0) : new HxTime(static_cast<int>(t0 + row.server_delta));
+    });
+    FakePeer peer({step});
+    ASSERT_TRUE(peer.ok());
+    world.config("supervisor_port = " + std::to_string(row.reachable ? peer.tcpPort() : closed_port()) + "\n");
+    HxTime::_resetClock();
+    HxTime::_setDiff(7);
+    if (row.reference) HxTime::setAsReference();
+    DebugLog log;
+    HxTime::syncToServer(H("127.0.0.1"));
+    EXPECT_EQ(HxTime::diff(), row.diff);
+    std::string path = S(HxTime::offsetPath());
+    if (row.file == nullptr) {
+      EXPECT_NE(access(path.c_str(), F_OK), 0);
+    } else {
+      EXPECT_EQ(file_text(path), row.file);
+      struct stat st;
+      ASSERT_EQ(lstat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+      EXPECT_EQ(HxTime::readOffsetFile(H(path)), row.diff);
+    }
+    EXPECT_EQ(peer.requests().size(), row.reference || !row.reachable ? 0u : 1u);
+    if (!row.reachable) {
+      EXPECT_NE(log.lines().find("\nERROR: couldn't obtain time from supervisor.\n"), std::string::npos);
+    }
+    HxTime::_resetClock();
+  }
+}
+
+TEST(HxTimeSync, FilesAreReplacedNotWrittenThroughLinks) {
+  DaemonWorld world;
+  WorldGuard guard(world);
+  std::string victim = world.dir.file("victim");
+  std::ofstream(victim) << "keep";
+  std::string path = S(HxTime::offsetPath());
+  ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+  EXPECT_EQ(HxTime::readOffsetFile(H(path)), 0);
+  ASSERT_TRUE(hx_cache_save(H(path), "42"));
+  EXPECT_EQ(file_text(victim), "keep");
+  struct stat st;
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(HxTime::readOffsetFile(H(path)), 42);
+  chmod(path.c_str(), 0620);
+  EXPECT_EQ(HxTime::readOffsetFile(H(path)), 0);  // group may write: not believed
+  EXPECT_FALSE(hx_cache_save(world.dir.hxfile("none/x"), "1"));
+}
+
+}  // namespace
