@@ -82,7 +82,7 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   {
     // The child's exec reads the environment table: no thread may be moving
     // it at the fork.
-    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    std::shared_lock<HxEnvLock> hold(hx_environ_lock());
     pid = ::fork();
   }
   if (pid < 0) {

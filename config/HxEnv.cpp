@@ -254,7 +254,7 @@ int HxEnv::readMask_() {
 void HxEnv::setToEnv() {
   clear();
   {
-    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    std::shared_lock<HxEnvLock> hold(hx_environ_lock());
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
       char const* entry = *e;
       char const* eq = std::strchr(entry, '=');
@@ -319,7 +319,7 @@ void HxEnv::setToEnv(HxString const& user, HxString const& shell) {
   pid_t pid = -1;
   int rc;
   {
-    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    std::shared_lock<HxEnvLock> hold(hx_environ_lock());
     rc = posix_spawnp(&pid, "su", &actions, nullptr, argv.data(), environ);
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -364,7 +364,7 @@ void HxEnv::setEnv(HxString const& name, HxString const& value) {
   if (name.length() > 0 && std::memchr(name.value(), '=', static_cast<size_t>(name.length())) == nullptr &&
       std::memchr(name.value(), 0, static_cast<size_t>(name.length())) == nullptr) {
     std::string v(value.value(), static_cast<size_t>(value.length()));
-    std::unique_lock<std::shared_mutex> hold(hx_environ_lock());
+    std::unique_lock<HxEnvLock> hold(hx_environ_lock());
     ::setenv(name.value(), v.c_str(), 1);
     return;
   }
@@ -374,12 +374,12 @@ void HxEnv::setEnv(HxString const& name, HxString const& value) {
   entry[name.length()] = '=';
   std::memcpy(entry + name.length() + 1, value.value(), static_cast<size_t>(value.length()));
   entry[n] = 0;
-  std::unique_lock<std::shared_mutex> hold(hx_environ_lock());
+  std::unique_lock<HxEnvLock> hold(hx_environ_lock());
   ::putenv(entry);
 }
 
 HxString HxEnv::valueEnv(HxString const& name) {
-  std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+  std::shared_lock<HxEnvLock> hold(hx_environ_lock());
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     char const* entry = *e;
     char const* eq = std::strchr(entry, '=');

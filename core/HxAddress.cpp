@@ -106,7 +106,7 @@ HxAddress HxAddress::hostname(HxString const& name) {
   int rc;
   {
     // The resolver reads its variables from the environment.
-    std::shared_lock<std::shared_mutex> hold(hx_environ_lock());
+    std::shared_lock<HxEnvLock> hold(hx_environ_lock());
     rc = getaddrinfo(name.value(), nullptr, &hints, &list);
   }
   if (rc != 0 || list == nullptr) return out;

@@ -191,8 +191,8 @@ void HxConnection::fail_(int number, int err) {
   error_.set("ERROR", hx_sys_text(err));
 }
 
-HxString HxConnection::stringtype() const {
-  switch (type_) {
+char const* HxConnection::typeName(int type) {
+  switch (type) {
     case 1:
       return "tcp";
     case 2:

@@ -102,7 +102,10 @@ class HxConnection : public HxBase {
   }
   int version() const { return version_; }
   void version(int v) { version_ = v; }
-  HxString stringtype() const;
+  HxString stringtype() const { return typeName(type_); }
+  // The name of a connection type: "tcp", "udp", "raw_tcp", "ssl_tcp",
+  // "ssl_raw_tcp", else "unknown".
+  static char const* typeName(int type);
   HxAddress primaryaddress() const { return HxAddress(); }
 
  private:

@@ -72,22 +72,9 @@ void HxServer::_sethostname() {
 void HxServer::_setmacaddr() { macaddr_ = HxConnection::primarymacaddress(); }
 
 HxString HxServer::porttype(int i) const {
-  switch (valid_(i) ? slots_[i].type : 0) {
-    case 1:
-      return "tcp";
-    case 2:
-      return "udp";
-    case 4:
-      return "raw_tcp";
-    case 5:
-      return "ssl_tcp";
-    case 6:
-      return "multicast_udp";
-    case 7:
-      return "ssl_raw_tcp";
-    default:
-      return "unknown";
-  }
+  int const type = valid_(i) ? slots_[i].type : 0;
+  // A multicast port is a server's own kind; the others are named as their connections are.
+  return type == 6 ? "multicast_udp" : HxConnection::typeName(type);
 }
 
 // ---- slots -----------------------------------------------------------------

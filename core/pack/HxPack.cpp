@@ -46,24 +46,7 @@ void HxPack::store(short field, HxPack& child) {
   append_int32_(child.type());
   int const at = length_;
   append_int32_(0);
-  child._clear();
-  child.buffer_ = buffer_;
-  child.length_ = length_;
-  child.capacity_ = capacity_;
-  buffer_ = nullptr;
-  // The buffer comes back even when encoding fails half way.
-  struct Lend {
-    HxPack& parent;
-    HxPack& child;
-    ~Lend() {
-      parent.buffer_ = child.buffer_;
-      parent.length_ = child.length_;
-      parent.capacity_ = child.capacity_;
-      child.buffer_ = nullptr;
-      child.length_ = 0;
-      child.capacity_ = 0;
-    }
-  } lend{*this, child};
+  BufferLoan loan(*this, child);
   child.encode();
   put32_(child.buffer_ + at, static_cast<uint32_t>(child.length_ - at - 4));
 }

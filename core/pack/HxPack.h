@@ -275,6 +275,30 @@ class HxPack : public HxBase {
   }
   // Drops the rest of the object being read.
   void drop_() { length_ = 0; }
+  // Hands the buffer being written to a child record, which writes its
+  // fields straight after the parent's, and takes it back when the loan ends,
+  // also when the child's encoding throws half way.
+  struct BufferLoan {
+    HxPack& parent;
+    HxPack& child;
+    BufferLoan(HxPack& p, HxPack& c) : parent(p), child(c) {
+      child._clear();
+      child.buffer_ = parent.buffer_;
+      child.length_ = parent.length_;
+      child.capacity_ = parent.capacity_;
+      parent.buffer_ = nullptr;
+    }
+    ~BufferLoan() {
+      parent.buffer_ = child.buffer_;
+      parent.length_ = child.length_;
+      parent.capacity_ = child.capacity_;
+      child.buffer_ = nullptr;
+      child.length_ = 0;
+      child.capacity_ = 0;
+    }
+    BufferLoan(BufferLoan const&) = delete;
+    BufferLoan& operator=(BufferLoan const&) = delete;
+  };
   // Reads a record sequence in place; used by unpack, _unpack and nesting.
   void read_records_(char const* bytes, int n);
   // Reads the header of the next record (at least 4 bytes remain).

@@ -301,26 +301,9 @@ void HxPack::xml_child_(char const* name, int name_length, HxPack& child) {
   length_ = static_cast<int>(at - buffer_);
   *at = 0;
   ++xmldepth_;
-  child._clear();
   child.xmldepth_ = xmldepth_;
   {
-    child.buffer_ = buffer_;
-    child.length_ = length_;
-    child.capacity_ = capacity_;
-    buffer_ = nullptr;
-    // The buffer comes back even when encoding fails half way.
-    struct Lend {
-      HxPack& parent;
-      HxPack& child;
-      ~Lend() {
-        parent.buffer_ = child.buffer_;
-        parent.length_ = child.length_;
-        parent.capacity_ = child.capacity_;
-        child.buffer_ = nullptr;
-        child.length_ = 0;
-        child.capacity_ = 0;
-      }
-    } lend{*this, child};
+    BufferLoan loan(*this, child);
     child.xml_block_();
   }
   --xmldepth_;
