@@ -70,9 +70,9 @@ TEST(HxSupervisor, RedirectsAreFollowedOnceAndOnlyWhenWellFormed) {
   };
   for (auto const& row : rows) {
     SCOPED_TRACE(row.name);
+    DaemonWorld world;  // outlives the peers' threads, which reach it through the seam
     FakePeer first({row.first}), second({row.second});
     ASSERT_TRUE(first.ok() && second.ok());
-    DaemonWorld world;
     std::string conf = "supervisor_port = " + std::to_string(second.tcpPort()) + "\n";
     if (row.explicit_host) {
       conf = "supervisor_port = " + std::to_string(first.tcpPort()) + "\n";
@@ -93,9 +93,9 @@ TEST(HxSupervisor, RedirectsAreFollowedOnceAndOnlyWhenWellFormed) {
 }
 
 TEST(HxSupervisor, HostsDownAreEachTriedOnceFromTheRandomStartBeforeTheCache) {
+  DaemonWorld world;  // outlives the peers' threads, which reach it through the seam
   FakePeer cached({answer(3)});
   ASSERT_TRUE(cached.ok());
-  DaemonWorld world;
   int a = closed_port(), b = closed_port(), c = closed_port();
   world.config("supervisor_port = " + std::to_string(cached.tcpPort()) + "\n");
   utimbuf old_conf{1000, 1000};
@@ -169,9 +169,9 @@ TEST(HxSupervisor, CacheFileIsUsedOnlyWhenFreshOwnAndAnAddress) {
   };
   for (auto const& row : rows) {
     SCOPED_TRACE(row.name);
+    DaemonWorld world;  // outlives the peers' threads, which reach it through the seam
     FakePeer peer({answer(3)});
     ASSERT_TRUE(peer.ok());
-    DaemonWorld world;
     world.config("supervisor_port = " + std::to_string(peer.tcpPort()) + "\nsupervisor_host = 127.0.0.1\n");
     utimbuf old_conf{1000, 1000};
     utime(world.dir.file("hx.conf").c_str(), &old_conf);
@@ -222,9 +222,9 @@ TEST(HxSupervisor, SubSupervisorRetries) {
   };
   for (auto const& row : rows) {
     SCOPED_TRACE(row.retries);
+    DaemonWorld world;  // outlives the peers' threads, which reach it through the seam
     FakePeer peer({answer(row.reject ? 5 : 0)});
     ASSERT_TRUE(peer.ok());
-    DaemonWorld world;
     world.config("supervisor_sub_port = " + std::to_string(peer.tcpPort()) + "\nsupervisor_host = 127.0.0.1\n");
     world.draws = {6, 0, 0, 9, 0, 0};
     WorldGuard guard(world);
