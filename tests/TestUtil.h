@@ -120,6 +120,11 @@ class TempFile {
 
   HxString path() const { return H(path_); }
   std::string const& name() const { return path_; }
+  // Replaces the contents.
+  void write(std::string const& contents) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << contents;
+  }
   std::string read() const {
     std::ifstream in(path_, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -29,10 +29,13 @@ namespace {
 // from a script; socket waits pass through but are cut to `cap_ms` (the
 // requested time-out is recorded for waits of the test's own thread); the
 // configuration file is the test's; broadcasts go to 127.0.0.1. The fake
-// peer's thread uses it too, so it is guarded.
+// peer's thread uses it too, so it is guarded, and it must outlive the
+// peer: declare the world and its guard first, then the peer, then give the
+// world the configuration that names the peer's port.
 class ClientWorld : public HxWorld {
  public:
-  explicit ClientWorld(std::string const& config) : file_(config, "hxclientconf") {}
+  ClientWorld() : file_("", "hxclientconf") {}
+  void config(std::string const& text) { file_.write(text); }
 
   int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
     {
@@ -122,10 +125,11 @@ TEST(HxClientConverse, ReplyTags) {
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.tag);
+    ClientWorld world;
+    WorldGuard guard(world);
     FakePeer peer({FakeStep::reply(row.tag)});
     ASSERT_TRUE(peer.ok());
-    ClientWorld world(config_for(peer));
-    WorldGuard guard(world);
+    world.config(config_for(peer));
     world.draws = {row.draw};
     DebugLog log;
     HxClient client;
@@ -144,10 +148,11 @@ TEST(HxClientConverse, ReplyTags) {
 // domain, the primary MAC address, content, version, then the client's own
 // domain (or the configured one) and the region.
 TEST(HxClientConverse, StampedFieldsOnTheWire) {
+  ClientWorld world;
+  WorldGuard guard(world);
   FakePeer peer;
   ASSERT_TRUE(peer.ok());
-  ClientWorld world(config_for(peer));
-  WorldGuard guard(world);
+  world.config(config_for(peer));
   std::string const user = S(HxClient::currentuser());
   auto be = [](size_t n) { return std::string{0, 0, static_cast<char>(n >> 8), static_cast<char>(n)}; };
   auto wire = [&](char const* tarv) {
@@ -178,11 +183,12 @@ TEST(HxClientConverse, StampedFieldsOnTheWire) {
 // An empty host fails silently without trying, but clears the refusal that
 // an earlier converse set.
 TEST(HxClientConverse, FailuresBeforeAReply) {
+  ClientWorld world;
+  WorldGuard guard(world);
   FakePeer peer({FakeStep::of(FakeStep::kClose)});
   FakePeer refuser({FakeStep::reply(5)});
   ASSERT_TRUE(peer.ok() && refuser.ok());
-  ClientWorld world(config_for(peer));
-  WorldGuard guard(world);
+  world.config(config_for(peer));
   int const closed_port = [] {
     HxServer s;
     s.openport(0x7f000001, 0, 1);
@@ -226,10 +232,11 @@ TEST(HxClientConverse, UndecodableReplyAfterAGoodOne) {
   good.content = [] { return new HxIntro(HxString("first")); };
   FakeStep bad = FakeStep::of(FakeStep::kRaw);
   bad.raw = hex("00 00 00 02 00 01 00 01 00 00 00 04");  // a wrong header
+  ClientWorld world;
+  WorldGuard guard(world);
   FakePeer peer({good, bad});
   ASSERT_TRUE(peer.ok());
-  ClientWorld world(config_for(peer));
-  WorldGuard guard(world);
+  world.config(config_for(peer));
   HxClient client;
   HxMessage request(100), reply;
   reply.version(350);
@@ -248,10 +255,11 @@ TEST(HxClientConverse, UndecodableReplyAfterAGoodOne) {
 // transmit and telegram send without waiting; a transmit that cannot
 // connect fails without a line.
 TEST(HxClientConverse, SendsWithoutReply) {
+  ClientWorld world;
+  WorldGuard guard(world);
   FakePeer peer({FakeStep::of(FakeStep::kSilence)});
   ASSERT_TRUE(peer.ok());
-  ClientWorld world(config_for(peer));
-  WorldGuard guard(world);
+  world.config(config_for(peer));
   DebugLog log;
   HxClient client;
   HxMessage request(1100);
@@ -302,10 +310,11 @@ TEST(HxClientConverse, WorkerRetries) {
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.retries);
+    ClientWorld world;
+    WorldGuard guard(world);
     FakePeer peer(row.script);
     ASSERT_TRUE(peer.ok());
-    ClientWorld world(config_for(peer));
-    WorldGuard guard(world);
+    world.config(config_for(peer));
     world.draws.assign(row.draws.begin(), row.draws.end());
     DebugLog log;
     HxClient client;
@@ -334,10 +343,11 @@ TEST(HxClientPoll, FirstAnswer) {
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.step.tag);
+    ClientWorld world;
+    WorldGuard guard(world);
     FakePeer peer({row.step});
     ASSERT_TRUE(peer.ok());
-    ClientWorld world(config_for(peer));
-    WorldGuard guard(world);
+    world.config(config_for(peer));
     world.cap_ms = row.sends > 1 ? 30 : 3000;
     world.draws = {kTopDraw};
     DebugLog log;
@@ -371,10 +381,11 @@ TEST(HxClientPoll, AllAnswers) {
   for (Row const& row : rows) {
     FakeStep step = FakeStep::reply(3);
     step.series = row.tags;
+    ClientWorld world;
+    WorldGuard guard(world);
     FakePeer peer({step});
     ASSERT_TRUE(peer.ok());
-    ClientWorld world(config_for(peer));
-    WorldGuard guard(world);
+    world.config(config_for(peer));
     world.cap_ms = 200;
     world.tick = row.tick;
     DebugLog log;
@@ -413,10 +424,11 @@ TEST(HxClientPoll, RealBroadcastInPrivateNetwork) {
     EXPECT_EQ(code, 0);
     return;
   }
+  ClientWorld world;
+  WorldGuard guard(world);
   FakePeer peer({FakeStep::reply(3)}, 0);
   ASSERT_TRUE(peer.ok());
-  ClientWorld world(config_for(peer));
-  WorldGuard guard(world);
+  world.config(config_for(peer));
   world.broadcast = "255.255.255.255";
   HxClient client;
   HxMessage request(401), reply;
