@@ -13,6 +13,7 @@
 #include "core/HxList.h"
 #include "core/HxWorld.h"
 #include "net/HxMessage.h"
+#include "tests/net/FakePeer.h"
 
 namespace hxtest {
 
@@ -23,6 +24,8 @@ class ApiWorld : public HxWorld {
   void config(std::string const& text) { dir_.write("hx.conf", text); }
   HxString clientConfigPath() override { return dir_.hxfile("hx.conf"); }
   HxString tempDir() override { return H(dir_.path()); }
+  // Supervisor discovery never leaves the machine.
+  HxString broadcastAddress() override { return "127.0.0.1"; }
   void sleepMillis(int64_t ms) override {
     std::lock_guard<std::mutex> hold(lock_);
     sleeps_.push_back(ms);
@@ -76,6 +79,43 @@ inline std::string redeclared(std::string bytes, int from, int to) {
   for (int i = 0; i < 4; ++i)
     bytes[at + 4 + i] = static_cast<char>((static_cast<unsigned>(to) >> (24 - 8 * i)) & 0xff);
   return bytes;
+}
+
+// A fake supervisor (and worker) on 127.0.0.1 answering through a handler,
+// named by the world's configuration: supervisor, sub and worker ports are
+// all its TCP port. Declare it after the world and its guard, which its
+// thread reaches through the seam.
+class FakeFarm {
+ public:
+  FakeFarm(ApiWorld& world, FakePeer::Handler handler, std::string const& extra = "") : peer_(std::move(handler)) {
+    world.config(config(extra));
+  }
+  std::string config(std::string const& extra = "") const {
+    std::string const port = std::to_string(peer_.tcpPort());
+    return "hx_supervisor = 127.0.0.1\nsupervisor_port = " + port + "\nsupervisor_sub_port = " + port +
+           "\nworker_port = " + port + "\n" + extra;
+  }
+  bool ok() const { return peer_.ok(); }
+  int port() const { return peer_.tcpPort(); }
+  // The requests received so far, decoded.
+  std::vector<std::unique_ptr<HxMessage>> requests() const {
+    std::vector<std::unique_ptr<HxMessage>> out;
+    for (auto const& bytes : peer_.requests()) {
+      out.emplace_back(new HxMessage);
+      unpack_into(*out.back(), bytes);
+    }
+    return out;
+  }
+
+ private:
+  FakePeer peer_;
+};
+
+// A reply of this tag carrying `content` (owned by the reply).
+inline bool answer(HxMessage& reply, int tag, HxPack* content = nullptr) {
+  reply.tag(tag);
+  reply.content(content);
+  return true;
 }
 
 }  // namespace hxtest

@@ -3,8 +3,9 @@
 // A scripted peer for conversation tests: one TCP and one UDP port of an
 // HxServer on 127.0.0.1, ports chosen by the system, served by a thread of
 // its own. Every request that arrives is kept (its bytes) and answered by the
-// next step of the script; the last step repeats. Free of test framework
-// code, so that benchmarks can use it too.
+// next step of the script; the last step repeats, or by a handler that
+// reads the request as a message and fills the reply (a fake supervisor or
+// worker). Free of test framework code, so that benchmarks can use it too.
 
 #include <algorithm>
 #include <atomic>
@@ -49,16 +50,24 @@ struct FakeStep {
 
 class FakePeer {
  public:
+  // Answers each request: the handler sees the request decoded and fills
+  // the reply (tag, version, content); returning false sends nothing and
+  // closes the connection.
+  using Handler = std::function<bool(HxMessage& request, HxMessage& reply)>;
+
   // The ports listen on `address` (host order): 127.0.0.1, or any address
   // to receive broadcasts inside a private network namespace.
-  explicit FakePeer(std::vector<FakeStep> script = {FakeStep::reply(3)}, uint32_t address = 0x7f000001)
-      : script_(std::move(script)) {
+  explicit FakePeer(std::vector<FakeStep> script = {FakeStep::reply(3)}, uint32_t address = 0x7f000001,
+                    Handler handler = nullptr)
+      : script_(std::move(script)), handler_(std::move(handler)) {
     server_.timeout(20);
     server_.addport(static_cast<int>(address), 0, 1);
     server_.addport(static_cast<int>(address), 0, 2);
     ok_ = server_.openport() == 1;
     if (ok_) thread_ = std::thread([this] { run_(); });
   }
+  explicit FakePeer(Handler handler, uint32_t address = 0x7f000001)
+      : FakePeer(std::vector<FakeStep>{FakeStep::reply(3)}, address, std::move(handler)) {}
   FakePeer(FakePeer const&) = delete;
   FakePeer& operator=(FakePeer const&) = delete;
   ~FakePeer() {
@@ -98,10 +107,23 @@ class FakePeer {
         requests_.emplace_back(data, static_cast<size_t>(length));
         step = script_[std::min(next_++, script_.size() - 1)];
       }
+      if (handler_) {
+        serve_(*c, data, length);
+        delete[] data;
+        continue;
+      }
       delete[] data;
       answer_(*c, step, c->type() == 2);
       if (step.kind == FakeStep::kSilence && c->type() == 1) held_.push_back(std::move(c));
     }
+  }
+
+  void serve_(HxConnection& c, char const* data, int length) {
+    HxMessage request, reply(3);
+    request.unpack(data, length);
+    if (!handler_(request, reply)) return;
+    reply.pack();
+    c.send(reply.packContents(), reply.packSize());
   }
 
   static void answer_(HxConnection& c, FakeStep const& step, bool datagram) {
@@ -126,6 +148,7 @@ class FakePeer {
   std::thread thread_;
   mutable std::mutex mu_;
   std::vector<FakeStep> script_;
+  Handler handler_;
   size_t next_ = 0;
   std::vector<std::string> requests_;
   std::vector<std::unique_ptr<HxConnection>> held_;
