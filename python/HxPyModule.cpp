@@ -12,7 +12,7 @@ PyObject* hx_py_not_built(char const* name) {
 }
 
 #define HX_PY_NOT_BUILT(fn) \
-  static PyObject* _hx_py_##fn(PyObject*, PyObject*) { return hx_py_not_built(#fn); }
+  __attribute__((weak)) PyObject* _hx_py_##fn(PyObject*, PyObject*) { return hx_py_not_built(#fn); }
 
 // Entries whose API is not built yet share one body.
 HX_PY_NOT_BUILT(_init_assign)
