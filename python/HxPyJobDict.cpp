@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 #include "config/HxEnv.h"
 #include "config/HxPathMap.h"
@@ -62,6 +63,37 @@ PyObject* key(Key k) {
   return keys[k];
 }
 
+// A status's name. The names are a few static texts: each is made into a
+// str once and shared.
+PyObject* status_name(HxStatus const& status) {
+  static constexpr int kNames = 32;
+  static char const* texts[kNames] = {};
+  static PyObject* names[kNames] = {};
+  char const* text = HxStatus::name(status.integervalue());
+  for (int i = 0; i < kNames; ++i) {
+    if (texts[i] == text) return Py_NewRef(names[i]);
+    if (texts[i] == nullptr) {
+      PyObject* name = PyUnicode_InternFromString(text);
+      if (name == nullptr) return nullptr;
+      names[i] = name;
+      texts[i] = text;
+      return Py_NewRef(name);
+    }
+  }
+  return hx_py_str(text, static_cast<Py_ssize_t>(std::strlen(text)));
+}
+
+// A stored time as Unix seconds. Most records leave some times unset: that
+// one value is made once and shared.
+PyObject* time_value(int stored) {
+  if (stored != 0) return hx_py_time(stored);
+  static PyObject* unset = hx_py_time(0);
+  return unset != nullptr ? Py_NewRef(unset) : hx_py_time(0);
+}
+
+// A dict with room for n keys: a record's dict is written without growing.
+PyObject* dict_for(Py_ssize_t n) { return _PyDict_NewPresized(n); }
+
 // ---- one key of one record -------------------------------------------------
 
 template <class R>
@@ -87,12 +119,12 @@ struct Field {
 #define HX_F_STATUS(k, f)                                                         \
   Field<R> {                                                                      \
     k_##k, [](R& r, PyObject* v) { return r.f(HxStatus(_py_string(v))), true; },  \
-        [](R const& r) { return hx_py_str(r.f().value()); }                       \
+        [](R const& r) { return status_name(r.f()); }                             \
   }
 #define HX_F_TIME(k, f)                                                           \
   Field<R> {                                                                      \
     k_##k, [](R& r, PyObject* v) { return r.f(HxTime(hx_py_kind_time(v))), true; }, \
-        [](R const& r) { return hx_py_time(r.f().value()); }                      \
+        [](R const& r) { return time_value(r.f().value()); }                      \
   }
 // A package value kept in a text field. The writers give None for a text
 // that holds no package (empty, or plain text under "data"), and the package
@@ -162,7 +194,7 @@ bool read_keys(PyObject* dict, R& record, Index<R> const& index, Key const (&ord
 // Writes every field of the table, in its order, into a new dict.
 template <class R, size_t N>
 PyObject* write_keys(R const& record, Field<R> const (&fields)[N]) {
-  PyObject* dict = PyDict_New();
+  PyObject* dict = dict_for(static_cast<Py_ssize_t>(N));
   if (dict == nullptr) return nullptr;
   for (Field<R> const& f : fields) {
     if (f.write == nullptr) continue;
@@ -343,7 +375,7 @@ bool read_tally(PyObject* v, HxStatusTally& tally) {
 }
 
 PyObject* write_tally(HxStatusTally const& tally) {
-  PyObject* dict = PyDict_New();
+  PyObject* dict = dict_for(static_cast<Py_ssize_t>(std::size(kTallyKeys)));
   for (TallyKey const& t : kTallyKeys) {
     if (dict == nullptr) break;
     PyObject* n = hx_py_int((tally.*t.get)());
