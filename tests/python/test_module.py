@@ -107,7 +107,9 @@ METHODS = [
 NOT_BUILT = [n for n, _ in METHODS if n not in {
     "rangesplit", "rangechunk", "waitfor", "trigger", "CONST", "updatepassword",
     "checkpassword", "encryptpassword", "configDictToStr", "configStrToDict",
-    "packageStrToDict", "getpreferences"}]
+    "packageStrToDict", "getpreferences", "version", "setsupervisor", "getsupervisor",
+    "settimeout", "gettimeout", "setlogpath", "getlogpath", "error", "ping", "workerping",
+    "hostping", "localconfig"}]
 
 
 def module_functions(module):
