@@ -107,9 +107,16 @@ METHODS = [
 NOT_BUILT = [n for n, _ in METHODS if n not in {
     "rangesplit", "rangechunk", "waitfor", "trigger", "CONST", "updatepassword",
     "checkpassword", "encryptpassword", "configDictToStr", "configStrToDict",
-    "packageStrToDict", "getpreferences", "version", "setsupervisor", "getsupervisor",
-    "settimeout", "gettimeout", "setlogpath", "getlogpath", "error", "ping", "workerping",
-    "hostping", "localconfig"}]
+    "packageStrToDict", "getpreferences",
+    # Argument errors come before the request in these.
+    "kill", "top", "bottom", "migrate", "remove", "interrupt", "block", "unblock", "preempt",
+    "retry", "requeue", "reset", "suspend", "resume", "retire", "shove", "killwork",
+    "retirework", "blockwork", "unblockwork", "retrywork", "requeuework", "command", "modify",
+    "hist", "stats", "stdout", "stderr", "workerlock",
+    # Settings, pings and the local configuration.
+    "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
+    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig",
+}]
 
 
 def module_functions(module):
