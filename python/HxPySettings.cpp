@@ -4,8 +4,10 @@
 #include "api/HxApiPing.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
+#include "config/HxPathMap.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
+#include "python/HxPyJobDict.h"
 #include "python/HxPyModule.h"
 
 PyObject* _hx_py_version(PyObject*, PyObject*) {
@@ -90,4 +92,25 @@ PyObject* _hx_py_localconfig(PyObject*, PyObject*) {
   HxConfig config;
   hx_py_released([&] { return hxlocalconfig(config); });
   return _hx_py_config_dict(&config);
+}
+
+PyObject* _hx_py_convertpath(PyObject*, PyObject* args) {
+  Py_ssize_t n = PyTuple_GET_SIZE(args);
+  if (n < 1) {
+    PyErr_SetString(PyExc_RuntimeError, "insufficient number of args");
+    return nullptr;
+  }
+  HxString path = _py_string(PyTuple_GET_ITEM(args, 0));
+  if (n != 2) return hx_py_str(hxconvertpath(path));
+  // A second argument that gives no map (not a dict, or a "directmap" that
+  // is no dict) is an empty map: the path comes back unchanged.
+  HxPathMap* map = _hx_py_dict_pathmap(PyTuple_GET_ITEM(args, 1));
+  if (PyErr_Occurred()) {
+    delete map;
+    return nullptr;
+  }
+  if (map == nullptr) return hx_py_str(path);
+  HxString out = hxconvertpath(path, *map);
+  delete map;
+  return hx_py_str(out);
 }

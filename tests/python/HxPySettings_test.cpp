@@ -3,6 +3,7 @@
 
 #include "api/ApiTestUtil.h"
 #include "api/HxApiState.h"
+#include "model/job/HxAssignment.h"
 #include "net/HxIntro.h"
 #include "tests/python/PyTestUtil.h"
 
@@ -80,6 +81,18 @@ TEST_F(PySettings, LocalConfig) {
   EXPECT_EQ(py_repr("_hx.localconfig()"), "{'b': '2', 'a': 'xy'}");
   world.config("");
   EXPECT_EQ(py_repr("_hx.localconfig()"), "{}");
+}
+
+// In a job process, one path (or more than two arguments) goes through the
+// assignment's map; exactly two through the given one.
+TEST_F(PySettings, ConvertPathThroughTheAssignment) {
+  auto assignment = std::make_shared<HxAssignment>();
+  assignment->pathmap().addToDirectMap("/proj", "/mnt/p");
+  _hx_assignment(assignment);
+  EXPECT_EQ(py_repr("(_hx.convertpath('/proj/a'), _hx.convertpath('/proj/a', 1, 2), _hx.convertpath('/proj/a', {}))"),
+            "('/mnt/p/a', '/mnt/p/a', '/proj/a')");
+  _hx_assignment(nullptr);
+  EXPECT_EQ(py_repr("_hx.convertpath('/proj/a')"), "'/proj/a'");
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "hist", "stats", "stdout", "stderr", "workerlock",
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
-    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig",
+    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
 }]
 
 

@@ -77,3 +77,28 @@ def test_settings_read_back_whole_under_threads():
     for t in threads:
         t.join()
     assert not bad
+
+
+MAP = {"directmap": {"/proj": "/mnt/p", "C:/": "/c/"}}
+
+
+@pytest.mark.parametrize("args, want", [
+    (("/proj/x", MAP), "/mnt/p/x"),
+    (("/PROJ/x", MAP), "/mnt/p/x"),                 # sources match caselessly
+    (("C:/a/proj", MAP), "/c/a/mnt/p"),             # every source, in the map's order
+    (("/proj/x", {}), "/proj/x"),                   # an empty map
+    (("/proj/x", {"directmap": "x"}), "/proj/x"),   # no map from the dict: as an empty one
+    (("/proj/x", {"directmap": {}}), "/proj/x"),
+    (("/proj/x", 5), "/proj/x"),
+    (("/proj/x", MAP, 1), "/proj/x"),               # three: the assignment's map (none here)
+    (("/proj/x",), "/proj/x"),
+    ((5, {}), "5"),
+    ((None,), ""),
+])
+def test_convertpath(args, want):
+    assert _hx.convertpath(*args) == want
+
+
+def test_convertpath_without_arguments():
+    with pytest.raises(RuntimeError, match="^insufficient number of args$"):
+        _hx.convertpath()
