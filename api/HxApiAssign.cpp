@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "api/HxApiAdmin.h"
 #include "api/HxApiReply.h"
 #include "api/HxApiRoad.h"
 #include "api/HxApiState.h"
@@ -29,19 +30,6 @@ constexpr int kAssignAttempts = 1440;
 // assignment class that the reply also declares as such.
 HxAssignment* carried_assignment(HxMessage const& reply) {
   return _hx_reply_content<HxAssignment>(reply, HxAssignment().type());
-}
-
-// Loads a job file as its binary form, else as an XML job list (its first
-// job), else as the XML form of one job. A file that reads as none of them
-// leaves the job as it was.
-void load_job(HxString const& file, HxJob& job) {
-  if (job.recover(file) > 0) return;
-  HxJobList list;
-  if (list.recoverXML(file) > 0 && list.length() > 0 && list.get(0) != nullptr) {
-    job = *list.get(0);
-    return;
-  }
-  job.recoverXML(file);
 }
 
 void no_assignment_line() { _hx_api_line("ERROR: couldn't obtain assignment"); }
@@ -126,7 +114,7 @@ void _hx_set_job(HxString const& file) {
   _hx_work_pos(0);
   auto a = std::make_shared<HxAssignment>();
   HxJob& job = a->job();
-  load_job(file, job);
+  hxrecoverjob(file, job, 0);
   job.id(0);
   job.subjobstatus(HxStatus(HxStatus::kPending));
   a->subjob().pid(0);
