@@ -35,6 +35,11 @@ CALLS = {
 }
 
 
+# Functions that wait for hours of retries when no worker answers.
+BLOCKING = {"_init_assign"}
+CALLED = [n for n, _ in METHODS if n not in BLOCKING]
+
+
 def call(name):
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
@@ -47,7 +52,7 @@ def rss_pages():
         return int(f.read().split()[1])
 
 
-@pytest.mark.parametrize("name", [n for n, _ in METHODS])
+@pytest.mark.parametrize("name", CALLED)
 def test_python_objects_stay_flat(name):
     for _ in range(200):
         call(name)
@@ -66,7 +71,7 @@ def test_python_objects_stay_flat(name):
 
 @pytest.mark.skipif(os.environ.get("HX_SANITIZED") == "1", reason="quarantine keeps freed memory resident")
 def test_resident_size_stays_flat():
-    names = [n for n, _ in METHODS]
+    names = CALLED
     for _ in range(500):
         for n in names:
             call(n)
