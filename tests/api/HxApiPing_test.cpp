@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ApiTestUtil.h"
+#include "api/HxApiState.h"
 #include "core/HxError.h"
 #include "model/job/HxJob.h"
 #include "net/HxIntro.h"
@@ -107,4 +108,40 @@ TEST(HxApiPing, HostPingAgainstAPeer) {
   HxString out("before");
   EXPECT_EQ(hxhostping("127.0.0.1", port, out), 0);
   EXPECT_EQ(S(out), "before");
+}
+
+// The supervisor ping: to the host given, else to the API's supervisor or
+// the configured one; the MAC address of the reply is shown.
+TEST(HxApiPing, SupervisorPingAgainstTheFarm) {
+  struct Row {
+    char const* host;  // nullptr: none given
+    char const* setting;
+    int tag;
+    bool intro;
+    unsigned char result;
+    char const* out;
+  } const rows[] = {
+      {nullptr, "", 1, true, 1, "127.0.0.1 00:00:00:00:00:00 supervisor 8.1"},
+      {nullptr, "127.0.0.1", 1, false, 1, "127.0.0.1 <3.0-8"},
+      {"127.0.0.1", "", 1, true, 1, "127.0.0.1 00:00:00:00:00:00 supervisor 8.1"},
+      {nullptr, "", 3, true, 0, "before"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.out);
+    hxtest::ApiWorld world;
+    hxtest::ApiWorldGuard guard(world);
+    hxtest::FakeFarm farm(world, [&row](HxMessage&, HxMessage& rep) {
+      return hxtest::answer(rep, row.tag, row.intro ? new HxIntro("supervisor 8.1") : nullptr);
+    });
+    hxsetsupervisor(row.setting);
+    HxString out("before");
+    HxString const host(row.host != nullptr ? row.host : "");
+    EXPECT_EQ(hxping(out, row.host != nullptr ? &host : nullptr), row.result);
+    hxsetsupervisor("");
+    EXPECT_EQ(S(out), row.out);
+    auto got = farm.requests();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0]->tag(), 400);
+    EXPECT_EQ(got[0]->content(), nullptr);
+  }
 }
