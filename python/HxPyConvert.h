@@ -71,13 +71,16 @@ PyObject* hx_py_package(HxString const& text);
 bool hx_py_dict_put(PyObject* dict, char const* key, PyObject* value);
 
 // The list-of-records kind: calls fn(item) for each item of a value that
-// passes the sequence check and has at least one item (str passes too; its
-// one-character items are rejected by every record converter). fn returns
+// passes the sequence check and has at least one item; a lone str counts as
+// one item. fn returns
 // false to stop with an exception set. False when reading an item failed or
 // fn stopped; an absent or empty sequence is not a failure.
 template <class Fn>
 bool hx_py_each_item(PyObject* seq, Fn&& fn) {
   if (seq == nullptr || !PySequence_Check(seq)) return true;
+  // A lone str is one item, not one per character: {"jobids": "12"} names
+  // job 12, not jobs 1 and 2.
+  if (PyUnicode_Check(seq)) return fn(seq);
   Py_ssize_t n = PySequence_Size(seq);
   if (n < 0) {
     PyErr_Clear();

@@ -319,7 +319,7 @@ TEST_F(PyConfig, SequenceItemsOfListKeys) {
     char const* expr;
     int items;
   } const rows[] = {
-      {"[{}, {}, {}]", 3}, {"({},)", 1}, {"'ab'", 2}, {"[]", 0}, {"None", 0}, {"5", 0}, {"{'a': 1}", 0},
+      {"[{}, {}, {}]", 3}, {"({},)", 1}, {"'ab'", 1}, {"[]", 0}, {"None", 0}, {"5", 0}, {"{'a': 1}", 0},
   };
   for (Row const& row : rows) {
     PyObject* v = Eval(row.expr);

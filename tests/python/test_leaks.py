@@ -23,13 +23,21 @@ CALLS = {
     "configDictToStr": ({"a": "1", "b": 2, "c": "\udcff"}, "a=0\n# c\nd=1\n"),
     "configStrToDict": ("a=1\nb = 2 # c\n[s]\nc=3\n",),
     "packageStrToDict": ("(=(a=1)(b=(=x)(=(c=\u00e9))))",),
+    # Commands, history and modify read every argument before the last one
+    # stops them short of the network.
+    "kill": ({"user": ("a", None, ">5"), "n": {"x": 1}}, "12", "3.1-4", 1.5),
+    "killwork": ({"jobids": "12", "workids": ["1:f", 2**40], "filters": [{"name": "a", "fields": [{"value": ">1"}]}]},),
+    "hist": ({"user": "a"}, "1-3", 2**40),
+    "modify": ({"priority": "3", "env": {"A": "b"}, "package": {"x": [1, None]}, "groups": "ab"}, 1.5),
+    "stdout": (["12", "13.1", 14], 0, 10),
+    "command": (5,),
 }
 
 
 def call(name):
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
-    except (NotImplementedError, TypeError):
+    except (NotImplementedError, TypeError, RuntimeError):
         pass
 
 

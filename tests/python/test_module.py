@@ -107,7 +107,12 @@ METHODS = [
 NOT_BUILT = [n for n, _ in METHODS if n not in {
     "rangesplit", "rangechunk", "waitfor", "trigger", "CONST", "updatepassword",
     "checkpassword", "encryptpassword", "configDictToStr", "configStrToDict",
-    "packageStrToDict", "getpreferences"}]
+    "packageStrToDict", "getpreferences",
+    # Argument errors come before the request in these.
+    "kill", "top", "bottom", "migrate", "remove", "interrupt", "block", "unblock", "preempt",
+    "retry", "requeue", "reset", "suspend", "resume", "retire", "shove", "killwork",
+    "retirework", "blockwork", "unblockwork", "retrywork", "requeuework", "command", "modify",
+    "hist", "stats", "stdout", "stderr", "workerlock"}]
 
 
 def module_functions(module):

@@ -1,0 +1,416 @@
+#include "python/HxPyQueryDict.h"
+
+#include <climits>
+#include <string_view>
+
+#include "python/HxPyConvert.h"
+
+namespace {
+
+// The value of a present key (borrowed), else null. Lookups by text never
+// leave an exception behind.
+PyObject* get(PyObject* dict, char const* key) { return PyDict_GetItemString(dict, key); }
+
+// A present key whose value passes the sequence check (a str does too).
+bool has_sequence(PyObject* dict, char const* key) {
+  PyObject* v = get(dict, key);
+  return v != nullptr && PySequence_Check(v);
+}
+
+// Fills a new dict by fn(dict); null (dict dropped) when fn failed.
+template <class Fn>
+PyObject* make_dict(Fn&& fn) {
+  PyObject* dict = PyDict_New();
+  if (dict != nullptr && !fn(dict)) Py_CLEAR(dict);
+  return dict;
+}
+
+// A new list with one object per element made by fn(element); null when
+// fn or the list failed.
+template <class List, class Fn>
+PyObject* make_list(List const& list, Fn&& fn) {
+  PyObject* out = PyList_New(list.length());
+  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+    PyObject* item = fn(list.get(i));
+    if (item == nullptr) Py_CLEAR(out);
+    else PyList_SET_ITEM(out, i, item);
+  }
+  return out;
+}
+
+// Appends the records fn makes of the dict items of a list-of-records value.
+template <class List, class Fn>
+void append_records(PyObject* value, List& list, Fn&& fn) {
+  hx_py_each_item(value, [&](PyObject* item) {
+    if (auto* rec = fn(item)) list.append(rec);
+    return true;
+  });
+  PyErr_Clear();
+}
+
+}  // namespace
+
+// ---- records to dictionaries ------------------------------------------------
+
+PyObject* hx_py_str_list(HxStringList const& list) {
+  return make_list(list, [](HxString const* s) { return s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s); });
+}
+
+PyObject* _hx_py_host_dict(HxHost* host) {
+  return make_dict([host](PyObject* d) {
+    bool ok = hx_py_dict_put(d, "state", hx_py_str(host->state().value())) &&
+              hx_py_dict_put(d, "description", hx_py_str(host->description())) &&
+              hx_py_dict_put(d, "name", hx_py_str(host->name())) &&
+              hx_py_dict_put(d, "cluster", hx_py_str(host->cluster())) &&
+              hx_py_dict_put(d, "resources", hx_py_str(host->resources())) &&
+              hx_py_dict_put(d, "restrictions", hx_py_str(host->restrictions())) &&
+              hx_py_dict_put(d, "properties", hx_py_str(host->properties())) &&
+              hx_py_dict_put(d, "stats", hx_py_str(host->stats())) &&
+              hx_py_dict_put(d, "jobtypes", hx_py_str(host->jobtypes())) &&
+              hx_py_dict_put(d, "reason", hx_py_str(host->reason())) &&
+              hx_py_dict_put(d, "locks", hx_py_str(host->locks())) &&
+              hx_py_dict_put(d, "groups", hx_py_str(host->groups())) &&
+              hx_py_dict_put(d, "lastupdate", hx_py_time(host->lastupdate().value())) &&
+              hx_py_dict_put(d, "address", hx_py_str(host->address().stringvalue())) &&
+              hx_py_dict_put(d, "macaddress", hx_py_str(host->macaddress().value())) &&
+              hx_py_dict_put(d, "flags", hx_py_int(host->flags())) &&
+              hx_py_dict_put(d, "flagsstring", hx_py_str(host->flagsstring()));
+    if (ok && host->subjobs().length() > 0)
+      ok = hx_py_dict_put(d, "subjobs", make_list(host->subjobs(), [](HxSubjob* s) { return _hx_py_subjob_dict(s); }));
+    return ok;
+  });
+}
+
+PyObject* _hx_py_log_dict(HxLog* log) {
+  return make_dict([log](PyObject* d) {
+    return hx_py_dict_put(d, "jobid", hx_py_int(log->jobid())) && hx_py_dict_put(d, "subid", hx_py_int(log->subid())) &&
+           hx_py_dict_put(d, "fullsize", hx_py_int(log->fullsize())) &&
+           hx_py_dict_put(d, "data", hx_py_str(log->data()));
+  });
+}
+
+PyObject* _hx_py_history_dict(HxHistory* h) {
+  return make_dict([h](PyObject* d) {
+    return hx_py_dict_put(d, "jobid", hx_py_int(h->jobid())) && hx_py_dict_put(d, "subid", hx_py_int(h->subid())) &&
+           hx_py_dict_put(d, "workid", hx_py_str(h->workid())) &&
+           hx_py_dict_put(d, "comment", hx_py_str(h->comment())) &&
+           hx_py_dict_put(d, "stamp", hx_py_str(h->stamp().ascii())) &&
+           hx_py_dict_put(d, "timestamp", hx_py_time(h->stamp().value()));
+  });
+}
+
+PyObject* __hx_py_result_dict(HxResult* result) {
+  return make_dict([result](PyObject* d) {
+    if (result == nullptr) return true;
+    auto text = [](auto const* id) { return hx_py_str(id->value()); };
+    return (result->jobids().length() == 0 || hx_py_dict_put(d, "jobids", make_list(result->jobids(), text))) &&
+           (result->workids().length() == 0 || hx_py_dict_put(d, "workids", make_list(result->workids(), text))) &&
+           (result->hostnames().length() == 0 ||
+            hx_py_dict_put(d, "hostnames", make_list(result->hostnames(), text)));
+  });
+}
+
+// ---- fields, filters, orders, queries ---------------------------------------
+
+HxField* _hx_py_dict_field(PyObject* dict) {
+  if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
+  auto* field = new HxField;
+  if (PyObject* v = get(dict, "value")) field->value(hx_py_kind_text(v));
+  PyObject* sign = get(dict, "sign");
+  if (sign == nullptr) {
+    // Without a sign of its own a field compares plainly, whatever "value"
+    // began with.
+    field->sign(HxString(""));
+  } else {
+    HxString text = hx_py_kind_text(sign);
+    if (text.length() > 0) field->sign(text);
+  }
+  return field;
+}
+
+HxFilter* _hx_py_dict_filter(PyObject* dict) {
+  if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
+  auto* filter = new HxFilter;
+  if (PyObject* v = get(dict, "name")) filter->name(hx_py_kind_text(v));
+  if (PyObject* v = get(dict, "sign")) {
+    HxString text = hx_py_kind_text(v);
+    if (text.length() > 0) filter->sign(text);
+  }
+  if (PyObject* v = get(dict, "neg")) filter->neg(hx_py_kind_byte(v));
+  if (PyObject* v = get(dict, "fields")) append_records(v, filter->fields(), _hx_py_dict_field);
+  return filter;
+}
+
+bool __hx_py_dict_order(PyObject* dict, HxOrder* order) {
+  if (dict == nullptr || order == nullptr || !PyDict_Check(dict)) return false;
+  if (PyObject* v = get(dict, "lock")) order->lock(hx_py_kind_text(v));
+  if (PyObject* v = get(dict, "action")) order->action(hx_py_kind_int(v));
+  if (PyObject* v = get(dict, "filters")) append_records(v, order->filters(), _hx_py_dict_filter);
+  return true;
+}
+
+HxOrder* _hx_py_dict_order(PyObject* dict) {
+  auto* order = new HxOrder;
+  if (__hx_py_dict_order(dict, order)) return order;
+  delete order;
+  return nullptr;
+}
+
+HxQuery* _hx_py_dict_query(PyObject* dict) {
+  if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
+  auto* query = new HxQuery;
+  if (PyObject* v = get(dict, "fields")) append_records(v, query->fields(), _hx_py_dict_field);
+  if (PyObject* v = get(dict, "filters")) append_records(v, query->filters(), _hx_py_dict_filter);
+  return query;
+}
+
+HxQuery* _hx_py_parse_query(PyObject* object) {
+  if (object == nullptr || !PyDict_Check(object)) return nullptr;
+  if (!has_sequence(object, "fields") && !has_sequence(object, "filters")) return nullptr;
+  return _hx_py_dict_query(object);
+}
+
+void hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
+  // A snapshot of the pairs: reading a value must not meet a dict that
+  // changed under it.
+  PyObject* items = PyDict_Items(dict);
+  if (items == nullptr) {
+    PyErr_Clear();
+    return;
+  }
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
+    PyObject* pair = PyList_GET_ITEM(items, i);
+    HxString const name = _py_string(PyTuple_GET_ITEM(pair, 0));
+    PyObject* value = PyTuple_GET_ITEM(pair, 1);
+    if (PyTuple_Check(value) || PyList_Check(value)) {
+      auto* filter = new HxFilter(name);
+      for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(value); ++k) {
+        PyObject* item = PySequence_Fast_GET_ITEM(value, k);
+        if (item != Py_None) filter->fields().append(new HxField(_py_string(item)));
+      }
+      filters.append(filter);
+    } else if (PyDict_Check(value) && dict_is_filter) {
+      filters.append(_hx_py_dict_filter(value));
+    } else {
+      filters.append(new HxFilter(name, PyDict_Check(value) ? HxString("") : _py_string(value)));
+    }
+  }
+  Py_DECREF(items);
+}
+
+void hx_py_positional_query(PyObject* args, Py_ssize_t at, HxQuery& query) {
+  Py_ssize_t const n = PyTuple_GET_SIZE(args);
+  if (at < n && (PyTuple_Check(PyTuple_GET_ITEM(args, at)) || PyList_Check(PyTuple_GET_ITEM(args, at)))) {
+    PyObject* fields = PyTuple_GET_ITEM(args, at++);
+    for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(fields); ++k)
+      query.fields().append(new HxField(_py_string(PySequence_Fast_GET_ITEM(fields, k))));
+  }
+  if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) hx_py_filters(PyTuple_GET_ITEM(args, at++), query.filters(), true);
+  if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) {
+    PyObject* options = PyTuple_GET_ITEM(args, at);
+    if (PyObject* v = get(options, "limit")) query.limit(hx_py_kind_int(v));
+    if (PyObject* v = get(options, "orderby")) query.order_by(_py_string(v));
+  }
+}
+
+// ---- commands ----------------------------------------------------------------
+
+bool hx_py_int32(PyObject* item, int& value) {
+  if (!PyLong_Check(item)) return false;
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
+  if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
+    PyErr_Clear();
+    return false;
+  }
+  if (v < INT_MIN || v > INT_MAX) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+bool hx_py_id_text(PyObject* item, HxString& text) {
+  if (PyUnicode_Check(item)) {
+    text = _py_string(item);
+    return true;
+  }
+  int v = 0;
+  if (!hx_py_int32(item, v)) return false;
+  text = _py_string(item);
+  return true;
+}
+
+namespace {
+
+// An identifier item of "jobids" or "workids": any value's text, except an
+// int beyond 32 bits, which would name another job and is skipped.
+bool id_item(PyObject* item, HxString& text) {
+  int v = 0;
+  if (PyLong_Check(item) && !hx_py_int32(item, v)) return false;
+  text = _py_string(item);
+  return true;
+}
+
+}  // namespace
+
+bool __hx_py_dict_command(PyObject* dict, HxCommand* command) {
+  if (dict == nullptr || command == nullptr || !PyDict_Check(dict)) return false;
+  if (PyObject* v = get(dict, "restrictions")) command->restrictions(hx_py_kind_byte(v));
+  if (PyObject* v = get(dict, "background")) command->background(hx_py_kind_byte(v));
+  if (PyObject* v = get(dict, "limit")) command->limit(hx_py_kind_int(v));
+  if (PyObject* v = get(dict, "action")) command->action(hx_py_kind_int(v));
+  if (PyObject* v = get(dict, "filters")) append_records(v, command->filters(), _hx_py_dict_filter);
+  if (PyObject* v = get(dict, "jobids"))
+    append_records(v, command->jobids(), [](PyObject* item) -> HxJobId* {
+      HxString text;
+      return id_item(item, text) ? new HxJobId(text) : nullptr;
+    });
+  if (PyObject* v = get(dict, "workids"))
+    append_records(v, command->workids(), [](PyObject* item) -> HxWorkId* {
+      HxString text;
+      return id_item(item, text) ? new HxWorkId(text) : nullptr;
+    });
+  if (PyObject* v = get(dict, "groups"))
+    append_records(v, command->groups(), [](PyObject* item) { return new HxString(_py_string(item)); });
+  return true;
+}
+
+HxCommand* _hx_py_dict_command(PyObject* dict) {
+  auto* command = new HxCommand;
+  if (__hx_py_dict_command(dict, command)) return command;
+  delete command;
+  return nullptr;
+}
+
+HxCommand* _hx_py_parse_command(PyObject* object) {
+  if (object == nullptr || !PyDict_Check(object)) return nullptr;
+  bool is = false;
+  for (char const* key : {"restrictions", "background", "limit", "action"}) is = is || get(object, key) != nullptr;
+  for (char const* key : {"filters", "jobids", "workids", "groups"}) is = is || has_sequence(object, key);
+  return is ? _hx_py_dict_command(object) : nullptr;
+}
+
+// ---- modify commands -----------------------------------------------------------
+
+namespace {
+
+using Setter = void (*)(HxJob&, PyObject*);
+
+#define HX_INT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { j.key(hx_py_kind_int(v)); }}
+#define HX_TEXT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { j.key(hx_py_kind_text(v)); }}
+
+struct ModifyKey {
+  char const* key;
+  char const* field;
+  Setter set;
+};
+
+// The top-level keys of a modify dictionary in reading order, with the job
+// field each names and how its value is set on the template.
+ModifyKey const kModifyKeys[] = {
+    HX_INT_KEY(priority),
+    HX_INT_KEY(p_agenda_priority),
+    HX_INT_KEY(timeout),
+    HX_INT_KEY(agenda_timeout),
+    {"agendatimeout", "agenda_timeout", [](HxJob& j, PyObject* v) { j.agenda_timeout(hx_py_kind_int(v)); }},
+    HX_INT_KEY(retrysubjob),
+    HX_INT_KEY(retrywork),
+    HX_INT_KEY(retrywork_delay),
+    HX_TEXT_KEY(mailaddress),
+    HX_TEXT_KEY(notes),
+    HX_TEXT_KEY(name),
+    HX_TEXT_KEY(cluster),
+    HX_TEXT_KEY(account),
+    HX_TEXT_KEY(restrictions),
+    HX_TEXT_KEY(requirements),
+    HX_TEXT_KEY(reservations),
+    HX_TEXT_KEY(omitgroups),
+    HX_TEXT_KEY(omithosts),
+    HX_TEXT_KEY(groups),
+    HX_TEXT_KEY(hosts),
+    HX_TEXT_KEY(hostorder),
+    HX_INT_KEY(cpus),
+    {"max_cpus", "max_cpus",
+     [](HxJob& j, PyObject* v) { j.max_cpus(_py_string(v) == "*" ? -1 : hx_py_kind_int(v)); }},
+    HX_TEXT_KEY(data),
+    {"package", "data",
+     [](HxJob& j, PyObject* v) {
+       HxString text;
+       if (!hx_py_kind_package(v, text)) PyErr_Clear();
+       j.data(text);
+     }},
+    HX_INT_KEY(pgrp),
+    {"env", "env",
+     [](HxJob& j, PyObject* v) {
+       PyObject* items = PyDict_Items(v);
+       if (items == nullptr) return PyErr_Clear();
+       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
+         PyObject* pair = PyList_GET_ITEM(items, i);
+         j.env().set(_py_string(PyTuple_GET_ITEM(pair, 0)), _py_string(PyTuple_GET_ITEM(pair, 1)));
+       }
+       Py_DECREF(items);
+     }},
+    HX_TEXT_KEY(prod_show),
+    HX_TEXT_KEY(prod_shot),
+    HX_TEXT_KEY(prod_seq),
+    HX_TEXT_KEY(prod_client),
+    HX_TEXT_KEY(prod_dept),
+    HX_TEXT_KEY(prod_custom1),
+    HX_TEXT_KEY(prod_custom2),
+    HX_TEXT_KEY(prod_custom3),
+    HX_TEXT_KEY(prod_custom4),
+    HX_TEXT_KEY(prod_custom5),
+    HX_TEXT_KEY(preflights),
+    HX_TEXT_KEY(postflights),
+    HX_TEXT_KEY(agenda_preflights),
+    HX_TEXT_KEY(agenda_postflights),
+};
+
+#undef HX_INT_KEY
+#undef HX_TEXT_KEY
+
+}  // namespace
+
+HxModifyCommand* _hx_py_dict_modifycommand(PyObject* dict) {
+  if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
+  auto* command = new HxModifyCommand;
+  __hx_py_dict_command(dict, command);
+  if (PyObject* v = get(dict, "job")) {
+    if (HxJob* job = _hx_py_dict_job(v)) {
+      command->job(*job);
+      delete job;
+    }
+  }
+  PyObject* fields = get(dict, "fields");
+  if (fields != nullptr && PySequence_Check(fields)) {
+    append_records(fields, command->fields(), _hx_py_dict_field);
+    return command;
+  }
+  HxJob job;
+  bool any = false;
+  for (ModifyKey const& k : kModifyKeys) {
+    PyObject* v = get(dict, k.key);
+    if (v == nullptr) continue;
+    if (std::string_view(k.key) == "agendatimeout" && get(dict, "agenda_timeout") != nullptr) continue;
+    if (std::string_view(k.key) == "env" && !PyDict_Check(v)) continue;
+    command->fields().append(new HxField(HxString(k.field)));
+    k.set(job, v);
+    any = true;
+  }
+  if (!any) {
+    delete command;
+    return nullptr;
+  }
+  command->job(job);
+  return command;
+}
+
+// ---- fallbacks of the job module functions' dictionaries ---------------------
+// The job dictionaries are built with the job module functions; until they
+// are linked in, jobs come back with their id alone and modify templates
+// are not read.
+
+__attribute__((weak)) PyObject* _hx_py_job_dict(HxJob* job) {
+  return make_dict([job](PyObject* d) { return hx_py_dict_put(d, "id", hx_py_int(job->id())); });
+}
+__attribute__((weak)) PyObject* _hx_py_subjob_dict(HxSubjob*) { return PyDict_New(); }
+__attribute__((weak)) HxJob* _hx_py_dict_job(PyObject*) { return nullptr; }
