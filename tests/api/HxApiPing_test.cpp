@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -110,38 +112,40 @@ TEST(HxApiPing, HostPingAgainstAPeer) {
   EXPECT_EQ(S(out), "before");
 }
 
-// The supervisor ping: to the host given, else to the API's supervisor or
-// the configured one; the MAC address of the reply is shown.
-TEST(HxApiPing, SupervisorPingAgainstTheFarm) {
+// The supervisor ping: no host asks the supervisor any request would use,
+// a given host replaces it; the old-peer mark is the supervisor's own.
+TEST(HxApiPing, SupervisorPing) {
+  hxtest::ApiWorld world;
+  hxtest::ApiWorldGuard guard(world);
+  hxsetsupervisor("");
+  std::atomic<bool> intro{true};
+  hxtest::FakeFarm farm(world, [&](HxMessage& request, HxMessage& reply) {
+    return hxtest::answer(reply, request.tag() == 400 ? 1 : 3, intro ? new HxIntro("supervisor 8.1") : nullptr);
+  });
+  ASSERT_TRUE(farm.ok());
+  HxString const local("127.0.0.1");
   struct Row {
-    char const* host;  // nullptr: none given
-    char const* setting;
-    int tag;
+    HxString const* host;
     bool intro;
     unsigned char result;
-    char const* out;
+    char const* tail;
   } const rows[] = {
-      {nullptr, "", 1, true, 1, "127.0.0.1 00:00:00:00:00:00 supervisor 8.1"},
-      {nullptr, "127.0.0.1", 1, false, 1, "127.0.0.1 <3.0-8"},
-      {"127.0.0.1", "", 1, true, 1, "127.0.0.1 00:00:00:00:00:00 supervisor 8.1"},
-      {nullptr, "", 3, true, 0, "before"},
+      {nullptr, true, 1, " supervisor 8.1"},
+      {&local, true, 1, " supervisor 8.1"},
+      {nullptr, false, 1, "127.0.0.1 <3.0-8"},
   };
-  for (Row const& row : rows) {
-    SCOPED_TRACE(row.out);
-    hxtest::ApiWorld world;
-    hxtest::ApiWorldGuard guard(world);
-    hxtest::FakeFarm farm(world, [&row](HxMessage&, HxMessage& rep) {
-      return hxtest::answer(rep, row.tag, row.intro ? new HxIntro("supervisor 8.1") : nullptr);
-    });
-    hxsetsupervisor(row.setting);
+  for (auto const& r : rows) {
+    intro = r.intro;
     HxString out("before");
-    HxString const host(row.host != nullptr ? row.host : "");
-    EXPECT_EQ(hxping(out, row.host != nullptr ? &host : nullptr), row.result);
-    hxsetsupervisor("");
-    EXPECT_EQ(S(out), row.out);
-    auto got = farm.requests();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0]->tag(), 400);
-    EXPECT_EQ(got[0]->content(), nullptr);
+    EXPECT_EQ(hxping(out, r.host), r.result);
+    std::string text = S(out);
+    EXPECT_EQ(text.rfind("127.0.0.1 ", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - std::strlen(r.tail)), r.tail);
+  }
+  auto requests = farm.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (auto const& m : requests) {
+    EXPECT_EQ(m->tag(), 400);
+    EXPECT_EQ(m->content(), nullptr);
   }
 }

@@ -115,7 +115,11 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "hist", "stats", "stdout", "stderr", "workerlock",
     # Built on their requests: without a configured supervisor they fail
     # before any traffic.
-    "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers"}]
+    "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
+    # Settings, pings and the local configuration.
+    "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
+    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
+}]
 
 
 def module_functions(module):
