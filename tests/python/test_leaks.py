@@ -38,7 +38,7 @@ CALLS = {
 def call(name):
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
-    except (NotImplementedError, TypeError, RuntimeError):
+    except (NotImplementedError, TypeError, RuntimeError, OSError):
         pass
 
 
