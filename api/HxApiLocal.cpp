@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "api/HxApiLimits.h"
+#include "api/HxApiQuery.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
@@ -85,15 +87,11 @@ int hxCONST(HxString const& name) {
 
 namespace {
 
-// Links followed from the configuration path before giving up, as the
-// kernel does (ELOOP), so that a loop of links ends.
-constexpr int kMaxLinkHops = 40;
-
 // The file a path names: the path itself, or for a symbolic link the file at
 // the end of the chain (which need not exist yet). Empty when the chain does
 // not end.
 std::string resolve_links(std::string path) {
-  for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+  for (int hops = 0; hops < kHxMaxLinkHops; ++hops) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     std::vector<char> buffer(static_cast<size_t>(PATH_MAX) + 1);
@@ -196,4 +194,14 @@ int hxlocalupdateconfig(HxConfig& config) {
   struct stat st;
   if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return 0;
   return HxFile::save(HxString(target.c_str()), text) ? 1 : 0;
+}
+
+HxPathMap hxworkerpathmap() {
+  if (std::shared_ptr<HxAssignment const> assignment = _hx_assignment()) return HxPathMap(assignment->pathmap());
+  HxConfig worker;
+  hxworkerconfig(HxString("localhost"), worker);
+  HxPathMap map;
+  HxString const& text = worker.option(HxString("worker_path_map"));
+  if (text.length() > 0) map.parse(text);
+  return map;
 }

@@ -123,6 +123,8 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
     "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
     "setpreference", "deletepreference", "getpipelinevariables",
+    # Blocks for hours of retries while no worker answers.
+    "_init_assign",
 }]
 
 
