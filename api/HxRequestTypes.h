@@ -115,3 +115,13 @@ constexpr int kHxVersionResults = 530;
 
 // Worker requests keep the client's own conversation time-out.
 constexpr int kHxWorkerTimeoutMs = 30000;
+
+// Actions of the permission orders (request kHxReqAdminPerm).
+constexpr int kHxAdminActionManageUser = 3;
+constexpr int kHxAdminActionManageGroup = 4;
+
+// Records the administration replies are read as.
+constexpr int kHxTypeHostnameList = 64;
+constexpr int kHxTypeResult = 188;
+constexpr int kHxTypeAdminResult = 190;
+constexpr int kHxTypeValue = 200;
