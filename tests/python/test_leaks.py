@@ -23,6 +23,7 @@ CALLS = {
     "configDictToStr": ({"a": "1", "b": 2, "c": "\udcff"}, "a=0\n# c\nd=1\n"),
     "configStrToDict": ("a=1\nb = 2 # c\n[s]\nc=3\n",),
     "packageStrToDict": ("(=(a=1)(b=(=x)(=(c=\u00e9))))",),
+    "convertpath": ("/PROJ/x", {"directmap": {"/proj": "/mnt/p", "C:/": "/c/"}}),
     # Commands, history and modify read every argument before the last one
     # stops them short of the network.
     "kill": ({"user": ("a", None, ">5"), "n": {"x": 1}}, "12", "3.1-4", 1.5),
