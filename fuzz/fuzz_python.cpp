@@ -1,12 +1,14 @@
 // Arbitrary bytes as the compact package text that the module turns into
 // Python values, and as configuration text that it turns into a dict. The
 // values convert back without error, and a configuration dict survives a
-// second trip through a configuration unchanged.
+// second trip through a configuration unchanged. The same bytes decoded as
+// host, log, history and result records become their dictionaries.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "python/HxPyConvert.h"
+#include "python/HxPyQueryDict.h"
 
 // The interpreter is started once and never finalised: what it allocates
 // for itself is not the converters' leak.
@@ -51,6 +53,16 @@ void config(std::string const& text) {
   Py_DECREF(dict);
 }
 
+// Whatever a record decodes to converts to a dict without an error.
+template <class Rec, class Fn>
+void record(std::string const& bytes, Fn&& fn) {
+  Rec rec;
+  rec._unpack(bytes.data(), static_cast<int>(bytes.size()));
+  PyObject* dict = fn(&rec);
+  check(dict != nullptr && PyDict_Check(dict));
+  Py_DECREF(dict);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
@@ -58,6 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   std::string text(reinterpret_cast<char const*>(data), size);
   package(text);
   config(text);
+  record<HxHost>(text, _hx_py_host_dict);
+  record<HxLog>(text, _hx_py_log_dict);
+  record<HxHistory>(text, _hx_py_history_dict);
+  record<HxResult>(text, __hx_py_result_dict);
   check(PyErr_Occurred() == nullptr);
   return 0;
 }
