@@ -95,6 +95,14 @@ inline PyObject* py_eval(std::string const& expr) {
   return PyRun_String(expr.c_str(), Py_eval_input, globals, globals);
 }
 
+// Binds name to value in the shared globals; takes over the reference.
+inline void py_set(char const* name, PyObject* value) {
+  PyObject* globals = py_start();
+  if (value == nullptr || PyDict_SetItemString(globals, name, value) < 0)
+    ADD_FAILURE() << name << " not bound: " << detail::py_take_error();
+  Py_XDECREF(value);
+}
+
 // The ascii() text of a value; "<null>" for null.
 inline std::string py_ascii(PyObject* value) {
   if (value == nullptr) return "<null>";
