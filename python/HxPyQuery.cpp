@@ -8,6 +8,7 @@
 #include "api/HxApiState.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
+#include "python/HxPyJobDict.h"
 #include "python/HxPyModule.h"
 #include "python/HxPyQueryDict.h"
 
@@ -111,7 +112,11 @@ PyObject* query_function(PyObject* args, Call&& call, Dict&& dict, bool raise) {
     return r;
   });
   if (!ok && raise) {
-    PyErr_SetString(PyExc_RuntimeError, hxerror().value().value());
+    PyObject* text = hx_py_str(hxerror().value());
+    if (text != nullptr) {
+      PyErr_SetObject(PyExc_RuntimeError, text);
+      Py_DECREF(text);
+    }
     return nullptr;
   }
   return dict_list(list, dict);
