@@ -183,6 +183,8 @@ TEST_F(PyQueryDict, ModifyDictionaries) {
       {"{'fields': 5}", nullptr, ""},
       {"{'fields': []}", "", ""},
       {"{'fields': [{'value': 'priority'}, 'x'], 'priority': 3}", "[]priority", "p-1"},
+      {"{'fields': [{'value': 'priority'}], 'job': {'priority': 7}}", "[]priority", "p7"},
+      {"{'job': {'priority': 7}, 'notes': 'x'}", "[]notes", "p-1"},  // the top-level template replaces it
       {"{'restrictions': 'abc', 'cpus': 4, 'notes': 'x'}", "[]notes []restrictions []cpus", "rabc"},
       {"{'groups': 'ab', 'priority': 1}", "[]priority []groups", "gab"},
   };
