@@ -28,6 +28,15 @@ int _hx_ping_text(HxMessage const& reply, HxPingForm form, HxString& out) {
   return 1;
 }
 
+unsigned char hxping(HxString& out, HxString const* host) {
+  HxClient client;
+  _hx_api_client(client);
+  if (host != nullptr) client.setSupervisor(*host);
+  HxMessage request(kHxReqPing), reply;
+  if (!client.converseSupervisor(request, reply)) return 0;
+  return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kSupervisor, out));
+}
+
 unsigned char hxworkerping(HxString const& host, HxString& out) {
   HxClient client;
   _hx_api_client(client);

@@ -22,6 +22,9 @@ enum class HxPingForm {
 // of these give 1.
 int _hx_ping_text(HxMessage const& reply, HxPingForm form, HxString& out);
 
+// The supervisor named by host, or, when host is null, the one any request
+// would use (the explicit supervisor setting, else located as usual).
+unsigned char hxping(HxString& out, HxString const* host);
 // The worker on host, at the configured worker port.
 unsigned char hxworkerping(HxString const& host, HxString& out);
 // Any daemon at host and port.

@@ -100,6 +100,8 @@ constexpr int kHxReplyShutdown = 203;  // a worker's answer to a job report
 
 // Numbers the request road writes into the API error.
 constexpr int kHxErrUnspecified = 2051;   // "unspecifed error": an error reply without a known record
+constexpr int kHxErrBlank = 2052;           // "data returned blank": a reply without content
+constexpr int kHxErrInvalidContent = 2053;  // a reply of another class; its content type as macro ID
 constexpr int kHxErrAccessDenied = 2054;  // "access denied": a refusal
 constexpr int kHxErrOldError = 100000;    // the text of an old-style error, as macro ERROR
 
@@ -113,3 +115,13 @@ constexpr int kHxVersionResults = 530;
 
 // Worker requests keep the client's own conversation time-out.
 constexpr int kHxWorkerTimeoutMs = 30000;
+
+// Actions of the permission orders (request kHxReqAdminPerm).
+constexpr int kHxAdminActionManageUser = 3;
+constexpr int kHxAdminActionManageGroup = 4;
+
+// Records the administration replies are read as.
+constexpr int kHxTypeHostnameList = 64;
+constexpr int kHxTypeResult = 188;
+constexpr int kHxTypeAdminResult = 190;
+constexpr int kHxTypeValue = 200;

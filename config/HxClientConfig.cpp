@@ -1,6 +1,7 @@
 #include "config/HxClientConfig.h"
 
 #include "config/HxConfig.h"
+#include "config/HxConfigLimits.h"
 #include "config/HxDefaults.h"
 #include "config/HxEnv.h"
 #include "config/HxFlags.h"
@@ -80,17 +81,40 @@ HxClientConfig::HxClientConfig() {
   client_flags_ = hx_client_flag_int(opt("client_flags"));
 }
 
+namespace {
+
+// One host entry of the supervisor text: "host" or "host:port". A port is
+// taken out only when it is 1 to 5 decimal digits of at most the highest TCP
+// port and a host stands before the colon; any other entry stays whole as
+// the host name, so that the connection to it fails and the log names the
+// entry as written, instead of a port the user never meant being used.
+HxHostname* host_entry(char const* p, int n) {
+  int colon = 0;
+  while (colon < n && p[colon] != ':') ++colon;
+  int const digits = n - colon - 1;
+  if (colon > 0 && colon < n && digits >= 1 && digits <= 5) {
+    int port = 0;
+    bool number = true;
+    for (int i = colon + 1; i < n && number; ++i) {
+      number = p[i] >= '0' && p[i] <= '9';
+      port = port * 10 + (p[i] - '0');
+    }
+    if (number && port <= kHxMaxPort) return new HxHostname(HxString(p, colon), port);
+  }
+  return new HxHostname(HxString(p, n));
+}
+
+}  // namespace
+
 void HxClientConfig::supervisor_hosts(HxString const& text) {
   supervisor_ = text;
-  HxString token;
   char const* p = text.value();
-  int n = text.length();
+  int const n = text.length();
+  int start = 0;
   for (int i = 0; i <= n; ++i) {
     if (i == n || p[i] == ',' || p[i] == ' ') {
-      if (token.length() > 0) hosts_.append(new HxHostname(token));
-      token.clear();
-    } else {
-      token.append(p[i]);
+      if (i > start) hosts_.append(host_entry(p + start, i - start));
+      start = i + 1;
     }
   }
 }

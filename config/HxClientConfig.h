@@ -22,7 +22,9 @@ class HxClientConfig : public HxBase {
   int type() const override { return 75; }
 
   // Sets the supervisor text and appends one host per word of text (words
-  // end at commas and spaces); no duplicate test.
+  // end at commas and spaces); no duplicate test. A word "host:port" gives
+  // that host and port; a word whose port is not a number from 0 to 65535
+  // stays whole as the host.
   void supervisor_hosts(HxString const& text);
   // Appends host unless a listed host has the same text; takes ownership
   // either way (a duplicate is deleted). Null does nothing.

@@ -49,3 +49,7 @@ constexpr long long kHxMaxConfigHeaderNames = 20LL * kHxMaxConfigSections;
 // be read.
 constexpr long long kHxMaxConfigStoredBytes = 64LL << 20;
 constexpr int kHxConfigOptionOverhead = 64;
+
+// The highest TCP or UDP port: a supervisor entry "host:port" with a larger
+// number is not a host and port (it stays whole, and fails to connect).
+constexpr int kHxMaxPort = 65535;

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "api/HxApiIds.h"
+#include "api/HxApiLogs.h"
+#include "api/HxApiPrefs.h"
+#include "api/HxApiWorkers.h"
 #include "api/HxApiState.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
@@ -23,10 +26,6 @@
 #if __has_include("api/HxApiStats.h")
 #include "api/HxApiStats.h"
 #define HX_PY_HAVE_STATS 1
-#endif
-#if __has_include("api/HxApiLogs.h")
-#include "api/HxApiLogs.h"
-#define HX_PY_HAVE_LOGS 1
 #endif
 #if __has_include("api/HxApiAssign.h")
 #include "api/HxApiAssign.h"
@@ -316,15 +315,11 @@ PyObject* _hx_get_log(PyObject* args, HxLogStreamType stream) {
     return true;
   });
   if (!ok) return nullptr;
-#ifdef HX_PY_HAVE_LOGS
   // The request keeps the interpreter lock.
   HxLogList list;
   if (stream == kHxLogStdout) hxstdout(command, list);
   else hxstderr(command, list);
   return dict_list(list, _hx_py_log_dict);
-#else
-  return hx_py_not_built(stream == kHxLogStdout ? "stdout" : "stderr");
-#endif
 }
 
 }  // namespace
@@ -368,19 +363,14 @@ PyObject* _hx_py_workerlock(PyObject*, PyObject* args) {
     return nullptr;
   }
   order.lock(_py_string(PyTuple_GET_ITEM(args, at)));
-#ifdef HX_PY_HAVE_WORKERLOCK
   HxHostnameList names;
   hx_py_released([&] { hxworkerlock(order, names); });
   return id_list(names);
-#else
-  return hx_py_not_built("workerlock");
-#endif
 }
 
 PyObject* _hx_py_jobtagvalues(PyObject*, PyObject* args) {
   HxString tag;
   if (PyTuple_GET_SIZE(args) > 0) tag = _py_string(PyTuple_GET_ITEM(args, 0));
-#ifdef HX_PY_HAVE_TAGVALUES
   // The request keeps the interpreter lock.
   HxStringList values;
   if (!hxjobtagvalues(tag, values)) {
@@ -388,7 +378,4 @@ PyObject* _hx_py_jobtagvalues(PyObject*, PyObject* args) {
     return nullptr;
   }
   return hx_py_str_list(values);
-#else
-  return hx_py_not_built("jobtagvalues");
-#endif
 }

@@ -207,6 +207,7 @@ class FakeSupervisor {
     int const tag = q.tag();
     if (tag == kHxReqJobInfo || tag == kHxReqJobOrder) return queryJobs(q, r);
     if (tag == kHxReqHostInfo || tag == kHxReqHostOrder) return queryHosts(q, r);
+    if (tag == kHxReqSubmit || tag == kHxReqSubmit + kHxReqSubmitFlag) return submit(q, r);
     if (workCommand(tag)) return workCommand(q, r);
     if (jobCommand(tag)) return jobCommand(q, r);
     return answer(r, kHxReplyRefused);
@@ -322,7 +323,24 @@ class FakeSupervisor {
     return answer(r, kHxReplyConfirmed, result);
   }
 
+  // Submission (200, and 232 alike): each job is kept under the next free
+  // id, from 200 on, and the accepted jobs go back with their ids.
+  bool submit(HxMessage& q, HxMessage& r) {
+    if (q.contenttype() != 5) return answer(r, kHxReplyError);
+    HxJobList const* in = static_cast<HxJobList const*>(q.content());
+    auto* out = new HxJobList;
+    for (int i = 0; in != nullptr && i < in->length(); ++i) {
+      while (find_(next_id_) != nullptr) ++next_id_;
+      HxJob* job = new HxJob(*in->get(i));
+      job->id(next_id_++);
+      jobs_.append(job);
+      out->append(new HxJob(*job));
+    }
+    return answer(r, kHxReplyConfirmed, out);
+  }
+
   mutable std::mutex mu_;
+  int next_id_ = 200;
   int version_;
   bool refuse_ = false;
   std::map<int, Handler> handlers_;

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 
 #include "ApiTestUtil.h"
+#include "api/HxApiState.h"
 #include "core/HxError.h"
 #include "model/job/HxJob.h"
 #include "net/HxIntro.h"
@@ -107,4 +110,42 @@ TEST(HxApiPing, HostPingAgainstAPeer) {
   HxString out("before");
   EXPECT_EQ(hxhostping("127.0.0.1", port, out), 0);
   EXPECT_EQ(S(out), "before");
+}
+
+// The supervisor ping: no host asks the supervisor any request would use,
+// a given host replaces it; the old-peer mark is the supervisor's own.
+TEST(HxApiPing, SupervisorPing) {
+  hxtest::ApiWorld world;
+  hxtest::ApiWorldGuard guard(world);
+  hxsetsupervisor("");
+  std::atomic<bool> intro{true};
+  hxtest::FakeFarm farm(world, [&](HxMessage& request, HxMessage& reply) {
+    return hxtest::answer(reply, request.tag() == 400 ? 1 : 3, intro ? new HxIntro("supervisor 8.1") : nullptr);
+  });
+  ASSERT_TRUE(farm.ok());
+  HxString const local("127.0.0.1");
+  struct Row {
+    HxString const* host;
+    bool intro;
+    unsigned char result;
+    char const* tail;
+  } const rows[] = {
+      {nullptr, true, 1, " supervisor 8.1"},
+      {&local, true, 1, " supervisor 8.1"},
+      {nullptr, false, 1, "127.0.0.1 <3.0-8"},
+  };
+  for (auto const& r : rows) {
+    intro = r.intro;
+    HxString out("before");
+    EXPECT_EQ(hxping(out, r.host), r.result);
+    std::string text = S(out);
+    EXPECT_EQ(text.rfind("127.0.0.1 ", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - std::strlen(r.tail)), r.tail);
+  }
+  auto requests = farm.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (auto const& m : requests) {
+    EXPECT_EQ(m->tag(), 400);
+    EXPECT_EQ(m->content(), nullptr);
+  }
 }

@@ -136,8 +136,49 @@ TEST_F(HxClientConfigTest, HostTextSplitsAtCommasAndSpacesOnly) {
   write("supervisor_host = \"a\tb farm:50001\"\n");
   HxClientConfig c;
   EXPECT_EQ(hosts(c), "a\tb|farm:50001");
-  EXPECT_EQ(S(c.supervisor_hosts().get(1)->host()), "farm:50001");
-  EXPECT_EQ(c.supervisor_hosts().get(1)->port(), 0);
+}
+
+// A configured host's own port must reach the client; a port that is not one
+// must not become some other number.
+TEST_F(HxClientConfigTest, HostEntriesCarryTheirOwnPort) {
+  struct Row {
+    char const* text;
+    bool env;
+    char const* hosts;  // host/port of each entry
+  } const rows[] = {
+      {"farm:50001", false, "farm/50001"},
+      {"farm:50001", true, "farm/50001"},
+      {"a:1,b c:65535", true, "a/1|b/0|c/65535"},
+      {"farm:0", false, "farm/0"},
+      {"10.0.0.1:7", false, "10.0.0.1/7"},
+      {"farm:65536", false, "farm:65536/0"},
+      {"farm:4294967297", false, "farm:4294967297/0"},
+      {"farm:-5", true, "farm:-5/0"},
+      {"farm:abc", false, "farm:abc/0"},
+      {"farm:50001x", false, "farm:50001x/0"},
+      {"farm:", false, "farm:/0"},
+      {":50001", false, ":50001/0"},
+      {"farm:1:2", false, "farm:1:2/0"},
+      {"::1", false, "::1/0"},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.text);
+    if (row.env) {
+      setenv("HX_SUPERVISOR", row.text, 1);
+      write("");
+    } else {
+      unsetenv("HX_SUPERVISOR");
+      write(std::string("supervisor_host = \"") + row.text + "\"\n");
+    }
+    HxClientConfig c;
+    std::string got;
+    for (int i = 0; i < c.supervisor_hosts().length(); ++i) {
+      HxHostname const& h = *c.supervisor_hosts().get(i);
+      got += (i ? "|" : "") + S(h.host()) + "/" + std::to_string(h.port());
+    }
+    EXPECT_EQ(got, row.hosts);
+    EXPECT_EQ(S(c.hx_supervisor()), row.text);
+  }
 }
 
 TEST_F(HxClientConfigTest, BothHostKeysAreListedInOrder) {

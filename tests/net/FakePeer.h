@@ -7,6 +7,11 @@
 // reads the request as a message and fills the reply (a fake supervisor or
 // worker). Free of test framework code, so that benchmarks can use it too.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -68,6 +73,20 @@ class FakePeer {
   }
   explicit FakePeer(Handler handler, uint32_t address = 0x7f000001)
       : FakePeer(std::vector<FakeStep>{FakeStep::reply(3)}, address, std::move(handler)) {}
+  // Both ports on one number, as a supervisor listens: a client that found
+  // it by a broadcast to its UDP port then converses with its TCP port of
+  // the same number. ok() is false when no such pair could be found.
+  struct OnePort {};
+  FakePeer(OnePort, Handler handler, uint32_t address = 0x7f000001)
+      : script_{FakeStep::reply(3)}, handler_(std::move(handler)) {
+    server_.timeout(20);
+    int const port = freePortPair_(address);
+    if (port == 0) return;
+    server_.addport(static_cast<int>(address), port, 1);
+    server_.addport(static_cast<int>(address), port, 2);
+    ok_ = server_.openport() == 1;
+    if (ok_) thread_ = std::thread([this] { run_(); });
+  }
   FakePeer(FakePeer const&) = delete;
   FakePeer& operator=(FakePeer const&) = delete;
   ~FakePeer() {
@@ -94,6 +113,28 @@ class FakePeer {
   }
 
  private:
+  // A port number free for TCP and UDP alike on the address (0 when none
+  // was found): both are bound once to prove it, then given up for the
+  // server to take.
+  static int freePortPair_(uint32_t address) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      int const tcp = ::socket(AF_INET, SOCK_STREAM, 0), udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in at{};
+      at.sin_family = AF_INET;
+      at.sin_addr.s_addr = htonl(address);
+      socklen_t len = sizeof at;
+      int port = 0;
+      if (::bind(tcp, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+          getsockname(tcp, reinterpret_cast<sockaddr*>(&at), &len) == 0 &&
+          ::bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0)
+        port = ntohs(at.sin_port);
+      ::close(tcp);
+      ::close(udp);
+      if (port != 0) return port;
+    }
+    return 0;
+  }
+
   void run_() {
     while (!stop_) {
       std::unique_ptr<HxConnection> c(server_.service(1));

@@ -406,20 +406,8 @@ TEST(HxClientPoll, AllAnswers) {
 // loopback carries the broadcast route. The test runs itself again inside
 // one; where such a namespace cannot be made it is skipped.
 TEST(HxClientPoll, RealBroadcastInPrivateNetwork) {
-  if (getenv("HX_TEST_INSIDE_NETNS") == nullptr) {
-    if (std::system("unshare -rn true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private network namespace here";
-    char self[4096];
-    ssize_t const n = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = 0;
-    std::string const command =
-        "unshare -rn sh -c 'ip link set lo up && ip route add 255.255.255.255/32 dev lo || exit 77; "
-        "HX_TEST_INSIDE_NETNS=1 exec \"" + std::string(self) +
-        "\" --gtest_filter=HxClientPoll.RealBroadcastInPrivateNetwork' >/dev/null 2>&1";
-    int const status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    // 77: the namespace or its route could not be made; 126, 127: no tool.
-    int const code = WEXITSTATUS(status);
+  if (!inside_private_network()) {
+    int const code = run_in_private_network("HxClientPoll.RealBroadcastInPrivateNetwork");
     if (code == 77 || code == 126 || code == 127) GTEST_SKIP() << "no private network namespace here";
     EXPECT_EQ(code, 0);
     return;

@@ -326,4 +326,229 @@ TEST(HxTimeSync, FilesAreReplacedNotWrittenThroughLinks) {
   EXPECT_FALSE(hx_cache_save(world.dir.hxfile("none/x"), "1"));
 }
 
+// The tags of the requests a peer received, in order.
+std::vector<int> tags_of(FakePeer const& peer) {
+  std::vector<int> out;
+  for (auto const& bytes : peer.requests()) {
+    HxMessage m;
+    m.unpack(bytes.data(), static_cast<int>(bytes.size()));
+    out.push_back(m.tag());
+  }
+  return out;
+}
+
+// Each entry as value (or host alone) and id: "host:port#id|...".
+std::string host_list(HxHostnameList const& list, bool with_port = true) {
+  std::string out;
+  for (int i = 0; i < list.length(); ++i) {
+    HxHostname const& h = *list.get(i);
+    out += (i ? "|" : "") + S(with_port ? h.value() : h.host()) + "#" + std::to_string(h.id());
+  }
+  return out;
+}
+
+// A supervisor on one port number for TCP and UDP: discovery (401) is
+// answered with its domain, id 7, or with `discovery` when given; anything
+// else with tag 3.
+FakePeer::Handler supervisor(std::function<HxPack*()> discovery = nullptr, int reply_tag = 3) {
+  return [discovery, reply_tag](HxMessage& request, HxMessage& reply) {
+    if (request.tag() != 401) {
+      reply.tag(reply_tag);
+      return true;
+    }
+    reply.tag(400);
+    reply.content(discovery ? discovery() : new HxDomain(H("north"), H("east"), 7));
+    return true;
+  };
+}
+
+struct DiscoveryRow {
+  char const* name;
+  bool domain;                // hx_domain configured
+  bool host;                  // 127.0.0.1 configured, on a port where nobody listens
+  bool telegram;              // telegramSupervisor instead of converseSupervisor
+  bool result;
+  std::vector<int> requests;  // tags the supervisor received
+  char const* hosts;          // the host list afterwards
+  bool cached;
+};
+
+TEST(HxSupervisor, DiscoveredSupervisorIsUsedListedAndCached) {
+  std::vector<DiscoveryRow> const rows = {
+      {"nothing configured but the domain", true, false, false, true, {401, 100}, "127.0.0.1#-1", true},
+      {"a configured host of that text is not listed twice", true, true, false, true, {401, 100}, "127.0.0.1#-1",
+       true},
+      {"telegram variant", true, false, true, true, {401, 100}, "127.0.0.1#-1", true},
+      {"no domain: no broadcast", false, true, false, false, {}, "127.0.0.1#-1", false},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    DaemonWorld world;
+    WorldGuard guard(world);
+    FakePeer peer(FakePeer::OnePort{}, supervisor());
+    ASSERT_TRUE(peer.ok());
+    world.config("supervisor_port = " + std::to_string(peer.tcpPort()) + (row.domain ? "\nhx_domain = north\n" : "\n"));
+    utimbuf old_conf{1000, 1000};
+    utime(world.dir.file("hx.conf").c_str(), &old_conf);
+    HxClient client;
+    if (row.host) set_hosts(client, {{"127.0.0.1", closed_port()}});
+    HxMessage request(100), reply;
+    EXPECT_EQ(row.telegram ? client.telegramSupervisor(request) : client.converseSupervisor(request, reply),
+              row.result);
+    ASSERT_TRUE(peer.await(row.requests.size()));
+    EXPECT_EQ(tags_of(peer), row.requests);
+    EXPECT_EQ(host_list(client.supe_list(), false), row.hosts);
+    std::string const cache = S(HxClient::cachePath());
+    EXPECT_EQ(file_text(cache), row.cached ? "127.0.0.1" : "");
+    if (!row.cached) continue;
+    // The next client finds the supervisor through the cache, without a broadcast.
+    HxClient next;
+    EXPECT_TRUE(next.converseSupervisor(request, reply));
+    ASSERT_TRUE(peer.await(row.requests.size() + 1));
+    EXPECT_EQ(tags_of(peer).back(), 100);
+    EXPECT_EQ(tags_of(peer).size(), row.requests.size() + 1);
+  }
+}
+
+// Discovery by a real broadcast to 255.255.255.255, inside a private network
+// namespace (the test runs itself again there; skipped where none can be made).
+TEST(HxSupervisor, DiscoveryByRealBroadcastInPrivateNetwork) {
+  if (!inside_private_network()) {
+    int const code = run_in_private_network("HxSupervisor.DiscoveryByRealBroadcastInPrivateNetwork");
+    if (code == 77 || code == 126 || code == 127) GTEST_SKIP() << "no private network namespace here";
+    EXPECT_EQ(code, 0);
+    return;
+  }
+  DaemonWorld world;
+  WorldGuard guard(world);
+  world.broadcast = "255.255.255.255";
+  FakePeer peer(FakePeer::OnePort{}, supervisor(), 0);
+  ASSERT_TRUE(peer.ok());
+  world.config("supervisor_port = " + std::to_string(peer.tcpPort()) + "\nhx_domain = north\n");
+  HxClient client;
+  HxMessage request(100), reply;
+  ASSERT_TRUE(client.converseSupervisor(request, reply));
+  EXPECT_EQ(reply.tag(), 3);
+  EXPECT_EQ(tags_of(peer), (std::vector<int>{401, 100}));
+  EXPECT_EQ(file_text(S(HxClient::cachePath())), "127.0.0.1");
+}
+
+struct JoinRow {
+  char const* name;
+  char const* conf;           // extra configuration
+  char const* hosts;          // configured hosts: w = wrong class, r = right, c = closed
+  bool explicit_right;        // the explicit supervisor is the right one
+  int draw;                   // the random start's draw
+  bool result;
+  size_t wrong_asked, right_asked;
+};
+
+TEST(HxSupervisor, JoinDomainTakesTheFirstDomainRecordAnswered) {
+  std::vector<JoinRow> const rows = {
+      {"a configured domain: nothing sent", "hx_domain = x\n", "wr", false, 0, false, 0, 0},
+      {"explicit supervisor", "", "w", true, 0, true, 0, 1},
+      {"another class goes on to the next host", "", "wr", false, 0, true, 1, 1},
+      {"from the random start", "", "wr", false, 0x40000000, true, 0, 1},
+      {"nobody suitable", "", "wc", false, 0, false, 1, 0},
+      {"no hosts", "", "", false, 0, false, 0, 0},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    DaemonWorld world;
+    WorldGuard guard(world);
+    auto domain_reply = [](std::function<HxPack*()> make) {
+      return [make](HxMessage& request, HxMessage& reply) {
+        reply.tag(request.tag() == 402 ? 400 : 3);
+        reply.content(make());
+        return true;
+      };
+    };
+    FakePeer wrong(domain_reply([] { return new HxHostname(H("north")); }));
+    FakePeer right(domain_reply([] { return new HxDomain(H("north"), H("east"), 9); }));
+    ASSERT_TRUE(wrong.ok() && right.ok());
+    world.config(std::string("supervisor_port = ") + std::to_string(right.tcpPort()) + "\n" + row.conf);
+    world.draws = {row.draw};
+    HxClient client;
+    std::vector<std::pair<char const*, int>> hosts;
+    for (char const* h = row.hosts; *h; ++h)
+      hosts.push_back({"127.0.0.1", *h == 'w' ? wrong.tcpPort() : *h == 'r' ? right.tcpPort() : closed_port()});
+    set_hosts(client, hosts);
+    if (row.explicit_right) client.setSupervisor("127.0.0.1");
+    HxDomain domain(H("old"), H("old"), 1);
+    EXPECT_EQ(client.joinDomain(domain), row.result);
+    EXPECT_EQ(wrong.requests().size(), row.wrong_asked);
+    EXPECT_EQ(right.requests().size(), row.right_asked);
+    if (!row.result) continue;
+    EXPECT_EQ(S(domain.value()) + "/" + S(domain.region()) + "/" + std::to_string(domain.id()), "north/east/9");
+    // The client now has a domain of its own: it does not ask again.
+    EXPECT_FALSE(client.joinDomain(domain));
+    EXPECT_EQ(right.requests().size(), row.right_asked);
+  }
+}
+
+TEST(HxSupervisor, MeetSupervisorVisitsEveryHostAndRestoresTheTimeOut) {
+  DaemonWorld world;
+  WorldGuard guard(world);
+  FakePeer a({answer(3)}), b({answer(3)});
+  ASSERT_TRUE(a.ok() && b.ok());
+  world.config("supervisor_port = " + std::to_string(b.tcpPort()) + "\n");
+  HxClient client;
+  HxMessage request(100), reply;
+  EXPECT_FALSE(client.meetSupervisor(request, reply));  // no hosts
+  set_hosts(client, {{"127.0.0.1", a.tcpPort()}, {"127.0.0.1", closed_port()}, {"127.0.0.1", 0}});
+  client.conversetimeout(1234);
+  EXPECT_TRUE(client.meetSupervisor(request, reply));
+  EXPECT_EQ(client.conversetimeout(), 1234);
+  EXPECT_TRUE(a.await(1) && b.await(1));
+  EXPECT_EQ(a.requests().size() + b.requests().size(), 2u);
+}
+
+struct FindRow {
+  char const* name;
+  unsigned char detect;
+  bool configured;                     // a host configured
+  std::function<HxPack*()> discovery;  // null: the supervisor's domain
+  bool answer;                         // somebody listens
+  char const* found;
+};
+
+TEST(HxSupervisor, FindSupervisorListsEachAnsweringSupervisorOnce) {
+  std::vector<FindRow> const rows = {
+      {"no detection: the configured hosts", 0, true, nullptr, true, "127.0.0.1:9#-1"},
+      {"detection", 1, false, nullptr, true, "127.0.0.1#7"},
+      {"no detection asked, none configured", 0, false, nullptr, true, "127.0.0.1#7"},
+      {"detection also asks the configured hosts", 1, true, nullptr, true, "127.0.0.1#7"},
+      {"an answer of another class", 1, false, [] { return new HxHostname(H("x")); }, true, ""},
+      {"nobody answers", 1, false, nullptr, false, ""},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    DaemonWorld world;
+    WorldGuard guard(world);
+    FakePeer peer(FakePeer::OnePort{}, supervisor(row.discovery));
+    ASSERT_TRUE(peer.ok());
+    int const port = row.answer ? peer.tcpPort() : closed_port();
+    world.config("supervisor_port = " + std::to_string(port) + "\nhx_domain = north\n");
+    if (!row.answer) world.mode = NetWorld::kTimeOut;
+    DebugLog log;
+    HxClient client;
+    if (row.configured) set_hosts(client, {{"127.0.0.1", 9}});
+    bool const skipped = row.detect == 0 && row.configured;
+    HxHostnameList found;
+    if (skipped) found.append(new HxHostname(H("stale")));  // replaced, not added to
+    EXPECT_TRUE(client.findSupervisor(found, row.detect));
+    EXPECT_EQ(host_list(found), row.found);
+    EXPECT_EQ(log.lines().find("INFO: findSupervisor() skipping detection") != std::string::npos, skipped);
+    if (skipped) {
+      EXPECT_TRUE(peer.requests().empty());
+    } else if (row.answer) {
+      // Every round sends once by broadcast and once to each configured host.
+      ASSERT_TRUE(peer.await(100u * (row.configured ? 2 : 1)));
+      EXPECT_EQ(tags_of(peer), std::vector<int>(100u * (row.configured ? 2 : 1), 401));
+    } else {
+      EXPECT_EQ(world.waits, std::vector<int>(100, 50));
+    }
+  }
+}
+
 }  // namespace

@@ -23,6 +23,7 @@ CALLS = {
     "configDictToStr": ({"a": "1", "b": 2, "c": "\udcff"}, "a=0\n# c\nd=1\n"),
     "configStrToDict": ("a=1\nb = 2 # c\n[s]\nc=3\n",),
     "packageStrToDict": ("(=(a=1)(b=(=x)(=(c=\u00e9))))",),
+    "convertpath": ("/PROJ/x", {"directmap": {"/proj": "/mnt/p", "C:/": "/c/"}}),
     # Commands, history and modify read every argument before the last one
     # stops them short of the network.
     "kill": ({"user": ("a", None, ">5"), "n": {"x": 1}}, "12", "3.1-4", 1.5),
@@ -34,7 +35,15 @@ CALLS = {
 }
 
 
+# These always reach for a supervisor (the assignment after 1440 attempts):
+# their leak checks run in the C++ tests, against a fake supervisor.
+NEEDS_SUPERVISOR = {"jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
+                    "jobtagvalues", "_init_assign"}
+
+
 def call(name):
+    if name in NEEDS_SUPERVISOR:
+        return
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
     except (NotImplementedError, TypeError, RuntimeError):

@@ -112,7 +112,11 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "kill", "top", "bottom", "migrate", "remove", "interrupt", "block", "unblock", "preempt",
     "retry", "requeue", "reset", "suspend", "resume", "retire", "shove", "killwork",
     "retirework", "blockwork", "unblockwork", "retrywork", "requeuework", "command", "modify",
-    "hist", "stats", "stdout", "stderr", "workerlock"}]
+    "hist", "stats", "stdout", "stderr", "workerlock", "jobtagvalues",
+    # Settings, pings and the local configuration.
+    "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
+    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
+}]
 
 
 def module_functions(module):

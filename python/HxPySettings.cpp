@@ -1,0 +1,116 @@
+// Module functions of the API settings, the version and last error, pings,
+// the local configuration and path conversion.
+#include "api/HxApiLocal.h"
+#include "api/HxApiPing.h"
+#include "api/HxApiState.h"
+#include "config/HxConfig.h"
+#include "config/HxPathMap.h"
+#include "python/HxPyConvert.h"
+#include "python/HxPyGil.h"
+#include "python/HxPyJobDict.h"
+#include "python/HxPyModule.h"
+
+PyObject* _hx_py_version(PyObject*, PyObject*) {
+  HxString text = hx_py_released([] { return hxversion(); });
+  return hx_py_str(text);
+}
+
+PyObject* _hx_py_setsupervisor(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &host)) return nullptr;
+  HxString text(host);
+  hx_py_released([&] { hxsetsupervisor(text); });
+  Py_RETURN_NONE;
+}
+
+PyObject* _hx_py_getsupervisor(PyObject*, PyObject*) {
+  HxString text = hx_py_released([] { return hxgetsupervisor(); });
+  return hx_py_str(text);
+}
+
+PyObject* _hx_py_settimeout(PyObject*, PyObject* args) {
+  int ms = 0;
+  if (!PyArg_ParseTuple(args, "i", &ms)) return nullptr;
+  hx_py_released([ms] { hxsettimeout(ms); });
+  Py_RETURN_NONE;
+}
+
+PyObject* _hx_py_gettimeout(PyObject*, PyObject*) {
+  int ms = hx_py_released([] { return hxgettimeout(); });
+  return PyLong_FromLong(ms);
+}
+
+PyObject* _hx_py_setlogpath(PyObject*, PyObject* args) {
+  char const* path = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &path)) return nullptr;
+  HxString text(path);
+  hx_py_released([&] { hxsetclientlogpath(text); });
+  Py_RETURN_NONE;
+}
+
+PyObject* _hx_py_getlogpath(PyObject*, PyObject*) {
+  HxString text = hx_py_released([] { return hxgetclientlogpath(); });
+  return hx_py_str(text);
+}
+
+PyObject* _hx_py_error(PyObject*, PyObject*) {
+  // A copy taken under the API state's lock: another thread's failure
+  // cannot rewrite the text while it is read.
+  HxString text = hx_py_released([] { return hxerror().value(); });
+  return hx_py_str(text);
+}
+
+PyObject* _hx_py_ping(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  if (!PyArg_ParseTuple(args, "z", &host)) return nullptr;
+  HxString name(host != nullptr ? host : "");
+  HxString out;
+  hx_py_released([&] { return hxping(out, host != nullptr ? &name : nullptr); });
+  return hx_py_str(out);
+}
+
+PyObject* _hx_py_workerping(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &host)) return nullptr;
+  HxString name(host);
+  HxString out;
+  hx_py_released([&] { return hxworkerping(name, out); });
+  return hx_py_str(out);
+}
+
+PyObject* _hx_py_hostping(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  int port = 0;
+  if (!PyArg_ParseTuple(args, "si", &host, &port)) return nullptr;
+  HxString name(host);
+  HxString out;
+  hx_py_released([&] { return hxhostping(name, port, out); });
+  return hx_py_str(out);
+}
+
+PyObject* _hx_py_localconfig(PyObject*, PyObject*) {
+  HxConfig config;
+  hx_py_released([&] { return hxlocalconfig(config); });
+  return _hx_py_config_dict(&config);
+}
+
+PyObject* _hx_py_convertpath(PyObject*, PyObject* args) {
+  Py_ssize_t n = PyTuple_GET_SIZE(args);
+  if (n < 1) {
+    PyErr_SetString(PyExc_RuntimeError, "insufficient number of args");
+    return nullptr;
+  }
+  HxString path = _py_string(PyTuple_GET_ITEM(args, 0));
+  if (n != 2) return hx_py_str(hxconvertpath(path));
+  // A second argument that gives no map (not a dict, or a "directmap" that
+  // is no dict) is an empty map: the path comes back unchanged.
+  HxPathMap* map = _hx_py_dict_pathmap(PyTuple_GET_ITEM(args, 1));
+  if (PyErr_Occurred()) {
+    delete map;
+    return nullptr;
+  }
+  if (map == nullptr) return hx_py_str(path);
+  HxString out = hxconvertpath(path, *map);
+  delete map;
+  return hx_py_str(out);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// One API call against a fake farm that gives every request the same
+// answer (or against a closed port): the call's result, what it wrote on
+// standard error and the requests the farm received, decoded.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/api/ApiTestUtil.h"
+
+namespace hxtest {
+
+struct Answer {
+  Answer(int t = 1, std::function<HxPack*()> c = {}, int v = 530, bool r = true)
+      : tag(t), content(std::move(c)), version(v), reachable(r) {}
+  int tag = 1;
+  std::function<HxPack*()> content;  // none when empty
+  int version = 530;
+  bool reachable = true;  // false: nothing listens on the configured port
+};
+
+struct Exchange {
+  int result = -1;
+  std::string err;
+  std::vector<std::unique_ptr<HxMessage>> requests;
+};
+
+// Points the world's supervisor, sub and worker ports at a port nobody
+// listens on.
+inline void unreachable(ApiWorld& world) {
+  int closed = 0;
+  {
+    FakePeer gone;
+    closed = gone.tcpPort();
+  }
+  std::string const port = std::to_string(closed);
+  world.config("hx_supervisor = 127.0.0.1\nsupervisor_port = " + port + "\nsupervisor_sub_port = " + port +
+               "\nworker_port = " + port + "\n");
+}
+
+// The world must be installed (ApiWorldGuard) and outlive the call.
+inline Exchange exchange(ApiWorld& world, Answer const& answer, std::function<int()> const& call) {
+  FakeFarm farm(world, [&answer](HxMessage&, HxMessage& reply) {
+    reply.version(answer.version);
+    return hxtest::answer(reply, answer.tag, answer.content ? answer.content() : nullptr);
+  });
+  if (!answer.reachable) unreachable(world);
+  Exchange out;
+  testing::internal::CaptureStderr();
+  out.result = call();
+  out.err = testing::internal::GetCapturedStderr();
+  out.requests = farm.requests();
+  return out;
+}
+
+}  // namespace hxtest
