@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "api/HxApiCommand.h"
 #include "api/HxApiPing.h"
+#include "api/HxApiQuery.h"
 #include "api/HxApiReply.h"
 #include "api/HxApiState.h"
 #include "api/HxApiWorkers.h"
 #include "config/HxConfig.h"
 #include "model/farm/HxHost.h"
+#include "model/job/HxAssignment.h"
 #include "model/job/HxJob.h"
 #include "model/job/HxResult.h"
 
@@ -36,6 +39,43 @@ void list_families(char const* data, int size) {
   }
 }
 
+// The versioned command reply as a current and as an older peer's: the
+// caller's earlier ids stay in front of what an older peer appends.
+void versioned(char const* data, int size) {
+  for (int version : {530, 529}) {
+    HxMessage reply;
+    reply.unpack(data, size);
+    reply.version(version);
+    HxResult result;
+    result.jobids().append(new HxJobId(1, 0));
+    int r = _hx_reply_V(reply, result);
+    if (version < 530) check(result.jobids().length() >= 1 && result.jobids().get(0)->id() == 1);
+    if (r == 0 && version < 530) check(result.jobids().length() == 1 && result.workids().length() == 0);
+
+    HxMessage again;
+    again.unpack(data, size);
+    again.version(version);
+    HxJobIdList ids;
+    ids.append(new HxJobId(1, 0));
+    r = _hx_reply_V_jobids(again, ids);
+    check(ids.length() >= 1 && ids.get(0)->id() == 1);
+    check(r == 1 || ids.length() == 1);
+  }
+}
+
+// A worker's own replies: the class asked for, or nothing taken.
+void worker(char const* data, int size) {
+  HxMessage reply;
+  reply.unpack(data, size);
+  HxAssignmentList mine;
+  int r = _hx_reply_assignments(reply, mine);
+  check(r == 1 || mine.length() == 0);
+  HxHost host;
+  host.name("mine");
+  r = _hx_reply_host(reply, host);
+  check(r == 1 || host.name() == HxString("mine"));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
@@ -46,6 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   list_families<HxJobList>(data, n);
   list_families<HxHostList>(data, n);
   list_families<HxJobIdList>(data, n);
+
+  versioned(data, n);
+  worker(data, n);
 
   HxMessage reply;
   reply.unpack(data, n);

@@ -5,6 +5,8 @@
 // standard error and the requests the farm received, decoded.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -56,6 +58,25 @@ inline Exchange exchange(ApiWorld& world, Answer const& answer, std::function<in
   out.err = testing::internal::GetCapturedStderr();
   out.requests = farm.requests();
   return out;
+}
+
+// The items of a string list joined by "|".
+inline std::string joined(HxStringList const& l) {
+  std::string out;
+  for (int i = 0; i < l.length(); ++i) out += (i ? "|" : "") + S(*l.get(i));
+  return out;
+}
+
+// A record's binary form, to tell whether it changed.
+inline std::string bytes_of(HxPack& p) {
+  p.pack();
+  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
+}
+
+// The login name the client sends for this process's user.
+inline std::string login_name() {
+  passwd* pw = getpwuid(getuid());
+  return pw != nullptr ? pw->pw_name : "";
 }
 
 }  // namespace hxtest

@@ -12,18 +12,13 @@
 namespace {
 
 using hxtest::Answer;
+using hxtest::joined;
 using hxtest::S;
 
 HxStringList strings(std::initializer_list<char const*> items) {
   HxStringList l;
   for (char const* s : items) l.append(new HxString(s));
   return l;
-}
-
-std::string joined(HxStringList const& l) {
-  std::string out;
-  for (int i = 0; i < l.length(); ++i) out += (i ? "|" : "") + S(*l.get(i));
-  return out;
 }
 
 // The request as "tag:content", the content in a short text form.
@@ -226,11 +221,6 @@ TEST(HxApiAdmin, Files) {
   EXPECT_EQ(joined(names), "held|a.conf");
   ASSERT_EQ(y.requests.size(), 1u);
   EXPECT_EQ(described(*y.requests[0]), "1401:held|a.conf");
-
-  auto z = hxtest::exchange(world, {1, [] { return new HxStringList; }}, [&] { return hxgetfiles(names, files); });
-  EXPECT_EQ(z.result, 0);
-  EXPECT_EQ(z.err, "ERROR: list object returned invalid. - 55\n");
-  EXPECT_EQ(files.length(), 2);
 }
 
 TEST(HxApiAdmin, FilterParam) {

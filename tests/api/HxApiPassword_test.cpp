@@ -1,8 +1,6 @@
 #include "api/HxApiPassword.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -15,6 +13,7 @@
 namespace {
 
 using hxtest::Answer;
+using hxtest::login_name;
 using hxtest::S;
 
 // Cipher texts worked out apart from the library (m^e mod n on each 16-byte
@@ -35,11 +34,6 @@ TEST(HxApiPassword, CipherText) {
     EXPECT_EQ(S(hxencryptpassword(row.text)), row.cipher);
     EXPECT_EQ(S(hxencryptpassword(row.text)), row.cipher);
   }
-}
-
-std::string login_name() {
-  passwd* pw = getpwuid(getuid());
-  return pw != nullptr ? pw->pw_name : "";
 }
 
 // Both requests are silent: every outcome leaves standard error and the API

@@ -12,13 +12,9 @@
 namespace {
 
 using hxtest::Answer;
+using hxtest::bytes_of;
+using hxtest::joined;
 using hxtest::S;
-
-std::string joined(HxStringList const& l) {
-  std::string out;
-  for (int i = 0; i < l.length(); ++i) out += (i ? "|" : "") + S(*l.get(i));
-  return out;
-}
 
 // Rows as "name=data;name=data|...".
 std::string joined(HxDbRows const& rows) {
@@ -56,11 +52,6 @@ HxPreference preference() {
   p.user("ann");
   p.mandate(1);
   return p;
-}
-
-std::string packed(HxPack& p) {
-  p.pack();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
 }
 
 // Reading and changing requests against each answer: the result, the
@@ -103,7 +94,7 @@ TEST(HxApiPrefs, RequestsAndOutcomes) {
     hxtest::ApiWorldGuard guard(world);
     _hx_set_error(7);
     HxPreference pref = preference();
-    std::string const pref_bytes = packed(pref);
+    std::string const pref_bytes = bytes_of(pref);
     HxStringList names;
     if (row.call == kPipeline && row.result == 1 && row.out[0] != '\0') names.append(new HxString("SHOW"));
     HxDbRows got_rows;
@@ -131,7 +122,7 @@ TEST(HxApiPrefs, RequestsAndOutcomes) {
     if (row.out != nullptr) {
       EXPECT_EQ(row.call == kTags ? joined(got_values) : joined(got_rows), row.out);
     }
-    EXPECT_EQ(packed(pref), pref_bytes);
+    EXPECT_EQ(bytes_of(pref), pref_bytes);
     if (!row.answer.reachable) continue;
     ASSERT_EQ(x.requests.size(), 1u);
     HxMessage const& sent = *x.requests[0];
@@ -147,7 +138,7 @@ TEST(HxApiPrefs, RequestsAndOutcomes) {
     } else {
       auto* p = dynamic_cast<HxPreference*>(sent.content());
       ASSERT_NE(p, nullptr);
-      EXPECT_EQ(packed(*p), pref_bytes);
+      EXPECT_EQ(bytes_of(*p), pref_bytes);
     }
   }
 }

@@ -1,8 +1,6 @@
 #include "api/HxApiWorkers.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -18,6 +16,8 @@
 namespace {
 
 using hxtest::Answer;
+using hxtest::bytes_of;
+using hxtest::login_name;
 using hxtest::S;
 
 std::string joined(HxHostnameList const& l) {
@@ -38,11 +38,6 @@ HxHostnameList* list_of_two() {
   l->append(new HxHostname("l1"));
   l->append(new HxHostname("l2"));
   return l;
-}
-
-std::string packed(HxPack& p) {
-  p.pack();
-  return std::string(p.packContents(), static_cast<size_t>(p.packSize()));
 }
 
 // The four orders against each reply form and version: the hosts moved in
@@ -86,7 +81,7 @@ TEST(HxApiWorkers, Orders) {
     HxOrder order;
     order.lock("night");
     order.filters().append(new HxFilter("name", "render01"));
-    std::string const before = packed(order);
+    std::string const before = bytes_of(order);
     HxHostnameList hosts;
     hosts.append(new HxHostname("keep"));
     auto x = hxtest::exchange(world, row.answer, [&]() -> int {
@@ -106,13 +101,13 @@ TEST(HxApiWorkers, Orders) {
     EXPECT_EQ(x.err, row.err);
     EXPECT_EQ(joined(hosts), row.hosts);
     EXPECT_EQ(hxerror().integervalue(), 7);
-    EXPECT_EQ(packed(order), before);
+    EXPECT_EQ(bytes_of(order), before);
     if (!row.answer.reachable) continue;
     ASSERT_EQ(x.requests.size(), 1u);
     EXPECT_EQ(x.requests[0]->tag(), tags[row.kind]);
     auto* sent = dynamic_cast<HxOrder*>(x.requests[0]->content());
     ASSERT_NE(sent, nullptr);
-    EXPECT_EQ(packed(*sent), before);
+    EXPECT_EQ(bytes_of(*sent), before);
   }
 }
 
@@ -189,11 +184,6 @@ TEST(HxApiWorkers, IsAdmin) {
     ASSERT_EQ(users->length(), 1);
     EXPECT_EQ(S(*users->get(0)), "ann");
   }
-}
-
-std::string login_name() {
-  passwd* pw = getpwuid(getuid());
-  return pw != nullptr ? pw->pw_name : "";
 }
 
 // A worker's resources and properties: the administrator question first

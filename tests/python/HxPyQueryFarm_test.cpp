@@ -13,6 +13,7 @@
 namespace {
 
 using hxtest::py_repr;
+using hxtest::py_str;
 
 std::string T(HxString const& s) { return s.value() == nullptr ? "" : std::string(s.value(), s.length()); }
 
@@ -60,6 +61,172 @@ class PyFarm : public hxtest::PyModuleTest {
 
 // Job and work commands at both protocol versions: what is sent, what comes
 // back, and what the fake did with it.
+using PyFarmEach = hxtest::PyModuleTest;
+
+TEST_F(PyFarmEach, CommandsAtBothVersions) {
+  struct Row {
+    int version;
+    char const* call;
+    char const* result;
+    char const* sent;
+  } const rows[] = {
+      {530, "_hx.kill('12')", "['12']", "207 r0 a207 J{12} K{12} W{}"},
+      {530, "_hx.kill(12)", "['12']", "207 r0 a207 J{12} K{12} W{}"},
+      {529, "_hx.block('12-13')", "['12', '13']", "210 r0 a210 J{12 13} K{12 13} W{}"},
+      {530, "_hx.kill({'user': ('bob', None)}, '12.1')", "['12', '13']", "207 r0 a207 J{12.1} K{} W{user(bob)}"},
+      {530, "_hx.kill({'jobids': '12'}, '13')", "['12']", "207 r1 a207 J{12} K{} W{}"},
+      {530, "_hx.kill({'jobids': ['12', 2**32 + 13]})", "['12']", "207 r1 a207 J{12} K{} W{}"},
+      {530, "_hx.killwork('12:f1')", "['12:f1']", "605 r0 a605 J{} K{12:f1} W{}"},
+      {529, "_hx.blockwork('12-13')", "['12:f1', '12:f2', '13:f1']", "608 r0 a608 J{12 13} K{12 13} W{}"},
+      {530, "_hx.top(13)", "['13']", "223 r0 a290 J{13} K{13} W{}"},
+      {530, "_hx.kill('99')", "[]", "207 r0 a207 J{99} K{99} W{}"},
+      {530, "_hx.command({'action': 207, 'jobids': ['12']})", "{'jobids': ['12']}", "207 r1 a207 J{12} K{} W{}"},
+      {530, "_hx.command({'action': 605, 'workids': ['13:f1']})", "{'workids': ['13:f1']}",
+       "605 r1 a605 J{} K{13:f1} W{}"},
+      {530, "_hx.command({'action': 210, 'jobids': ['99']})", "{}", "210 r1 a210 J{99} K{} W{}"},
+      {530, "_hx.command({'jobids': ['12']})", "None", ""},  // action 0 is refused before sending
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.call);
+    hxtest::ApiWorld w;
+    hxtest::ApiWorldGuard g(w);
+    hxtest::FakeSupervisor s(w, row.version);
+    s.addJob(12, "ann", "a", {"f1", "f2"});
+    s.addJob(13, "bob", "b", {"f1"});
+    EXPECT_EQ(py_repr(row.call), row.result);
+    auto sent = s.requests();
+    std::string got = sent.empty() ? "" : Sent(*sent.back());
+    EXPECT_EQ(got, row.sent);
+  }
+}
+
+TEST_F(PyFarm, CommandsChangeTheFarmAndBadIdsSendNothing) {
+  EXPECT_EQ(py_repr("_hx.kill({'jobids': '12'})"), "['12']");
+  EXPECT_EQ(T(supe.job(12).status().value()), "killed");
+  EXPECT_EQ(T(supe.job(13).status().value()), "pending");
+  EXPECT_EQ(py_repr("_hx.kill(2**32 + 13)"), "<error RuntimeError: incorrect parameter at pos[0]>");
+  EXPECT_EQ(py_repr("_hx.retrywork('13:f1', 1.5)"), "<error RuntimeError: incorrect parameter at pos[1]>");
+  EXPECT_EQ(supe.requests().size(), 1u);
+  EXPECT_EQ(T(supe.job(13).status().value()), "pending");
+}
+
+// Queries: the positional form and the query dictionary select on the
+// fake; hostinfo and the orders give the list as filled.
+TEST_F(PyFarm, Queries) {
+  struct Row {
+    char const* call;
+    char const* result;
+  } const rows[] = {
+      {"[j['id'] for j in _hx.jobinfo()]", "[12, 13]"},
+      {"[j['id'] for j in _hx.jobinfo({}, {'limit': 1})]", "[12]"},
+      {"[j['id'] for j in _hx.jobinfo(['id'], {'user': 'bob'})]", "[13]"},
+      {"[j['id'] for j in _hx.jobinfo({'limit': 5})]", "[]"},  // a filter named "limit"
+      {"[j['id'] for j in _hx.joborder({'filters': [{'name': 'id', 'fields': [{'value': '12'}]}]})]", "[12]"},
+      {"[h['name'] for h in _hx.hostinfo()]", "['hostA', 'hostB']"},
+      {"[h['name'] for h in _hx.hostorder({'cluster': {'name': 'cluster', 'fields': [{'value': '/y'}]}})]",
+       "['hostB']"},
+  };
+  for (Row const& row : rows) EXPECT_EQ(py_repr(row.call), row.result) << row.call;
+}
+
+TEST_F(PyFarmEach, UnreachableSupervisor) {
+  hxtest::ApiWorld w;
+  hxtest::ApiWorldGuard g(w);
+  int closed = 0;
+  {
+    FakePeer gone;
+    closed = gone.tcpPort();
+  }
+  std::string const port = std::to_string(closed);
+  w.config("hx_supervisor = 127.0.0.1\nsupervisor_port = " + port + "\n");
+  EXPECT_EQ(py_repr("_hx.hostinfo()"), "[]");
+  EXPECT_EQ(py_repr("_hx.joborder()"), "[]");
+  EXPECT_EQ(py_repr("_hx.jobinfo()"), "<error RuntimeError: " + py_str("_hx.error()") + ">");
+  EXPECT_EQ(py_repr("_hx.bannedworkers()"), "<error OSError: Unable to retrieve banned worker list>");
+  EXPECT_EQ(py_repr("_hx.kill(12)"), "[]");
+  EXPECT_EQ(py_repr("_hx.command({'action': 207, 'jobids': ['12']})"), "None");
+}
+
+// The modify command: the fields and template sent for each form; an int
+// target beyond 32 bits sends nothing.
+TEST_F(PyFarm, Modify) {
+  struct Row {
+    char const* call;
+    char const* result;
+    char const* fields;
+    int priority;
+  } const rows[] = {
+      {"_hx.modify({'priority': 10}, 12)", "['12']", "priority", 10},
+      {"_hx.modify({'priority': '7', 'name': 'n'}, '13.0')", "['13']", "priority,name", 7},
+      {"_hx.modify({'fields': [{'value': 'priority'}], 'job': {'priority': 3}}, 12)", "['12']", "priority", -2},
+      {"_hx.modify({'fields': []}, 12)", "['12']", "", -2},
+      {"_hx.modify({'jobids': ['12'], 'priority': 1})", "['12']", "priority", 1},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.call);
+    size_t before = supe.requests(kHxReqModify).size();
+    EXPECT_EQ(py_repr(row.call), row.result);
+    auto sent = supe.requests(kHxReqModify);
+    ASSERT_EQ(sent.size(), before + 1);
+    auto const* m = dynamic_cast<HxModifyCommand const*>(sent.back()->content());
+    ASSERT_NE(m, nullptr);
+    std::string fields;
+    for (int i = 0; i < m->fields().length(); ++i) fields += (i > 0 ? "," : "") + T(m->fields().get(i)->value());
+    EXPECT_EQ(fields, row.fields);
+    if (row.priority != -2) {
+      EXPECT_EQ(m->job().priority(), row.priority);
+    }
+  }
+  EXPECT_EQ(py_repr("_hx.modify({'priority': 1}, 2**32 + 12)"), "'invalid reference'");
+  EXPECT_EQ(supe.requests(kHxReqModify).size(), 5u);
+}
+
+// History and statistics: the command each sends, and the reply's
+// records as dictionaries.
+TEST_F(PyFarm, HistoryAndStatistics) {
+  auto logs = [](HxMessage& q, HxMessage& r) {
+    auto* list = new HxLogList;
+    auto const* c = dynamic_cast<HxCommand const*>(q.content());
+    for (int i = 0; c != nullptr && i < c->jobids().length(); ++i) {
+      auto* log = new HxLog;
+      log->jobid(c->jobids().get(i)->id());
+      log->subid(c->jobids().get(i)->subid());
+      log->fullsize(5LL << 32);
+      log->data("text");
+      list->append(log);
+    }
+    return hxtest::answer(r, kHxReplyConfirmed, list);
+  };
+  supe.on(kHxReqStats, logs);
+  supe.on(kHxReqHistory, [](HxMessage&, HxMessage& r) {
+    auto* list = new HxHistoryList;
+    auto* h = new HxHistory;
+    h->jobid(1234);
+    h->comment("done");
+    list->append(h);
+    return hxtest::answer(r, kHxReplyConfirmed, list);
+  });
+  struct Row {
+    char const* call;
+    char const* result;
+    char const* sent;
+  } const rows[] = {
+      {"[(h['jobid'], h['comment'], h['stamp']) for h in _hx.hist(1234)]", "[(1234, 'done', 'None')]",
+       "103 r0 a0 J{1234} K{1234} W{}"},
+      {"len(_hx.hist('1234.2'))", "1", "103 r0 a0 J{1234.2} K{} W{}"},
+      {"len(_hx.hist('1234:frame_0001'))", "1", "103 r0 a0 J{} K{1234:frame_0001} W{}"},
+      {"_hx.stats({'user': 'a'}, 12)", "[{'jobid': 12, 'subid': -1, 'fullsize': 21474836480, 'data': 'text'}]",
+       "110 r0 a0 J{12} K{12} W{user(a)}"},
+      {"_hx.stats({'user': {'x': 1}}, 12)[0]['jobid']", "12", "110 r0 a0 J{12} K{12} W{user()}"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.call);
+    EXPECT_EQ(py_repr(row.call), row.result);
+    auto sent = supe.requests();
+    EXPECT_EQ(sent.empty() ? "" : Sent(*sent.back()), row.sent);
+  }
+}
+
 // Logs: one job id per list item (a subjob below 0 read as 0) with a "pos"
 // and a "len" filter each; the interpreter lock stays held.
 TEST_F(PyFarm, Logs) {
@@ -133,6 +300,20 @@ TEST_F(PyFarm, WorkerLocksAndTagValues) {
   supe.refuse(true);
   EXPECT_EQ(py_repr("_hx.jobtagvalues('show')"), "<error OSError: Unable to retrieve list of tag values>");
   EXPECT_EQ(py_repr("_hx.workerlock('1')"), "[]");
+}
+
+TEST_F(PyFarm, BannedWorkersAndAssignment) {
+  supe.on(kHxReqBannedWorkers, [](HxMessage&, HxMessage& r) {
+    auto* hosts = new HxHostList;
+    hosts->append(new HxHost);
+    hosts->get(0)->name("banned");
+    return hxtest::answer(r, kHxReplyConfirmed, hosts);
+  });
+  EXPECT_EQ(py_repr("[(h['name'], h['flagsstring']) for h in _hx.bannedworkers()]"), "[('banned', '0')]");
+  supe.refuse(true);
+  EXPECT_EQ(py_repr("_hx.bannedworkers()"), "<error OSError: Unable to retrieve banned worker list>");
+  // Without a job to fetch the assignment of, nothing is kept: None all the same.
+  EXPECT_EQ(py_repr("_hx._init_assign()"), "None");
 }
 
 // Many calls against the fake keep Python's memory flat.

@@ -112,10 +112,18 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "kill", "top", "bottom", "migrate", "remove", "interrupt", "block", "unblock", "preempt",
     "retry", "requeue", "reset", "suspend", "resume", "retire", "shove", "killwork",
     "retirework", "blockwork", "unblockwork", "retrywork", "requeuework", "command", "modify",
-    "hist", "stats", "stdout", "stderr", "workerlock", "jobtagvalues",
+    "hist", "stats", "stdout", "stderr", "workerlock",
+    # Built on their requests: without a configured supervisor they fail
+    # before any traffic.
+    "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
+    "jobtagvalues", "_init_assign",
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
+    # Administration, preferences and pipeline variables.
+    "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
+    "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
+    "setpreference", "deletepreference", "getpipelinevariables",
 }]
 
 
