@@ -11,3 +11,14 @@
 // reads whole, and a real selection of jobs and their subjobs stays far
 // below it. Its identifiers take about a gigabyte.
 constexpr long long kHxMaxIdsPerCall = 1LL << 24;
+
+// Symbolic links followed from the client configuration path before giving
+// up, as the kernel does (ELOOP), so that a loop of links ends.
+constexpr int kHxMaxLinkHops = 40;
+
+// Zero-padding width of the frame variables, taken from the job's
+// HX_FRAME_PADDING. A 32-bit frame number needs 11 characters; a width far
+// beyond that only makes every padded variable huge (a width of two billion
+// would ask for gigabytes per variable), so a larger width is taken as this
+// one. It leaves room for any real layout of frame numbers in file names.
+constexpr int kHxMaxFramePadding = 255;

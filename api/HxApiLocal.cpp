@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "api/HxApiLimits.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
@@ -85,15 +86,11 @@ int hxCONST(HxString const& name) {
 
 namespace {
 
-// Links followed from the configuration path before giving up, as the
-// kernel does (ELOOP), so that a loop of links ends.
-constexpr int kMaxLinkHops = 40;
-
 // The file a path names: the path itself, or for a symbolic link the file at
 // the end of the chain (which need not exist yet). Empty when the chain does
 // not end.
 std::string resolve_links(std::string path) {
-  for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+  for (int hops = 0; hops < kHxMaxLinkHops; ++hops) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     std::vector<char> buffer(static_cast<size_t>(PATH_MAX) + 1);

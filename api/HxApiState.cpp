@@ -176,3 +176,17 @@ int _hx_seq_advance(HxString const& key, int step) {
   v = static_cast<int>(static_cast<unsigned>(v) + static_cast<unsigned>(step));
   return v;
 }
+
+void _hx_seq(HxString const& key, int value) {
+  std::string k(key.value(), static_cast<size_t>(key.length()));
+  ApiState& s = state();
+  Hold hold(s.lock);
+  s.seq[k] = value;
+}
+
+int _hx_work_pos_take(int limit) {
+  ApiState& s = state();
+  Hold hold(s.lock);
+  if (s.work_pos < 0 || s.work_pos >= limit) return -1;
+  return s.work_pos++;
+}

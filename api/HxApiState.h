@@ -78,3 +78,8 @@ int _hx_seq(HxString const& key);
 // Adds step to the stored number (0 when none), stores and returns it, in
 // one locked step.
 int _hx_seq_advance(HxString const& key, int step);
+// Stores value under a work id text.
+void _hx_seq(HxString const& key, int value);
+// The development cursor when it is below limit, moved on by one in the same
+// locked step (so that two threads never get one item); -1 at the end.
+int _hx_work_pos_take(int limit);

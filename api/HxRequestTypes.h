@@ -100,6 +100,8 @@ constexpr int kHxReplyShutdown = 203;  // a worker's answer to a job report
 
 // Numbers the request road writes into the API error.
 constexpr int kHxErrUnspecified = 2051;   // "unspecifed error": an error reply without a known record
+constexpr int kHxErrBlank = 2052;           // "data returned blank": a reply without content
+constexpr int kHxErrInvalidContent = 2053;  // a reply of another class; its content type as macro ID
 constexpr int kHxErrAccessDenied = 2054;  // "access denied": a refusal
 constexpr int kHxErrOldError = 100000;    // the text of an old-style error, as macro ERROR
 

@@ -1,5 +1,6 @@
 // Arbitrary bytes unpacked as a reply and run through every reply family,
-// the error capture and the ping text. Nothing crashes or leaks; a family
+// the error capture, the ping text, the order replies and the administrator
+// answer. Nothing crashes or leaks; a family
 // that succeeds took elements of the class asked for, and the caller's
 // containers only grow.
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include "api/HxApiQuery.h"
 #include "api/HxApiReply.h"
 #include "api/HxApiState.h"
+#include "api/HxApiWorkers.h"
 #include "config/HxConfig.h"
 #include "model/farm/HxHost.h"
 #include "model/job/HxAssignment.h"
@@ -106,5 +108,21 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
     check(r == (reply.tag() == 1 ? 1 : 0));
     check(r == 1 || out == HxString("unchanged"));
   }
+
+  // An order reply moves hosts only when it succeeds, and only records.
+  for (HxOrderForm form : {HxOrderForm::kResult, HxOrderForm::kVersioned}) {
+    for (bool error : {false, true}) {
+      HxMessage order_reply;
+      order_reply.unpack(data, n);
+      HxHostnameList hosts;
+      hosts.append(new HxHostname("held"));
+      int r = _hx_order_reply(order_reply, form, error, hosts);
+      check(r == 1 || hosts.length() == 1);
+      check(!(error && order_reply.tag() == 4) || r == 0);
+      for (int i = 0; i < hosts.length(); ++i) check(hosts.get(i) != nullptr);
+    }
+  }
+  int admin = _hx_isadmin_reply(reply);
+  check(admin == 0 || admin == 1);
   return 0;
 }

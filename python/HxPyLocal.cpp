@@ -1,11 +1,14 @@
 // Module functions that work without a supervisor (ranges, constants,
 // password encryption, configuration and package texts) and the argument
 // reading of the event and password requests.
+#include <cstring>
+
 #include "api/HxApiLocal.h"
 #include "api/HxApiPassword.h"
 #include "core/HxList.h"
 #include "expr/HxRange.h"
 #include "python/HxPyConvert.h"
+#include "python/HxPyGil.h"
 #include "python/HxPyModule.h"
 
 namespace {
@@ -84,15 +87,15 @@ PyObject* _hx_py_updatepassword(PyObject*, PyObject* args) {
   // The clear text lives only in a string that wipes its buffer when freed.
   HxString password;
   password.secure(1);
-  password.copy(n == 1 ? texts[0] : texts[1]);
-  (void)user;
-  (void)domain;
-  return hx_py_not_built("updatepassword");
+  char const* clear = n == 1 ? texts[0] : texts[1];
+  password.copy(clear, static_cast<int>(std::strlen(clear)));
+  int ok = hx_py_released([&] { return hxupdatepassword(user, domain, password); });
+  return PyLong_FromLong(ok);
 }
 
 PyObject* _hx_py_checkpassword(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, ":checkpassword")) return nullptr;
-  return hx_py_not_built("checkpassword");
+  return PyBool_FromLong(hx_py_released([] { return hxcheckpassword(); }));
 }
 
 PyObject* _hx_py_encryptpassword(PyObject*, PyObject* args) {

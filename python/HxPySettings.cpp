@@ -3,6 +3,7 @@
 #include "api/HxApiLocal.h"
 #include "api/HxApiPing.h"
 #include "api/HxApiState.h"
+#include "api/HxApiWorkers.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
 #include "python/HxPyConvert.h"
@@ -113,4 +114,11 @@ PyObject* _hx_py_convertpath(PyObject*, PyObject* args) {
   HxString out = hxconvertpath(path, *map);
   delete map;
   return hx_py_str(out);
+}
+
+PyObject* _hx_py_isadmin(PyObject*, PyObject* args) {
+  char const* user = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &user)) return nullptr;
+  HxString name(user);
+  return PyBool_FromLong(hx_py_released([&] { return hxisadmin(name); }));
 }

@@ -5,6 +5,8 @@
 // the way a connection makes them (packed, then unpacked).
 
 #include <cstdlib>
+#include <initializer_list>
+#include <utility>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -117,5 +119,41 @@ inline bool answer(HxMessage& reply, int tag, HxPack* content = nullptr) {
   reply.content(content);
   return true;
 }
+
+// Sets environment variables for one scope (a null value unsets one) and
+// puts back what they held. Set them before starting fake peers.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::initializer_list<std::pair<char const*, char const*>> vars) {
+    for (auto const& [name, value] : vars) {
+      char const* old = std::getenv(name);
+      saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
+      if (value != nullptr) {
+        setenv(name, value, 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+  }
+  ScopedEnv(ScopedEnv const&) = delete;
+  ScopedEnv& operator=(ScopedEnv const&) = delete;
+  ~ScopedEnv() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->had) {
+        setenv(it->name.c_str(), it->value.c_str(), 1);
+      } else {
+        unsetenv(it->name.c_str());
+      }
+    }
+  }
+
+ private:
+  struct Saved {
+    std::string name;
+    bool had;
+    std::string value;
+  };
+  std::vector<Saved> saved_;
+};
 
 }  // namespace hxtest

@@ -17,7 +17,7 @@ CALLS = {
     "rangechunk": (3, "1-100", "7"),
     "CONST": ("HX_COMMAND_RETIRE_WORK",),
     "encryptpassword": ("a password of some length",),
-    "updatepassword": ("user", "pw", "domain"),
+    "updatepassword": ("a", "b", "c", "d"),
     "waitfor": ("event",),
     "trigger": ("event",),
     "configDictToStr": ({"a": "1", "b": 2, "c": "\udcff"}, "a=0\n# c\nd=1\n"),
@@ -35,6 +35,12 @@ CALLS = {
 }
 
 
+# Functions that would talk to a supervisor with any arguments: their leak
+# checks run against the fake supervisor in the C++ module tests.
+NETWORK = {"getusers", "getresources", "currenttime", "supervisorconfig", "checkpassword",
+           "getpipelinevariables"}
+
+
 def call(name):
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
@@ -47,7 +53,7 @@ def rss_pages():
         return int(f.read().split()[1])
 
 
-@pytest.mark.parametrize("name", [n for n, _ in METHODS])
+@pytest.mark.parametrize("name", [n for n, _ in METHODS if n not in NETWORK])
 def test_python_objects_stay_flat(name):
     for _ in range(200):
         call(name)
@@ -66,7 +72,7 @@ def test_python_objects_stay_flat(name):
 
 @pytest.mark.skipif(os.environ.get("HX_SANITIZED") == "1", reason="quarantine keeps freed memory resident")
 def test_resident_size_stays_flat():
-    names = [n for n, _ in METHODS]
+    names = [n for n, _ in METHODS if n not in NETWORK]
     for _ in range(500):
         for n in names:
             call(n)

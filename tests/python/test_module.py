@@ -119,6 +119,10 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
+    # Administration, preferences and pipeline variables.
+    "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
+    "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
+    "setpreference", "deletepreference", "getpipelinevariables",
 }]
 
 

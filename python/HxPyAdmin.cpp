@@ -1,0 +1,173 @@
+// Module functions of user permissions, administration commands and orders,
+// and the resources and properties of single workers.
+#include <cstdio>
+#include <utility>
+
+#include "api/HxApiAdmin.h"
+#include "api/HxApiWorkers.h"
+#include "config/HxConfig.h"
+#include "model/farm/HxAdmin.h"
+#include "python/HxPyConvert.h"
+#include "python/HxPyGil.h"
+#include "python/HxPyModule.h"
+#include "python/HxPyQueryDict.h"
+
+namespace {
+
+// Appends the text of each item of a user or worker list value: a sequence
+// gives one text per item, a lone str is one name (not one per character).
+void append_names(PyObject* value, HxStringList& out) {
+  if (value == nullptr) return;
+  if (PyUnicode_Check(value)) {
+    out.append(new HxString(_py_string(value)));
+    return;
+  }
+  hx_py_each_item(value, [&](PyObject* item) {
+    out.append(new HxString(_py_string(item)));
+    return true;
+  });
+  // An item that could not be fetched is skipped.
+  PyErr_Clear();
+}
+
+// The administration order of a dict: the order keys, then the user,
+// method, list and configuration keys. Null for anything but a dict.
+HxAdminOrder* dict_admin_order(PyObject* dict) {
+  if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
+  HxAdminOrder* order = new HxAdminOrder();
+  __hx_py_dict_order(dict, order);
+  struct Text {
+    char const* key;
+    void (HxAdminOrder::*set)(HxString const&);
+  };
+  static Text const texts[] = {
+      {"username", &HxAdminOrder::username}, {"userdomain", &HxAdminOrder::userdomain},
+      {"password", &HxAdminOrder::password}, {"group", &HxAdminOrder::group},
+      {"method", &HxAdminOrder::method},
+  };
+  for (Text const& t : texts) {
+    PyObject* v = PyDict_GetItemString(dict, t.key);
+    if (v != nullptr) (order->*t.set)(_py_string(v));
+  }
+  // The values are held while they are read: reading a sequence's items
+  // may run Python code that changes the dict.
+  for (auto list : {std::make_pair("userlist", &order->userlist()), std::make_pair("workers", &order->workers())}) {
+    PyObject* v = PyDict_GetItemString(dict, list.first);
+    Py_XINCREF(v);
+    append_names(v, *list.second);
+    Py_XDECREF(v);
+  }
+  PyObject* config = PyDict_GetItemString(dict, "config");
+  Py_XINCREF(config);
+  if (config != nullptr && PyDict_Check(config)) {
+    PyObject* keys = PyDict_Keys(config);
+    for (Py_ssize_t i = 0; keys != nullptr && i < PyList_GET_SIZE(keys); ++i) {
+      PyObject* key = PyList_GET_ITEM(keys, i);
+      // Sections that are not dicts are skipped.
+      HxConfig* section = _hx_py_dict_config(PyDict_GetItem(config, key));
+      if (section != nullptr) order->config().set(section, _py_string(key));
+    }
+    Py_XDECREF(keys);
+    PyErr_Clear();
+  }
+  Py_XDECREF(config);
+  return order;
+}
+
+PyObject* admin_result_dict(HxAdminResult& result) {
+  PyObject* dict = __hx_py_result_dict(&result);
+  if (dict == nullptr || result.userlist().length() == 0) return dict;
+  if (!hx_py_dict_put(dict, "userlist", hx_py_str_list(result.userlist()))) Py_CLEAR(dict);
+  return dict;
+}
+
+// The names of a delete request: the str items of a list.
+bool delete_names(PyObject* names, HxStringList& out) {
+  if (!PyList_Check(names)) {
+    std::fputs("ERROR: 2nd argument to hx.deleteworkerresources() must be a list\n", stderr);
+    std::fflush(stderr);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names); ++i) {
+    PyObject* item = PyList_GET_ITEM(names, i);
+    if (PyUnicode_Check(item)) out.append(new HxString(_py_string(item)));
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* _hx_py_setusers(PyObject*, PyObject* args) {
+  char const* method = nullptr;
+  char const* user = nullptr;
+  char const* group = nullptr;
+  int value = 0;
+  if (!PyArg_ParseTuple(args, "sssi", &method, &user, &group, &value)) return nullptr;
+  HxString how(method), grp(group);
+  HxStringList users;
+  users.append(new HxString(user));
+  int ok = hx_py_released([&] {
+    return grp.length() > 0 ? hxadmingroupperm(how, value, grp, users) : hxadminuserperm(how, value, users);
+  });
+  return PyBool_FromLong(ok);
+}
+
+PyObject* _hx_py_admincommandstr(PyObject*, PyObject* args) {
+  char const* word = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &word)) return nullptr;
+  return PyBool_FromLong(hxadmincommand(HxString(word)));
+}
+
+PyObject* _hx_py_admincommand(PyObject*, PyObject* args) {
+  PyObject* arg = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &arg)) return nullptr;
+  HxAdminOrder* order = dict_admin_order(arg);
+  if (order == nullptr) Py_RETURN_NONE;
+  if (PyErr_Occurred()) {
+    // Reading the dict failed (a value nested beyond the limits): nothing
+    // is sent.
+    delete order;
+    return nullptr;
+  }
+  HxAdminResult result;
+  int ok = hxadmincommand(*order, result);
+  delete order;
+  if (!ok) Py_RETURN_NONE;
+  return admin_result_dict(result);
+}
+
+PyObject* _hx_py_updateworkerresources(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  char const* text = nullptr;
+  if (!PyArg_ParseTuple(args, "ss", &host, &text)) return nullptr;
+  HxString worker(host), resources(text);
+  return PyBool_FromLong(hx_py_released([&] { return hxupdateworkerresources(worker, resources); }));
+}
+
+PyObject* _hx_py_updateworkerproperties(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  char const* text = nullptr;
+  if (!PyArg_ParseTuple(args, "ss", &host, &text)) return nullptr;
+  HxString worker(host), properties(text);
+  return PyBool_FromLong(hx_py_released([&] { return hxupdateworkerproperties(worker, properties); }));
+}
+
+PyObject* _hx_py_deleteworkerresources(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  PyObject* names = nullptr;
+  if (!PyArg_ParseTuple(args, "sO", &host, &names)) return nullptr;
+  HxStringList list;
+  if (!delete_names(names, list)) Py_RETURN_FALSE;
+  HxString worker(host);
+  return PyBool_FromLong(hx_py_released([&] { return hxdeleteworkerresources(worker, list); }));
+}
+
+PyObject* _hx_py_deleteworkerproperties(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  PyObject* names = nullptr;
+  if (!PyArg_ParseTuple(args, "sO", &host, &names)) return nullptr;
+  HxStringList list;
+  if (!delete_names(names, list)) Py_RETURN_FALSE;
+  HxString worker(host);
+  return PyBool_FromLong(hx_py_released([&] { return hxdeleteworkerproperties(worker, list); }));
+}

@@ -1,0 +1,132 @@
+// Module functions of the central preferences and the pipeline variables.
+#include <cctype>
+
+#include "api/HxApiPrefs.h"
+#include "model/farm/HxPreference.h"
+#include "python/HxPyConvert.h"
+#include "python/HxPyGil.h"
+#include "python/HxPyModule.h"
+
+namespace {
+
+// Data type numbers of the database fields that carry typed values.
+constexpr int kHxDbInteger = 10002;
+constexpr int kHxDbFloat = 10003;
+constexpr int kHxDbBoolean = 10004;
+
+// The leading number of a text, read the same under every locale (the
+// process locale may use a comma as its decimal mark); 0.0 without one.
+double leading_double(char const* text) {
+  while (*text != '\0' && std::isspace(static_cast<unsigned char>(*text))) ++text;
+  char* end = nullptr;
+  double v = PyOS_string_to_double(text, &end, nullptr);
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return 0.0;
+  }
+  return v;
+}
+
+// The Python value of one database field by its data type.
+PyObject* field_value(HxDbField const& field) {
+  HxString data = field.data();
+  char const* text = data.length() > 0 ? data.value() : "";
+  switch (field.datatype()) {
+    case kHxDbBoolean:
+      // An empty text has no first character to read: False.
+      return PyBool_FromLong(text[0] == 'T' || text[0] == 't');
+    case kHxDbFloat:
+      return PyFloat_FromDouble(leading_double(text));
+    case kHxDbInteger: {
+      PyObject* v = PyLong_FromString(text, nullptr, 0);
+      if (v != nullptr) return v;
+      // Not an integer text: the text itself.
+      PyErr_Clear();
+      break;
+    }
+    default:
+      break;
+  }
+  return hx_py_str(data);
+}
+
+// dict[name] = value, releasing value; a name that is not UTF-8 is read
+// with replacement characters. False with an exception set on failure.
+bool put_named(PyObject* dict, HxString const& name, PyObject* value) {
+  PyObject* key = value == nullptr ? nullptr : hx_py_str(name);
+  bool ok = key != nullptr && PyDict_SetItem(dict, key, value) == 0;
+  Py_XDECREF(key);
+  Py_XDECREF(value);
+  return ok;
+}
+
+PyObject* rows_list(HxDbRows const& rows) {
+  PyObject* out = PyList_New(0);
+  for (int i = 0; out != nullptr && i < rows.length(); ++i) {
+    HxDbRow const* row = rows.get(i);
+    if (row == nullptr) continue;
+    PyObject* dict = PyDict_New();
+    for (int j = 0; dict != nullptr && j < row->length(); ++j) {
+      HxDbField const* field = row->get(j);
+      if (field == nullptr) continue;
+      if (!put_named(dict, field->name(), field_value(*field))) Py_CLEAR(dict);
+    }
+    if (dict == nullptr || PyList_Append(out, dict) < 0) Py_CLEAR(out);
+    Py_XDECREF(dict);
+  }
+  return out;
+}
+
+}  // namespace
+
+PyObject* _hx_py_setpreference(PyObject*, PyObject* args) {
+  if (PyTuple_GET_SIZE(args) != 7) Py_RETURN_NONE;
+  char const* t[6] = {};
+  PyObject* mandate = nullptr;
+  if (!PyArg_ParseTuple(args, "ssssssO", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &mandate)) return nullptr;
+  HxPreference pref;
+  pref.type(t[0]);
+  pref.entity_path(t[1]);
+  pref.entity_value(t[2]);
+  pref.tier(t[3]);
+  pref.preset(t[4]);
+  pref.user(t[5]);
+  pref.mandate(mandate == Py_True ? 1 : 0);
+  return PyBool_FromLong(hx_set_preference(pref));
+}
+
+PyObject* _hx_py_deletepreference(PyObject*, PyObject* args) {
+  if (PyTuple_GET_SIZE(args) != 5) Py_RETURN_NONE;
+  char const* t[5] = {};
+  if (!PyArg_ParseTuple(args, "sssss", &t[0], &t[1], &t[2], &t[3], &t[4])) return nullptr;
+  HxPreference pref;
+  pref.type(t[0]);
+  pref.entity_path(t[1]);
+  pref.tier(t[2]);
+  pref.preset(t[3]);
+  pref.user(t[4]);
+  return PyBool_FromLong(hx_delete_preference(pref));
+}
+
+PyObject* _hx_py_getpipelinevariables(PyObject*, PyObject* args) {
+  PyObject* arg = nullptr;
+  if (!PyArg_ParseTuple(args, "|O", &arg)) return nullptr;
+  HxStringList names;
+  if (arg != nullptr && arg != Py_None) {
+    if (!PyList_Check(arg)) {
+      PyErr_SetString(PyExc_TypeError, "argument to hx.getpipelinevariables() must be a list of names");
+      return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(arg); ++i) {
+      PyObject* item = PyList_GET_ITEM(arg, i);
+      if (PyUnicode_Check(item)) names.append(new HxString(_py_string(item)));
+    }
+  }
+  HxDbRows rows;
+  int ok = hx_py_released([&] { return hx_get_pipeline_variables(names, rows); });
+  if (!ok) {
+    PyErr_SetString(PyExc_OSError, "unable to retrieve pipeline variables");
+    return nullptr;
+  }
+  return rows_list(rows);
+}
