@@ -32,13 +32,21 @@ CALLS = {
     "modify": ({"priority": "3", "env": {"A": "b"}, "package": {"x": [1, None]}, "groups": "ab"}, 1.5),
     "stdout": (["12", "13.1", 14], 0, 10),
     "command": (5,),
+    # A whole job read from its dict; format 3 writes no file.
+    "archivejob": ("/nonexistent/job", {
+        "name": "j", "sourcehost": "10.0.0.5", "package": {"a": [1, None]}, "env": {"A": "b"},
+        "agenda": [{"name": str(i), "resultpackage": {"r": i}} for i in range(5)],
+        "subjobs": [{"id": 1}], "callbacks": [{"language": "python"}], "cpustally": {"running": 2},
+        "children": [{"name": "c", "agenda": [{"name": "1"}]}]}, 3),
+    "recoverjob": ("/nonexistent/job",),
+    "submit": ({"name": "not in a list"}, True),
 }
 
 
 # Functions that would talk to a supervisor with any arguments: their leak
 # checks run against the fake supervisor in the C++ module tests.
 NETWORK = {"getusers", "getresources", "currenttime", "supervisorconfig", "checkpassword",
-           "getpipelinevariables"}
+           "getpipelinevariables", "bannedworkers", "jobtagvalues"}
 # Functions that wait for hours of retries when no worker answers.
 BLOCKING = {"_init_assign"}
 
