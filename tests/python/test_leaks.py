@@ -52,7 +52,7 @@ CALLS = {
 # Functions that would talk to a supervisor with any arguments: their leak
 # checks run against the fake supervisor in the C++ module tests.
 NETWORK = {"getusers", "getresources", "currenttime", "supervisorconfig", "checkpassword",
-           "getpipelinevariables"}
+           "getpipelinevariables", "bannedworkers", "jobtagvalues"}
 # Functions that wait for hours of retries when no worker answers.
 BLOCKING = {"_init_assign"}
 

@@ -116,6 +116,7 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     # Built on their requests: without a configured supervisor they fail
     # before any traffic.
     "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
+    "jobtagvalues",
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
