@@ -122,6 +122,10 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
     # Jobs and archives: argument errors, or a file that is not there.
     "submit", "archivejob", "recoverjob",
+    # The job process: without an assignment each reports that and gives an
+    # empty result; the others install one or read their argument.
+    "_assignment", "_setjob", "requestwork", "reportwork", "reportjob", "workerpathmap",
+    "jobobj", "subjobobj", "jobid", "subid",
     # Administration, preferences and pipeline variables.
     "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
     "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
