@@ -53,8 +53,8 @@ constexpr char const* kHxUseSupervisor = "USE_SUPERVISOR";
 // first such call takes effect.
 void _hx_init_api(HxString const& path, int depth);
 
-// Sets the dry-run file (non-empty: submission writes the jobs there instead
-// of sending them) and returns it.
+// Sets the dry-run switch (a non-empty file name: submission completes the
+// jobs and sends nothing) and returns it.
 HxString hx_debug(HxString const& file);
 HxString _hx_debug_file();
 

@@ -62,11 +62,8 @@ HxJobList const& jobs(int n) {
   return *list;
 }
 
-PyObject* to_dicts(HxJobList const& list) {
-  PyObject* out = PyList_New(list.length());
-  for (int i = 0; i < list.length(); ++i) PyList_SET_ITEM(out, i, _hx_py_job_dict(list.get(i)));
-  return out;
-}
+// The module's own conversion of a reply's jobs.
+PyObject* to_dicts(HxJobList const& list) { return hx_py_list_of(list, _hx_py_job_dict); }
 
 std::string kept(char const* what, int64_t n) { return std::string(what) + "_" + std::to_string(n); }
 

@@ -70,6 +70,24 @@ PyObject* hx_py_package(HxString const& text);
 // is null or the insertion failed; the caller then drops the dict.
 bool hx_py_dict_put(PyObject* dict, char const* key, PyObject* value);
 
+// A new list of what fn makes of each element of a record list; null, with
+// the exception set, when fn fails for one. The cyclic collector is paused
+// while the list fills: the new objects form no cycles, and collections
+// triggered by the allocations would walk the growing list again and again,
+// so that large replies cost more than linear time.
+template <class List, class Fn>
+PyObject* hx_py_list_of(List const& list, Fn&& fn) {
+  int const collecting = PyGC_Disable();
+  PyObject* out = PyList_New(list.length());
+  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+    PyObject* item = fn(list.get(i));
+    if (item == nullptr) Py_CLEAR(out);
+    else PyList_SET_ITEM(out, i, item);
+  }
+  if (collecting) PyGC_Enable();
+  return out;
+}
+
 // The list-of-records kind: calls fn(item) for each item of a value that
 // passes the sequence check and has at least one item; a lone str counts as
 // one item. fn returns

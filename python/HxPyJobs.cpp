@@ -28,15 +28,6 @@ void out_line(char const* text) {
   std::fflush(stdout);
 }
 
-PyObject* dicts_of(HxJobList const& jobs) {
-  PyObject* out = PyList_New(jobs.length());
-  for (int i = 0; out != nullptr && i < jobs.length(); ++i) {
-    PyObject* item = _hx_py_job_dict(jobs.get(i));
-    if (item == nullptr) Py_CLEAR(out);
-    else PyList_SET_ITEM(out, i, item);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -65,7 +56,7 @@ PyObject* _hx_py_submit(PyObject*, PyObject* args) {
   unsigned char variant = flag == Py_True ? 1 : 0;
   int ok = hx_py_released([&] { return hxsubmit(in, out, variant); });
   if (!ok) Py_RETURN_FALSE;
-  return dicts_of(out);
+  return hx_py_list_of(out, _hx_py_job_dict);
 }
 
 PyObject* _hx_py_archivejob(PyObject*, PyObject* args) {

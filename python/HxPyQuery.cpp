@@ -21,22 +21,10 @@
 
 namespace {
 
-// A new list of the dictionaries fn makes of a record list's elements.
-template <class List, class Fn>
-PyObject* dict_list(List& list, Fn&& fn) {
-  PyObject* out = PyList_New(list.length());
-  for (int i = 0; out != nullptr && i < list.length(); ++i) {
-    PyObject* item = fn(list.get(i));
-    if (item == nullptr) Py_CLEAR(out);
-    else PyList_SET_ITEM(out, i, item);
-  }
-  return out;
-}
-
 // A new list of the id texts of a job id, work id or host name list.
 template <class List>
 PyObject* id_list(List const& list) {
-  return dict_list(list, [](auto const* id) { return hx_py_str(id->value()); });
+  return hx_py_list_of(list, [](auto const* id) { return hx_py_str(id->value()); });
 }
 
 PyObject* bad_position(Py_ssize_t i) {
@@ -105,7 +93,7 @@ PyObject* query_function(PyObject* args, Call&& call, Dict&& dict, bool raise) {
     }
     return nullptr;
   }
-  return dict_list(list, dict);
+  return hx_py_list_of(list, dict);
 }
 
 // ---- commands -----------------------------------------------------------------
@@ -217,7 +205,7 @@ PyObject* _hx_py_hist(PyObject*, PyObject* args) {
     hxhist(*command, list);
     command.reset();
   });
-  return dict_list(list, _hx_py_history_dict);
+  return hx_py_list_of(list, _hx_py_history_dict);
 }
 
 PyObject* _hx_py_stats(PyObject*, PyObject* args) {
@@ -229,7 +217,7 @@ PyObject* _hx_py_stats(PyObject*, PyObject* args) {
     hxstats(*command, list);
     command.reset();
   });
-  return dict_list(list, _hx_py_log_dict);
+  return hx_py_list_of(list, _hx_py_log_dict);
 }
 
 namespace {
@@ -265,7 +253,7 @@ PyObject* _hx_get_log(PyObject* args, HxLogStreamType stream) {
   HxLogList list;
   if (stream == kHxLogStdout) hxstdout(command, list);
   else hxstderr(command, list);
-  return dict_list(list, _hx_py_log_dict);
+  return hx_py_list_of(list, _hx_py_log_dict);
 }
 
 }  // namespace
@@ -282,7 +270,7 @@ PyObject* _hx_py_bannedworkers(PyObject*, PyObject*) {
     PyErr_SetString(PyExc_OSError, "Unable to retrieve banned worker list");
     return nullptr;
   }
-  return dict_list(hosts, _hx_py_host_dict);
+  return hx_py_list_of(hosts, _hx_py_host_dict);
 }
 
 PyObject* _hx_py__init_assign(PyObject*, PyObject*) {

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Builds the library, then runs the demonstration program.
+# Builds the library and the module, then runs the demonstration program and
+# the module's demonstration against an in-memory supervisor on 127.0.0.1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 ./build/hx_demo
+# The interpreter the module was built for.
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+"$py" tools/demo.py
