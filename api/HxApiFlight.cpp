@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 
+#include "api/HxApiQuery.h"
 #include "api/HxApiSystem.h"
 #include "config/HxConfig.h"
 #include "core/HxFile.h"
@@ -94,4 +95,14 @@ int _hx_run_flight_checks(HxJob const& job, HxFlightCheckType type, HxStringList
     if (!run_one(index, path, _hx_shell_quote(path), code)) return code;
   }
   return 0;
+}
+
+HxStringList _hx_get_worker_flight_checks(HxFlightCheckType type) {
+  HxConfig worker;
+  hxworkerconfig(HxString("localhost"), worker);
+  return _hx_worker_flight_checks(worker, type);
+}
+
+int _hx_run_flight_checks(HxJob const& job, HxFlightCheckType type) {
+  return _hx_run_flight_checks(job, type, _hx_get_worker_flight_checks(type));
 }

@@ -30,3 +30,10 @@ int _hx_run_flight_checks(HxJob const& job, HxFlightCheckType type, HxStringList
 
 // A text as one single-quoted shell word.
 HxString _hx_shell_quote(HxString const& text);
+
+// The check programs of the worker on this host ("localhost"), whose
+// configuration is asked for; none when it does not answer.
+HxStringList _hx_get_worker_flight_checks(HxFlightCheckType type);
+
+// The job's commands of the type, then the local worker's check programs.
+int _hx_run_flight_checks(HxJob const& job, HxFlightCheckType type);

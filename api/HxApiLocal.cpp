@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "api/HxApiLimits.h"
+#include "api/HxApiQuery.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
@@ -193,4 +194,14 @@ int hxlocalupdateconfig(HxConfig& config) {
   struct stat st;
   if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return 0;
   return HxFile::save(HxString(target.c_str()), text) ? 1 : 0;
+}
+
+HxPathMap hxworkerpathmap() {
+  if (std::shared_ptr<HxAssignment const> assignment = _hx_assignment()) return HxPathMap(assignment->pathmap());
+  HxConfig worker;
+  hxworkerconfig(HxString("localhost"), worker);
+  HxPathMap map;
+  HxString const& text = worker.option(HxString("worker_path_map"));
+  if (text.length() > 0) map.parse(text);
+  return map;
 }

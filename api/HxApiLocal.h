@@ -30,3 +30,8 @@ int hxlocalconfig(HxConfig& config);
 // truncated configuration. 1 when the file was written, else 0 with the old
 // file untouched.
 int hxlocalupdateconfig(HxConfig& config);
+
+// The path map of this worker: in a job process the assignment's, else the
+// "worker_path_map" of the configuration of the worker on "localhost"
+// (empty when it does not answer or has none).
+HxPathMap hxworkerpathmap();

@@ -119,12 +119,16 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
+    # Jobs and archives: argument errors, or a file that is not there.
+    "submit", "archivejob", "recoverjob",
     # Administration, preferences and pipeline variables.
     "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
     "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
     "setpreference", "deletepreference", "getpipelinevariables", "getusers", "getresources",
     "updateresource", "currenttime", "supervisorconfig", "workerconfig", "jobtypeavailable",
     "jobconfig",
+    # Blocks for hours of retries while no worker answers.
+    "_init_assign",
 }]
 
 
