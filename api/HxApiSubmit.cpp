@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "api/HxApiQuery.h"
 #include "api/HxApiReply.h"
 #include "api/HxApiRoad.h"
 #include "api/HxApiState.h"
@@ -24,8 +25,7 @@ std::string_view view(HxString const& s) { return std::string_view(s.value(), st
 // (no limit) when the option is absent or the configuration cannot be had.
 int supervisor_p_agenda_max() {
   HxConfig config;
-  HxMessage request(kHxReqConfig), reply;
-  if (_hx_api_supervisor(request, reply)) _hx_reply_R(reply, config, HxReplyObject::kConfig);
+  hxsupervisorconfig(config);
   return config.option("supervisor_p_agenda_max").integervalue();
 }
 

@@ -1,15 +1,18 @@
 #include "config/HxConfigFile.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/HxConfigLimits.h"
 #include "core/HxFile.h"
 #include "expr/HxRange.h"
 
 namespace {
-
-bool is_line_end(HxString const& t) { return t.length() == 1 && (t.get(0) == '\n' || t.get(0) == '\r'); }
 
 bool is_text(HxString const& t, char c) { return t.length() == 1 && t.get(0) == c; }
 
@@ -91,53 +94,62 @@ void HxConfigFile::display() const {
 
 // ---- tokens --------------------------------------------------------------
 
-void HxConfigFile::tokenize(HxString const& text, HxStringList& out) {
-  // The text is copied only when it holds a control byte to drop.
-  HxString clean;
-  bool const dirty = has_control(text);
-  if (dirty) clean = clean_text(text);
-  char const* p = dirty ? clean.value() : text.value();
-  int n = dirty ? clean.length() : text.length();
+namespace {
+
+// One token: n bytes at off in the text, or, for a quoted or braced text
+// whose escapes were taken out, in the tokenizer's own buffer.
+struct ConfigToken {
+  int off;
+  int n;
+  bool own;
+};
+
+// Splits text into tokens without copying them: words, the one-byte tokens
+// '\n', '\r', ':', '=', '[', '\\', ']', '}', a quoted text as '"', its
+// contents and '"', a braced text as its contents alone; blanks and comments
+// make no token, except blanks at the very end (an empty token).
+void config_tokens(char const* p, int n, std::string& own, std::vector<ConfigToken>& out) {
+  auto word = [&out](int off, int len) { out.push_back(ConfigToken{off, len, false}); };
   int i = 0;
   while (i < n) {
     char c = p[i];
     if (c == ' ' || c == '\t') {
       while (i < n && (p[i] == ' ' || p[i] == '\t')) ++i;
-      if (i == n) out.append(new HxString(""));
+      if (i == n) word(i, 0);
       continue;
     }
     switch (c) {
       case '\n': case '\r': case ':': case '=': case '[': case '\\': case ']': case '}':
-        out.append(new HxString(p + i, 1));
+        word(i, 1);
         ++i;
         continue;
       case '#':
         while (i < n && p[i] != '\n' && p[i] != '\r') ++i;
         continue;
       case '"': {
-        ++i;
-        HxString s("");
+        int const quote = i++;
+        int const at = static_cast<int>(own.size());
         while (i < n) {
           char d = p[i++];
           if (d == '"' || d == '\n' || d == '\r') break;
           if (d == '\\' && i < n && (p[i] == '"' || p[i] == '\\')) d = p[i++];
-          s.append(d);
+          own.push_back(d);
         }
-        out.append(new HxString("\""));
-        out.append(new HxString(s));
-        out.append(new HxString("\""));
+        word(quote, 1);
+        out.push_back(ConfigToken{at, static_cast<int>(own.size()) - at, true});
+        word(quote, 1);
         continue;
       }
       case '{': {
         ++i;
-        HxString s("");
+        int const at = static_cast<int>(own.size());
         while (i < n) {
           char d = p[i++];
           if (d == '}') break;
           if (d == '\\' && i < n && p[i] == '}') d = p[i++];
-          s.append(d);
+          own.push_back(d);
         }
-        out.append(new HxString(s));
+        out.push_back(ConfigToken{at, static_cast<int>(own.size()) - at, true});
         continue;
       }
       default:
@@ -151,7 +163,53 @@ void HxConfigFile::tokenize(HxString const& text, HxStringList& out) {
         break;
       ++i;
     }
-    out.append(new HxString(p + start, i - start));
+    word(start, i - start);
+  }
+}
+
+// The tokens of a text, with the cleaned copy and the buffer they may lie in.
+class ConfigTokens {
+ public:
+  explicit ConfigTokens(HxString const& text) {
+    // The text is copied only when it holds a control byte to drop.
+    bool const dirty = has_control(text);
+    if (dirty) clean_ = clean_text(text);
+    text_ = dirty ? clean_.value() : text.value();
+    config_tokens(text_, dirty ? clean_.length() : text.length(), own_, tokens_);
+  }
+  int size() const { return static_cast<int>(tokens_.size()); }
+  bool own(int k) const { return tokens_[static_cast<size_t>(k)].own; }
+  std::string_view operator[](int k) const {
+    ConfigToken const& t = tokens_[static_cast<size_t>(k)];
+    return std::string_view((t.own ? own_.data() : text_) + t.off, static_cast<size_t>(t.n));
+  }
+
+ private:
+  HxString clean_;
+  char const* text_ = nullptr;
+  std::string own_;
+  std::vector<ConfigToken> tokens_;
+};
+
+bool is_line_end(std::string_view t) { return t.size() == 1 && (t[0] == '\n' || t[0] == '\r'); }
+bool is_text(std::string_view t, char c) { return t.size() == 1 && t[0] == c; }
+
+void append(HxString& s, std::string_view t) { s.append(t.data(), static_cast<int>(t.size())); }
+
+// What HxString::tolower gives, appended.
+void append_lower(HxString& s, std::string_view t) {
+  for (char c : t) s.append(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+}
+
+}  // namespace
+
+void HxConfigFile::tokenize(HxString const& text, HxStringList& out) {
+  ConfigTokens tokens(text);
+  for (int k = 0; k < tokens.size(); ++k) {
+    std::string_view t = tokens[k];
+    // Blanks at the end give an empty text; an empty quoted or braced text
+    // gives an undefined string, as its copy would.
+    out.append(t.empty() && !tokens.own(k) ? new HxString("") : new HxString(t.data(), static_cast<int>(t.size())));
   }
 }
 
@@ -193,15 +251,24 @@ HxConfig* HxConfigFile::section_(HxString const& name, std::vector<HxConfig*>& c
 // position, the sections the last header named, the sections created so far
 // (expanded at the end) and the counts the bounds are checked against.
 struct HxConfigFile::ParseState {
-  HxStringList tokens;
+  explicit ParseState(HxString const& text) : tokens(text), n(tokens.size()) {}
+
+  ConfigTokens tokens;
   int n = 0;
   int i = 0;
   std::vector<HxString> current;
   std::vector<HxConfig*> created;
   long long stored_bytes = 0;
   long long header_names = 0;
+  // The sections given a value with a reference: the others need no expansion.
+  std::set<HxConfig*> referencing;
+  // The key and value of an option line, reused from line to line.
+  HxString line_key;
+  HxString line_value;
+  HxString line_target;
+  HxString line_local;
 
-  HxString const& tok(int k) const { return *tokens.get(k); }
+  std::string_view tok(int k) const { return tokens[k]; }
   bool at(char c) const { return i < n && is_text(tok(i), c); }
 
   // Sets one option, counting what the parse holds; false once over the bound.
@@ -209,18 +276,17 @@ struct HxConfigFile::ParseState {
     stored_bytes += key.length() + value.length() + kHxConfigOptionOverhead;
     if (stored_bytes > kHxMaxConfigStoredBytes) return false;
     s->option(key, value);
+    if (has_reference(value)) referencing.insert(s);
     return true;
   }
 };
 
 void HxConfigFile::parse(HxString const& text) {
-  ParseState st;
-  tokenize(text, st.tokens);
-  st.n = st.tokens.length();
+  ParseState st(text);
   st.current.push_back(default_);
   bool more = true;
   while (more && st.i < st.n) {
-    HxString const& t = st.tok(st.i);
+    std::string_view t = st.tok(st.i);
     if (is_line_end(t)) {
       ++st.i;
     } else if (is_text(t, '[')) {
@@ -229,7 +295,7 @@ void HxConfigFile::parse(HxString const& text) {
       more = parse_option_(st);
     }
   }
-  expand_created_(st.created);
+  expand_created_(st.created, st.referencing);
 }
 
 bool HxConfigFile::parse_header_(ParseState& st) {
@@ -254,7 +320,7 @@ HxString HxConfigFile::header_text_(ParseState& st, bool& closed) const {
   int depth = 0;
   HxString header("");
   for (++st.i; st.i < st.n; ++st.i) {
-    HxString const& w = st.tok(st.i);
+    std::string_view w = st.tok(st.i);
     if (is_text(w, ']')) {
       if (depth == 0) {
         closed = true;
@@ -265,14 +331,23 @@ HxString HxConfigFile::header_text_(ParseState& st, bool& closed) const {
     } else if (is_text(w, '[')) {
       ++depth;
     }
-    header += lower_ ? w.tolower() : w;
+    if (lower_) {
+      append_lower(header, w);
+    } else {
+      append(header, w);
+    }
   }
   return header;
 }
 
 bool HxConfigFile::copy_parents_(ParseState& st, HxString const& header) {
   for (++st.i; st.i < st.n && !is_line_end(st.tok(st.i)); ++st.i) {
-    HxString parent_name = lower_ ? st.tok(st.i).tolower() : st.tok(st.i);
+    HxString parent_name("");
+    if (lower_) {
+      append_lower(parent_name, st.tok(st.i));
+    } else {
+      append(parent_name, st.tok(st.i));
+    }
     HxConfig* parent = sections_.get(parent_name);
     if (parent == nullptr) {
       HxString line = "WARNING: " + header + " missing parent " + parent_name + "... skipping.\n";
@@ -296,47 +371,56 @@ bool HxConfigFile::copy_parents_(ParseState& st, HxString const& header) {
 // An option line: key (or '"key"'), an optional '. key' after a section
 // name, '=', and the value up to the end of the line (or '"value"').
 bool HxConfigFile::parse_option_(ParseState& st) {
-  HxString const& t = st.tok(st.i);
-  HxString key("");
+  std::string_view t = st.tok(st.i);
+  HxString& key = st.line_key;
+  key.copy("");
   int j = st.i + 1;
   if (is_text(t, '"')) {
     int k = st.i + 1;
-    while (k < st.n && !is_text(st.tok(k), '"')) key += st.tok(k++);
+    while (k < st.n && !is_text(st.tok(k), '"')) append(key, st.tok(k++));
     if (k >= st.n) return false;
     j = k + 1;
   } else {
-    key = t;
+    append(key, t);
   }
   bool has_target = false;
-  HxString target;
+  HxString& target = st.line_target;
   if (j + 1 < st.n && is_text(st.tok(j), '.')) {
     has_target = true;
-    target = key;
-    key = st.tok(j + 1);
+    target.copy(key);
+    key.copy("");
+    append(key, st.tok(j + 1));
     j += 2;
   }
   if (j + 1 >= st.n || !is_text(st.tok(j), '=')) return false;
-  HxString value = option_value_(st, j + 1);
+  HxString const& value = option_value_(st, j + 1);
 
+  // A value without references is stored as it is, without a copy.
+  auto local = [&st, &value](HxString const& section) -> HxString const& {
+    if (!has_reference(value)) return value;
+    st.line_local = _localvalue(section, value);
+    return st.line_local;
+  };
   if (has_target) {
     HxConfig* s = section_(target, st.created);
-    return s != nullptr && st.store(s, key, _localvalue(target, value));
+    return s != nullptr && st.store(s, key, local(target));
   }
   for (HxString const& name : st.current) {
     HxConfig* s = section_(name, st.created);
-    if (s == nullptr || !st.store(s, key, _localvalue(name, value))) return false;
+    if (s == nullptr || !st.store(s, key, local(name))) return false;
   }
   return true;
 }
 
-HxString HxConfigFile::option_value_(ParseState& st, int v) {
-  HxString value("");
+HxString const& HxConfigFile::option_value_(ParseState& st, int v) {
+  HxString& value = st.line_value;
+  value.copy("");
   int k = v;
   if (is_text(st.tok(v), '"')) {
-    for (k = v + 1; k < st.n && !is_text(st.tok(k), '"'); ++k) value += st.tok(k);
+    for (k = v + 1; k < st.n && !is_text(st.tok(k), '"'); ++k) append(value, st.tok(k));
     st.i = k + 1;
   } else {
-    for (; k < st.n && !is_line_end(st.tok(k)); ++k) value += st.tok(k);
+    for (; k < st.n && !is_line_end(st.tok(k)); ++k) append(value, st.tok(k));
     st.i = k;
   }
   return value;
@@ -344,10 +428,11 @@ HxString HxConfigFile::option_value_(ParseState& st, int v) {
 
 // Expansion of the references in every option read, from the last section
 // created to the first.
-void HxConfigFile::expand_created_(std::vector<HxConfig*> const& created) {
+void HxConfigFile::expand_created_(std::vector<HxConfig*> const& created, std::set<HxConfig*> const& referencing) {
   long long budget = kHxMaxConfigExpansionBytes;
   for (size_t k = created.size(); k-- > 0;) {
     HxConfig* s = created[k];
+    if (referencing.count(s) == 0) continue;  // no value holds a '$'
     HxString name(s->name());
     HxStringList labels;
     s->labels(labels);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -68,8 +69,8 @@ class HxConfigFile : public HxBase {
   HxString header_text_(ParseState& st, bool& closed) const;
   bool copy_parents_(ParseState& st, HxString const& header);
   bool parse_option_(ParseState& st);
-  static HxString option_value_(ParseState& st, int v);
-  void expand_created_(std::vector<HxConfig*> const& created);
+  static HxString const& option_value_(ParseState& st, int v);
+  void expand_created_(std::vector<HxConfig*> const& created, std::set<HxConfig*> const& referencing);
 
   HxConfigHash sections_;
   HxString default_;

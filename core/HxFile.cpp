@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <utility>
 
 #include "core/HxLimits.h"
 
@@ -184,9 +185,40 @@ bool HxFile::save(HxString const& path, HxString const& text) {
 }
 
 HxString HxFile::load(HxString const& path) {
-  HxString out("");
-  if (!read_whole(path, out)) return HxString("");
-  return out;
+  struct stat st;
+  int fd = open_regular(path, &st);
+  if (fd < 0 || st.st_size > kHxMaxFileBytes - 1) {
+    if (fd >= 0) ::close(fd);
+    return HxString("");
+  }
+  // The file is read straight into the string's one buffer, sized from the
+  // file. A file that changes meanwhile is still read to its end: it may
+  // grow (the rest is appended, within the bound) or shrink.
+  long long const size = static_cast<long long>(st.st_size);
+  HxString out;
+  char* buffer = out._room(static_cast<int>(size));
+  long long taken = 0;
+  bool failed = false;
+  while (taken < size) {
+    ssize_t got = ::read(fd, buffer + taken, static_cast<size_t>(size - taken));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
+    taken += got;
+  }
+  out._filled(static_cast<int>(taken));
+  if (!failed && taken == size) {
+    long long const room = static_cast<long long>(kHxMaxFileBytes) - 1 - taken;
+    taken += read_into(fd, -1, room + 1, out, &failed);
+    if (taken > kHxMaxFileBytes - 1) failed = true;
+  }
+  ::close(fd);
+  if (failed) return HxString("");
+  // Moving gives what a copy of the text would: the buffer is kept when it
+  // has the capacity a copy would make, as it does unless the file changed.
+  return HxString(std::move(out));
 }
 
 long long HxFile::loadpos(HxString const& path, long long pos, HxString& out) { return loadpos(path, pos, -1, out); }

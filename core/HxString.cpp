@@ -249,6 +249,20 @@ void HxString::_resize(int n) {
   text_[0] = 0;
 }
 
+char* HxString::_room(int n) {
+  empty_out_();
+  reserve_(n < 0 ? 0 : n, false);
+  return text_;
+}
+
+void HxString::_filled(int k) {
+  if (text_ == nullptr) return;
+  if (k < 0) k = 0;
+  if (k > capacity_ - 1) k = capacity_ - 1;
+  length_ = k;
+  text_[k] = 0;
+}
+
 // ---- appending -----------------------------------------------------------
 
 void HxString::append(char c) { put_(length_, &c, 1); }

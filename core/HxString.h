@@ -46,6 +46,11 @@ class HxString : public HxBase {
 
   void clear();
   void _resize(int n);
+  // For a reader that fills the buffer itself: drops the text, makes room
+  // for n bytes of text by the capacity rule and gives the buffer (n + 1
+  // bytes at least); _filled(k) then ends the text after its first k bytes.
+  char* _room(int n);
+  void _filled(int k);
   unsigned char secure() const { return secure_; }
   void secure(unsigned char on) { secure_ = on; }
 

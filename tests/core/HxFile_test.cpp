@@ -77,6 +77,28 @@ TEST_F(FileTest, LoadAndSaveKeepEveryByte) {
   EXPECT_EQ(S(HxFile::load(H(path("big")))), big);
 }
 
+// The loaded text has the capacity a copy of it would have, also when the
+// file's size as listed is not what it holds.
+TEST_F(FileTest, LoadGivesTheCapacityOfACopy) {
+  struct Row {
+    int size;
+    int capacity;  // 0: undefined
+  } const rows[] = {{0, 0}, {1, 16}, {5, 24}, {16, 68}, {1023, 4096}, {70000, 280004}};
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.size);
+    put("c", std::string(static_cast<size_t>(row.size), 'c'));
+    HxString got = HxFile::load(H(path("c")));
+    EXPECT_EQ(got.length(), row.size);
+    EXPECT_EQ(got.capacity(), row.capacity);
+    EXPECT_EQ(got.isundef(), row.capacity == 0);
+  }
+  // Listed as empty, read to its end all the same.
+  HxString status = HxFile::load("/proc/self/status");
+  ASSERT_GT(status.length(), 0);
+  EXPECT_EQ(status.capacity(), 4 * status.length() + 4);
+  EXPECT_EQ(std::string(status.value(), 5), "Name:");
+}
+
 TEST_F(FileTest, LoadOfWhatIsNotAFileIsEmpty) {
   EXPECT_EQ(S(HxFile::load(H(dir_))), "");
   EXPECT_EQ(S(HxFile::load(H(path("missing")))), "");
