@@ -32,8 +32,9 @@ int ask(int tag, HxPack* lent, List& out) {
 }  // namespace
 
 int hxstats(HxCommand& cmd, HxLogList& logs) {
+  // No log path at all names no tree (not the current or root directory).
   HxString const base = hxgetclientlogpath();
-  if (base != kHxUseSupervisor && HxLog::islocal(base, cmd)) {
+  if (base.length() > 0 && base != kHxUseSupervisor && HxLog::islocal(base, cmd)) {
     logs.load(base, cmd, kStatsLogType);
     return 1;
   }

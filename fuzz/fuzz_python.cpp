@@ -3,7 +3,8 @@
 // values convert back without error, and a configuration dict survives a
 // second trip through a configuration unchanged. The bytes are also read as
 // a job, a work item and a subjob, whose dicts read back into records whose
-// dicts no longer change.
+// dicts no longer change, and as host, log, history and result records,
+// which become their dictionaries.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -11,6 +12,7 @@
 #include "model/job/HxJob.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyJobDict.h"
+#include "python/HxPyQueryDict.h"
 
 // The interpreter is started once and never finalised: what it allocates
 // for itself is not the converters' leak.
@@ -80,6 +82,16 @@ void record(std::string const& bytes, R* (*read)(PyObject*), PyObject* (*write)(
   Py_DECREF(dicts[1]);
 }
 
+// Whatever a record decodes to converts to a dict without an error.
+template <class Rec, class Fn>
+void to_dict(std::string const& bytes, Fn&& fn) {
+  Rec rec;
+  rec.unpack(bytes.data(), static_cast<int>(bytes.size()));
+  PyObject* dict = fn(&rec);
+  check(dict != nullptr && PyDict_Check(dict));
+  Py_DECREF(dict);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
@@ -90,6 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   record<HxJob>(text, _hx_py_dict_job, _hx_py_job_dict);
   record<HxWork>(text, _hx_py_dict_work, _hx_py_work_dict);
   record<HxSubjob>(text, _hx_py_dict_subjob, _hx_py_subjob_dict);
+  to_dict<HxHost>(text, _hx_py_host_dict);
+  to_dict<HxLog>(text, _hx_py_log_dict);
+  to_dict<HxHistory>(text, _hx_py_history_dict);
+  to_dict<HxResult>(text, __hx_py_result_dict);
   check(PyErr_Occurred() == nullptr);
   return 0;
 }

@@ -4,33 +4,20 @@
 #include <memory>
 #include <string>
 
+#include "api/HxApiAssign.h"
+#include "api/HxApiCommand.h"
 #include "api/HxApiIds.h"
+#include "api/HxApiLogs.h"
+#include "api/HxApiPrefs.h"
+#include "api/HxApiQuery.h"
+#include "api/HxApiStats.h"
 #include "api/HxApiState.h"
+#include "api/HxApiWorkers.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
+#include "python/HxPyJobDict.h"
 #include "python/HxPyModule.h"
 #include "python/HxPyQueryDict.h"
-
-#if __has_include("api/HxApiQuery.h")
-#include "api/HxApiQuery.h"
-#define HX_PY_HAVE_QUERY 1
-#endif
-#if __has_include("api/HxApiCommand.h")
-#include "api/HxApiCommand.h"
-#define HX_PY_HAVE_COMMAND 1
-#endif
-#if __has_include("api/HxApiStats.h")
-#include "api/HxApiStats.h"
-#define HX_PY_HAVE_STATS 1
-#endif
-#if __has_include("api/HxApiLogs.h")
-#include "api/HxApiLogs.h"
-#define HX_PY_HAVE_LOGS 1
-#endif
-#if __has_include("api/HxApiAssign.h")
-#include "api/HxApiAssign.h"
-#define HX_PY_HAVE_ASSIGN 1
-#endif
 
 namespace {
 
@@ -111,7 +98,11 @@ PyObject* query_function(PyObject* args, Call&& call, Dict&& dict, bool raise) {
     return r;
   });
   if (!ok && raise) {
-    PyErr_SetString(PyExc_RuntimeError, hxerror().value().value());
+    PyObject* text = hx_py_str(hxerror().value());
+    if (text != nullptr) {
+      PyErr_SetObject(PyExc_RuntimeError, text);
+      Py_DECREF(text);
+    }
     return nullptr;
   }
   return dict_list(list, dict);
@@ -131,55 +122,30 @@ PyObject* command_body(int action, PyObject* args, bool work) {
     return nullptr;
   }
   command->action(action);
-#ifdef HX_PY_HAVE_COMMAND
   HxResult result;
   hx_py_released([&] {
     hxcommand(*command, result);
     command.reset();
   });
   return work ? id_list(result.workids()) : id_list(result.jobids());
-#else
-  (void)work;
-  return hx_py_not_built("command");
-#endif
 }
 
 }  // namespace
 
 PyObject* _hx_py_jobinfo(PyObject*, PyObject* args) {
-#ifdef HX_PY_HAVE_QUERY
   return query_function<HxJobList>(args, hxjobinfo, _hx_py_job_dict, true);
-#else
-  read_query(args);
-  return hx_py_not_built("jobinfo");
-#endif
 }
 
 PyObject* _hx_py_hostinfo(PyObject*, PyObject* args) {
-#ifdef HX_PY_HAVE_QUERY
   return query_function<HxHostList>(args, hxhostinfo, _hx_py_host_dict, false);
-#else
-  read_query(args);
-  return hx_py_not_built("hostinfo");
-#endif
 }
 
 PyObject* _hx_py_joborder(PyObject*, PyObject* args) {
-#ifdef HX_PY_HAVE_QUERY
   return query_function<HxJobList>(args, hxjoborder, _hx_py_job_dict, false);
-#else
-  read_query(args);
-  return hx_py_not_built("joborder");
-#endif
 }
 
 PyObject* _hx_py_hostorder(PyObject*, PyObject* args) {
-#ifdef HX_PY_HAVE_QUERY
   return query_function<HxHostList>(args, hxhostorder, _hx_py_host_dict, false);
-#else
-  read_query(args);
-  return hx_py_not_built("hostorder");
-#endif
 }
 
 #define HX_PY_COMMAND(name, action, work) \
@@ -215,14 +181,10 @@ PyObject* _hx_py_command(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "O:command", &dict)) return nullptr;
   std::unique_ptr<HxCommand> command(_hx_py_dict_command(dict));
   if (command == nullptr) Py_RETURN_NONE;
-#ifdef HX_PY_HAVE_COMMAND
   // The request keeps the interpreter lock.
   HxResult result;
   if (!hxcommand(*command, result)) Py_RETURN_NONE;
   return __hx_py_result_dict(&result);
-#else
-  return hx_py_not_built("command");
-#endif
 }
 
 PyObject* _hx_py_modify(PyObject*, PyObject* args) {
@@ -238,14 +200,10 @@ PyObject* _hx_py_modify(PyObject*, PyObject* args) {
     else return PyUnicode_FromString("invalid reference");
     command->restrictions(0);
   }
-#ifdef HX_PY_HAVE_COMMAND
   HxJobIdList ids;
   hx_py_released([&] { hxmodify(*command, ids); });
   command.reset();
   return id_list(ids);
-#else
-  return hx_py_not_built("modify");
-#endif
 }
 
 // ---- history, statistics, logs --------------------------------------------------
@@ -254,32 +212,24 @@ PyObject* _hx_py_hist(PyObject*, PyObject* args) {
   std::unique_ptr<HxCommand> command = read_targets(args);
   if (command == nullptr) return nullptr;
   command->action(0);
-#ifdef HX_PY_HAVE_STATS
   HxHistoryList list;
   hx_py_released([&] {
     hxhist(*command, list);
     command.reset();
   });
   return dict_list(list, _hx_py_history_dict);
-#else
-  return hx_py_not_built("hist");
-#endif
 }
 
 PyObject* _hx_py_stats(PyObject*, PyObject* args) {
   std::unique_ptr<HxCommand> command = read_targets(args);
   if (command == nullptr) return nullptr;
   command->action(0);
-#ifdef HX_PY_HAVE_STATS
   HxLogList list;
   hx_py_released([&] {
     hxstats(*command, list);
     command.reset();
   });
   return dict_list(list, _hx_py_log_dict);
-#else
-  return hx_py_not_built("stats");
-#endif
 }
 
 namespace {
@@ -311,15 +261,11 @@ PyObject* _hx_get_log(PyObject* args, HxLogStreamType stream) {
     return true;
   });
   if (!ok) return nullptr;
-#ifdef HX_PY_HAVE_LOGS
   // The request keeps the interpreter lock.
   HxLogList list;
   if (stream == kHxLogStdout) hxstdout(command, list);
   else hxstderr(command, list);
   return dict_list(list, _hx_py_log_dict);
-#else
-  return hx_py_not_built(stream == kHxLogStdout ? "stdout" : "stderr");
-#endif
 }
 
 }  // namespace
@@ -330,7 +276,6 @@ PyObject* _hx_py_stderr(PyObject*, PyObject* args) { return _hx_get_log(args, kH
 // ---- farm lists ------------------------------------------------------------------
 
 PyObject* _hx_py_bannedworkers(PyObject*, PyObject*) {
-#ifdef HX_PY_HAVE_QUERY
   // The request keeps the interpreter lock.
   HxHostList hosts;
   if (!hxbannedworkers(hosts)) {
@@ -338,19 +283,12 @@ PyObject* _hx_py_bannedworkers(PyObject*, PyObject*) {
     return nullptr;
   }
   return dict_list(hosts, _hx_py_host_dict);
-#else
-  return hx_py_not_built("bannedworkers");
-#endif
 }
 
 PyObject* _hx_py__init_assign(PyObject*, PyObject*) {
-#ifdef HX_PY_HAVE_ASSIGN
   // The assignment is fetched with the interpreter lock held, retries and all.
   _hx_init_assign();
   Py_RETURN_NONE;
-#else
-  return hx_py_not_built("_init_assign");
-#endif
 }
 
 PyObject* _hx_py_workerlock(PyObject*, PyObject* args) {
@@ -363,19 +301,14 @@ PyObject* _hx_py_workerlock(PyObject*, PyObject* args) {
     return nullptr;
   }
   order.lock(_py_string(PyTuple_GET_ITEM(args, at)));
-#ifdef HX_PY_HAVE_WORKERLOCK
   HxHostnameList names;
   hx_py_released([&] { hxworkerlock(order, names); });
   return id_list(names);
-#else
-  return hx_py_not_built("workerlock");
-#endif
 }
 
 PyObject* _hx_py_jobtagvalues(PyObject*, PyObject* args) {
   HxString tag;
   if (PyTuple_GET_SIZE(args) > 0) tag = _py_string(PyTuple_GET_ITEM(args, 0));
-#ifdef HX_PY_HAVE_TAGVALUES
   // The request keeps the interpreter lock.
   HxStringList values;
   if (!hxjobtagvalues(tag, values)) {
@@ -383,7 +316,4 @@ PyObject* _hx_py_jobtagvalues(PyObject*, PyObject* args) {
     return nullptr;
   }
   return hx_py_str_list(values);
-#else
-  return hx_py_not_built("jobtagvalues");
-#endif
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "python/HxPyConvert.h"
+#include "python/HxPyJobDict.h"
 
 namespace {
 
@@ -403,14 +404,3 @@ HxModifyCommand* _hx_py_dict_modifycommand(PyObject* dict) {
   command->job(job);
   return command;
 }
-
-// ---- fallbacks of the job module functions' dictionaries ---------------------
-// The job dictionaries are built with the job module functions; until they
-// are linked in, jobs come back with their id alone and modify templates
-// are not read.
-
-__attribute__((weak)) PyObject* _hx_py_job_dict(HxJob* job) {
-  return make_dict([job](PyObject* d) { return hx_py_dict_put(d, "id", hx_py_int(job->id())); });
-}
-__attribute__((weak)) PyObject* _hx_py_subjob_dict(HxSubjob*) { return PyDict_New(); }
-__attribute__((weak)) HxJob* _hx_py_dict_job(PyObject*) { return nullptr; }

@@ -32,12 +32,6 @@ PyObject* __hx_py_result_dict(HxResult* result);
 // A new list of str, one per text.
 PyObject* hx_py_str_list(HxStringList const& list);
 
-// The job and subjob dictionaries belong to the job module functions; the
-// query functions use them for jobs, host subjobs and modify templates.
-PyObject* _hx_py_job_dict(HxJob* job);
-PyObject* _hx_py_subjob_dict(HxSubjob* subjob);
-HxJob* _hx_py_dict_job(PyObject* dict);
-
 // ---- dictionaries to records -------------------------------------------------
 
 // New records owned by the caller, or null when the argument is null or not

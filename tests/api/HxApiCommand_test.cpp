@@ -220,6 +220,27 @@ TEST(HxApiCommand, VersionedReply) {
   }
 }
 
+int kill_ids(HxJobIdList& l) {
+  HxCommand c;
+  return hxkill(c, l);
+}
+int kill_by_number_ids(HxJobIdList& l) {
+  HxCommand c;
+  return hxcommand(207, c, l);
+}
+int top_ids(HxJobIdList& l) {
+  HxCommand c;
+  return hxtop(c, l);
+}
+int bottom_ids(HxJobIdList& l) {
+  HxCommand c;
+  return hxbottom(c, l);
+}
+int modify_ids(HxJobIdList& l) {
+  HxModifyCommand m;
+  return hxmodify(m, l);
+}
+
 // The id-list forms, the moves and the modification append to the caller's
 // ids, whatever they held, from a result or from an older peer's list.
 TEST(HxApiCommand, IdFormsAppend) {
@@ -230,66 +251,16 @@ TEST(HxApiCommand, IdFormsAppend) {
     int result;
     char const* ids;  // held "7 " before
   } const rows[] = {
-      {"kill result", {530, 1, [] { return result_of({10, 11}, {}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxkill(c, l);
-       },
-       1, "7 10 11 "},
-      {"kill old ids", {529, 1, [] { return job_ids({10}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxcommand(207, c, l);
-       },
-       1, "7 10 "},
-      {"kill 530 bare ids", {530, 1, [] { return job_ids({10}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxkill(c, l);
-       },
-       0, "7 "},
-      {"top result", {530, 1, [] { return result_of({10}, {}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxtop(c, l);
-       },
-       1, "7 10 "},
-      {"bottom old ids", {529, 1, [] { return job_ids({10, 12}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxbottom(c, l);
-       },
-       1, "7 10 12 "},
-      {"top old work ids", {529, 1, [] { return work_ids({"a"}); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxtop(c, l);
-       },
-       1, "7 "},
-      {"top old error", {529, 4, [] { return new HxOldError("no"); }},
-       [](HxJobIdList& l) {
-         HxCommand c;
-         return hxtop(c, l);
-       },
-       0, "7 "},
-      {"modify result", {530, 1, [] { return result_of({10}, {}); }},
-       [](HxJobIdList& l) {
-         HxModifyCommand m;
-         return hxmodify(m, l);
-       },
-       1, "7 10 "},
-      {"modify blank", {530, 1, nullptr},
-       [](HxJobIdList& l) {
-         HxModifyCommand m;
-         return hxmodify(m, l);
-       },
-       0, "7 "},
-      {"modify old 18 over hosts", {529, 1, [] { return new HxHostList; }, 12, 18},
-       [](HxJobIdList& l) {
-         HxModifyCommand m;
-         return hxmodify(m, l);
-       },
-       0, "7 "},
+      {"kill result", {530, 1, [] { return result_of({10, 11}, {}); }}, kill_ids, 1, "7 10 11 "},
+      {"kill old ids", {529, 1, [] { return job_ids({10}); }}, kill_by_number_ids, 1, "7 10 "},
+      {"kill 530 bare ids", {530, 1, [] { return job_ids({10}); }}, kill_ids, 0, "7 "},
+      {"top result", {530, 1, [] { return result_of({10}, {}); }}, top_ids, 1, "7 10 "},
+      {"bottom old ids", {529, 1, [] { return job_ids({10, 12}); }}, bottom_ids, 1, "7 10 12 "},
+      {"top old work ids", {529, 1, [] { return work_ids({"a"}); }}, top_ids, 1, "7 "},
+      {"top old error", {529, 4, [] { return new HxOldError("no"); }}, top_ids, 0, "7 "},
+      {"modify result", {530, 1, [] { return result_of({10}, {}); }}, modify_ids, 1, "7 10 "},
+      {"modify blank", {530, 1, nullptr}, modify_ids, 0, "7 "},
+      {"modify old 18 over hosts", {529, 1, [] { return new HxHostList; }, 12, 18}, modify_ids, 0, "7 "},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);

@@ -77,6 +77,37 @@ Caller names_call(int (*fn)(HxStringList&)) {
   };
 }
 
+// The worker requests and the configuration, each into a fresh record.
+Call worker_config() {
+  HxConfig c;
+  return Call{hxworkerconfig("127.0.0.1", c), 0};
+}
+Call supervisor_config() {
+  HxConfig c;
+  return Call{hxsupervisorconfig(c), 0};
+}
+Call assignment_info() {
+  HxAssignmentList l;
+  return Call{hxassignmentinfo("127.0.0.1", l), l.length()};
+}
+Call worker_assign() {
+  HxAssignmentList l;
+  return Call{hxworkerassign("127.0.0.1", l), l.length()};
+}
+// length 1 when the caller's host record was replaced by the reply's.
+Call worker_info() {
+  HxHost h;
+  h.name("mine");
+  int r = hxworkerinfo("127.0.0.1", h);
+  return Call{r, S(h.name()) == "mine" ? 0 : 1};
+}
+Call update_vars() {
+  HxStringHash vars;
+  vars.set(new HxString("v"), "k");
+  int r = hxworkerupdatevars(vars, "127.0.0.1");
+  return Call{r, vars.get("k") != nullptr ? 1 : 0};
+}
+
 struct Outcome {
   Call call;
   std::string err, out;
@@ -146,44 +177,12 @@ TEST(HxApiQuery, RequestsOnTheWireAndUnreachableLines) {
       {"workerdelete", names_call(hxworkerdelete), 1001, 55, two<HxJobList>, 2, kSup, ""},
       {"workerundelete", names_call(hxworkerundelete), 1038, 55, two<HxJobList>, 2, kSup, ""},
       {"removehost", names_call(hxremovehost), 1001, 55, nullptr, 2, kSup, ""},
-      {"supervisorconfig",
-       [] {
-         HxConfig c;
-         return Call{hxsupervisorconfig(c), 0};
-       },
-       111, 0, [] { return new HxConfig; }, 0, kSup, ""},
-      {"workerconfig",
-       [] {
-         HxConfig c;
-         return Call{hxworkerconfig("127.0.0.1", c), 0};
-       },
-       111, 0, [] { return new HxConfig; }, 0, "ERROR: unable to contact worker.\n", ""},
-      {"assignmentinfo",
-       [] {
-         HxAssignmentList l;
-         return Call{hxassignmentinfo("127.0.0.1", l), l.length()};
-       },
-       108, 0, two<HxAssignmentList>, 2, "", "Could not talk to worker\n"},
-      {"workerassign",
-       [] {
-         HxAssignmentList l;
-         return Call{hxworkerassign("127.0.0.1", l), l.length()};
-       },
-       108, 0, two<HxAssignmentList>, 2, "", ""},
-      {"workerinfo",
-       [] {
-         HxHost h;
-         return Call{hxworkerinfo("127.0.0.1", h), 0};
-       },
-       101, 0, [] { return new HxHost; }, 0, "", ""},
-      {"workerupdatevars",
-       [] {
-         HxStringHash vars;
-         vars.set(new HxString("v"), "k");
-         int r = hxworkerupdatevars(vars, "127.0.0.1");
-         return Call{r, vars.get("k") != nullptr ? 1 : 0};
-       },
-       1010, 56, nullptr, 1, "", ""},
+      {"supervisorconfig", supervisor_config, 111, 0, [] { return new HxConfig; }, 0, kSup, ""},
+      {"workerconfig", worker_config, 111, 0, [] { return new HxConfig; }, 0, "ERROR: unable to contact worker.\n", ""},
+      {"assignmentinfo", assignment_info, 108, 0, two<HxAssignmentList>, 2, "", "Could not talk to worker\n"},
+      {"workerassign", worker_assign, 108, 0, two<HxAssignmentList>, 2, "", ""},
+      {"workerinfo", worker_info, 101, 0, [] { return new HxHost; }, 1, "", ""},
+      {"workerupdatevars", update_vars, 1010, 56, nullptr, 1, "", ""},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
@@ -281,72 +280,23 @@ TEST(HxApiQuery, ReplyOutcomesByFamily) {
       {"removehost refused", names_call(hxremovehost), 3, nullptr, 0, 2, "", 2054},
       {"undelete refused", names_call(hxworkerundelete), 3, nullptr, 0, 2, "", 2054},
       // R towards the worker.
-      {"workerconfig hosts",
-       [] {
-         HxConfig c;
-         return Call{hxworkerconfig("127.0.0.1", c), 0};
-       },
-       1, two<HxHostList>, 0, 0, "ERROR: config object returned invalid. - 12\n", kNone},
-      {"workerconfig error",
-       [] {
-         HxConfig c;
-         return Call{hxworkerconfig("127.0.0.1", c), 0};
-       },
-       4, error_record, 0, 0, "", 2040},
-      {"assignmentinfo error",
-       [] {
-         HxAssignmentList l;
-         return Call{hxassignmentinfo("127.0.0.1", l), l.length()};
-       },
-       4, old_error, 0, 0, "ERROR: list object returned invalid. - 52\n", kNone},
+      {"workerconfig hosts", worker_config, 1, two<HxHostList>, 0, 0, "ERROR: config object returned invalid. - 12\n", kNone},
+      {"workerconfig error", worker_config, 4, error_record, 0, 0, "", 2040},
+      {"assignmentinfo error", assignment_info, 4, old_error, 0, 0, "ERROR: list object returned invalid. - 52\n", kNone},
       // The worker's own replies are used only when of the class asked for;
       // their tag is not read.
-      {"workerassign hosts",
-       [] {
-         HxAssignmentList l;
-         return Call{hxworkerassign("127.0.0.1", l), l.length()};
-       },
-       1, two<HxHostList>, 0, 0, "", kNone},
-      {"workerassign blank",
-       [] {
-         HxAssignmentList l;
-         return Call{hxworkerassign("127.0.0.1", l), l.length()};
-       },
-       1, nullptr, 0, 0, "", kNone},
-      {"workerassign tag 4",
-       [] {
-         HxAssignmentList l;
-         return Call{hxworkerassign("127.0.0.1", l), l.length()};
-       },
-       4, two<HxAssignmentList>, 1, 2, "", kNone},
-      {"workerinfo jobs",
-       [] {
-         HxHost h;
-         h.name("mine");
-         int r = hxworkerinfo("127.0.0.1", h);
-         return Call{r, S(h.name()) == "mine" ? 1 : 0};
-       },
-       1, two<HxJobList>, 0, 1, "", kNone},
-      {"workerinfo host",
-       [] {
-         HxHost h;
-         h.name("mine");
-         int r = hxworkerinfo("127.0.0.1", h);
-         return Call{r, S(h.name()) == "theirs" ? 1 : 0};
-       },
-       1,
+      {"workerassign hosts", worker_assign, 1, two<HxHostList>, 0, 0, "", kNone},
+      {"workerassign blank", worker_assign, 1, nullptr, 0, 0, "", kNone},
+      {"workerassign tag 4", worker_assign, 4, two<HxAssignmentList>, 1, 2, "", kNone},
+      {"workerinfo jobs", worker_info, 1, two<HxJobList>, 0, 0, "", kNone},
+      {"workerinfo host", worker_info, 1,
        [] {
          auto* h = new HxHost;
          h->name("theirs");
          return h;
        },
        1, 1, "", kNone},
-      {"updatevars refused",
-       [] {
-         HxStringHash vars;
-         return Call{hxworkerupdatevars(vars, "127.0.0.1"), 0};
-       },
-       3, nullptr, 1, 0, "", kNone},
+      {"updatevars refused", update_vars, 3, nullptr, 1, 1, "", kNone},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
@@ -392,24 +342,9 @@ TEST(HxApiQuery, WorkerRequestsKeepTheirOwnTimeout) {
     Caller call;
     int result;
   } const rows[] = {
-      {"workerinfo",
-       [] {
-         HxHost h;
-         return Call{hxworkerinfo("127.0.0.1", h), 0};
-       },
-       1},
-      {"workerassign",
-       [] {
-         HxAssignmentList l;
-         return Call{hxworkerassign("127.0.0.1", l), 0};
-       },
-       1},
-      {"workerconfig",
-       [] {
-         HxConfig c;
-         return Call{hxworkerconfig("127.0.0.1", c), 0};
-       },
-       0},
+      {"workerinfo", worker_info, 1},
+      {"workerassign", worker_assign, 1},
+      {"workerconfig", worker_config, 0},
       {"supervisorinfo", list_call<HxSupeList>(hxsupervisorinfo), 0},
   };
   for (Row const& row : rows) {

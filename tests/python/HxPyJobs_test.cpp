@@ -6,7 +6,9 @@
 #include <string>
 
 #include "api/HxRequestTypes.h"
+#include "model/job/HxAssignment.h"
 #include "tests/api/FakeSupervisor.h"
+#include "tests/api/JobProcessTestUtil.h"
 #include "tests/python/PyTestUtil.h"
 
 using hxtest::py_exec;
@@ -19,10 +21,17 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
+// The bytes of a record in its binary form, bound to a Python name.
+void bind_packed(char const* name, HxPack& record) {
+  record.pack();
+  hxtest::py_set(name, PyBytes_FromStringAndSize(record.packContents(), record.packSize()));
+}
+
 class PyJobs : public hxtest::PyModuleTest {
  protected:
-  hxtest::ApiWorld world;
+  hxtest::JobWorld world;
   hxtest::ApiWorldGuard guard{world};
+  hxtest::JobStateGuard state;
 };
 
 // submit: list items that are not dicts are skipped, the flag picks the
@@ -104,6 +113,144 @@ TEST_F(PyJobs, ArchiveAndRecover) {
   EXPECT_EQ(py_repr("[os.path.exists(base + '/' + f) for f in ('f0', 'f3', 'nd', 'two', 'rec')]"
                     " if (os := __import__('os')) else 0"),
             "[False, False, False, False, False]");
+}
+
+// The assignment from packed bytes, the accessors, and the lines of the
+// argument errors.
+TEST_F(PyJobs, AssignmentAccessorsAndLines) {
+  CaptureStderr();
+  EXPECT_EQ(py_repr("_hx.jobobj(), _hx.subjobobj(), _hx.jobid(), _hx.subid()"), "({}, {}, 0, 0)");
+  std::string err = GetCapturedStderr();
+  EXPECT_EQ(hxtest::count_lines(hxtest::out_lines(err), "ERROR: couldn't obtain assignment"), 4) << err;
+
+  HxAssignment a;
+  a.job().id(12);
+  a.job().name("from the worker");
+  a.subjob().id(3);
+  a.subjob().allocations("host.processors=2");
+  bind_packed("packed", a);
+  // A later argument sets only the fields it holds: here the develop flag.
+  hxtest::py_set("later", PyBytes_FromStringAndSize("\x00\x00\x00\x01\x00\x09\x00\x06\x00", 9));
+
+  CaptureStderr();
+  EXPECT_EQ(py_repr("_hx._assignment(packed, 5, later, 'text')"), "None");
+  err = GetCapturedStderr();
+  EXPECT_EQ(hxtest::count_lines(hxtest::out_lines(err), "ERROR: PyBytes_AsStringAndSize() returned -1"), 2) << err;
+  EXPECT_EQ(py_repr("_hx.jobid(), _hx.subid(), _hx.jobobj()['name'], _hx.subjobobj()['slots']"),
+            "(12, 3, 'from the worker', 2)");
+  EXPECT_EQ(py_repr("_hx._assignment(b''), _hx.jobid(), _hx._setjob()"), "(None, 1, 0)");
+
+  CaptureStdout();
+  EXPECT_EQ(py_repr("_hx.reportwork('x'), _hx.reportwork(), _hx.reportjob(5), _hx.reportjob()"),
+            "(None, None, None, None)");
+  EXPECT_EQ(GetCapturedStdout(),
+            "ERROR: unable to report back work status.\n"
+            "ERROR: unable to report back job status-- input not a string representing status or a dict "
+            "representing a subjob\n");
+}
+
+// Development mode from a job file: the agenda is handed out item by item.
+TEST_F(PyJobs, DevelopmentJobFromFile) {
+  hxtest::TempDir dir("pyjobs");
+  hxtest::py_set("path", PyUnicode_FromString((dir.path() + "/job.xml").c_str()));
+  ASSERT_EQ(py_exec("_hx.archivejob(path, {'name': 'dev', 'agenda': [{'name': '1'}, {'name': '2'}]}, 2)"), "");
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(py_repr("_hx._setjob(path)"), "0");
+  EXPECT_EQ(py_repr("[(w['name'], w['status']) for w in (_hx.requestwork() for _ in range(3))]"),
+            "[('1', 'running'), ('2', 'running'), ('', 'complete')]");
+  EXPECT_EQ(py_repr("_hx.reportwork({'name': '1', 'status': 'complete'}), _hx.reportjob('complete')"),
+            "(None, None)");
+  GetCapturedStderr();
+  EXPECT_NE(GetCapturedStdout().find("loading development environment. using file: "), std::string::npos);
+  EXPECT_EQ(py_repr("_hx.jobid(), _hx.jobobj()['name'], _hx.jobobj()['todo']"), "(0, 'dev', 2)");
+}
+
+// Reports against the fake: only the report's keys are sent, a package
+// result as its compact text; the job report carries the status or the
+// subjob's fields.
+TEST_F(PyJobs, ReportsReachSupervisorAndWorker) {
+  hxtest::FakeFarm farm(world, hxtest::ByTag{});
+  ASSERT_TRUE(farm.ok());
+  _hx_assignment(std::shared_ptr<HxAssignment const>(hxtest::made_assignment(12, 3, "node1")));
+  CaptureStderr();
+  EXPECT_EQ(py_repr("_hx.reportwork({'name': '7', 'status': 'complete', 'resultpackage': {'frames': 1}, "
+                    "'result': 'lost', 'data': 'not sent', 'timestart': 5, 'address': 167772165})"),
+            "None");
+  EXPECT_EQ(py_repr("_hx.reportjob('running'), _hx.reportjob({'status': 'complete', 'package': ['x'], "
+                    "'result': 'r', 'id': 99})"),
+            "(None, None)");
+  GetCapturedStderr();
+  // The reports, without the flight-check questions to the worker.
+  auto all = farm.requests();
+  std::vector<std::unique_ptr<HxMessage>> sent;
+  for (auto& m : all)
+    if (m->tag() == kHxReqReportWork || m->tag() == kHxReqReportJob) sent.push_back(std::move(m));
+  ASSERT_EQ(sent.size(), 3u);
+  ASSERT_EQ(sent[0]->tag(), kHxReqReportWork);
+  HxWork const* w = static_cast<HxWork const*>(sent[0]->content());
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(hxtest::S(w->name()), "7");
+  EXPECT_EQ(hxtest::S(w->status().value()), "complete");
+  EXPECT_EQ(hxtest::S(w->result()), "(=(frames=1))");
+  EXPECT_EQ(hxtest::S(w->data()), "");
+  EXPECT_EQ(hxtest::S(w->address().stringvalue()), "10.0.0.5");
+  EXPECT_EQ(w->timestart().value(), 0);
+  EXPECT_EQ(w->pid(), 12);
+  ASSERT_EQ(sent[1]->tag(), kHxReqReportJob);
+  HxSubjob const* s = static_cast<HxSubjob const*>(sent[1]->content());
+  EXPECT_EQ(hxtest::S(s->status().value()), "running");
+  ASSERT_EQ(sent[2]->tag(), kHxReqReportJob);
+  s = static_cast<HxSubjob const*>(sent[2]->content());
+  EXPECT_EQ(hxtest::S(s->status().value()), "complete");
+  EXPECT_EQ(hxtest::S(s->data()), "(=(=x))");
+  EXPECT_EQ(hxtest::S(s->result()), "r");
+  EXPECT_EQ(s->id(), 3);  // the assignment's, not the dict's
+}
+
+// requestwork gives the item as the supervisor sent it.
+TEST_F(PyJobs, RequestWorkGivesTheItem) {
+  hxtest::FakeFarm farm(world, hxtest::ByTag{}.on(kHxReqRequestWork, {{kHxReplyConfirmed, [] {
+                                                                         auto* w = new HxWork;
+                                                                         w->name("done");
+                                                                         w->pid(12);
+                                                                         w->status(HxStatus(HxString("complete")));
+                                                                         return w;
+                                                                       }}}));
+  ASSERT_TRUE(farm.ok());
+  _hx_assignment(std::shared_ptr<HxAssignment const>(hxtest::made_assignment(12, 3)));
+  CaptureStderr();
+  EXPECT_EQ(py_repr("(lambda w: (w['name'], w['pid'], w['status']))(_hx.requestwork())"), "('done', 12, 'complete')");
+  GetCapturedStderr();
+}
+
+// Eight threads read the job while another installs assignments: each
+// reader keeps the assignment it converts alive.
+TEST_F(PyJobs, JobObjectWhileAssignmentsChange) {
+  HxAssignment a;
+  a.job().id(5);
+  for (int i = 0; i < 20; ++i) {
+    HxWork* w = new HxWork;
+    w->name(HxString(i));
+    a.job().agenda().append(w);
+  }
+  bind_packed("packed", a);
+  ASSERT_EQ(py_exec("import threading, sys\n"
+                    "sys.setswitchinterval(1e-5)\n"
+                    "bad = []\n"
+                    "def read():\n"
+                    "    for _ in range(300):\n"
+                    "        j = _hx.jobobj()\n"
+                    "        if j and (j['id'] != 5 or len(j['agenda']) != 20): bad.append(j['id'])\n"
+                    "        _hx.subjobobj()\n"
+                    "ts = [threading.Thread(target=read) for _ in range(8)]\n"
+                    "_hx._assignment(packed)\n"
+                    "for t in ts: t.start()\n"
+                    "for _ in range(300): _hx._assignment(packed)\n"
+                    "for t in ts: t.join()\n"
+                    "sys.setswitchinterval(0.005)\n"),
+            "");
+  EXPECT_EQ(py_repr("bad"), "[]");
 }
 
 }  // namespace

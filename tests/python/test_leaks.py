@@ -40,18 +40,31 @@ CALLS = {
         "children": [{"name": "c", "agenda": [{"name": "1"}]}]}, 3),
     "recoverjob": ("/nonexistent/job",),
     "submit": ({"name": "not in a list"}, True),
+    # The job process in development mode (the packed assignment sets only
+    # its develop flag): requests and reports stay in the process.
+    "_assignment": (b"\x00\x00\x00\x01\x00\x09\x00\x06\x01", 5),
+    "_setjob": ("/nonexistent/job",),
+    "reportwork": ({"name": "1", "status": "running", "resultpackage": {"r": [1]}},),
+    "reportjob": ({"status": "running", "package": ["x"]},),
 }
 
 
 # Functions that would talk to a supervisor with any arguments: their leak
 # checks run against the fake supervisor in the C++ module tests.
 NETWORK = {"getusers", "getresources", "currenttime", "supervisorconfig", "checkpassword",
-           "getpipelinevariables"}
+           "getpipelinevariables", "bannedworkers", "jobtagvalues"}
 # Functions that wait for hours of retries when no worker answers.
 BLOCKING = {"_init_assign"}
 
 
+# Functions of the job process, called in development mode only: with a
+# worker's assignment they would wait for the supervisor.
+JOB_PROCESS = {"requestwork", "reportwork", "reportjob", "workerpathmap", "jobobj", "subjobobj"}
+
+
 def call(name):
+    if name in JOB_PROCESS:
+        _hx._setjob("/nonexistent/job")
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
     except (NotImplementedError, TypeError, RuntimeError, OSError):

@@ -116,11 +116,16 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     # Built on their requests: without a configured supervisor they fail
     # before any traffic.
     "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
+    "jobtagvalues",
     # Settings, pings and the local configuration.
     "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
     "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
     # Jobs and archives: argument errors, or a file that is not there.
     "submit", "archivejob", "recoverjob",
+    # The job process: without an assignment each reports that and gives an
+    # empty result; the others install one or read their argument.
+    "_assignment", "_setjob", "requestwork", "reportwork", "reportjob", "workerpathmap",
+    "jobobj", "subjobobj", "jobid", "subid",
     # Administration, preferences and pipeline variables.
     "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
     "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
