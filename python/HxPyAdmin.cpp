@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "api/HxApiAdmin.h"
+#include "api/HxApiQuery.h"
 #include "api/HxApiWorkers.h"
 #include "config/HxConfig.h"
+#include "model/farm/HxAccess.h"
 #include "model/farm/HxAdmin.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
@@ -13,6 +15,34 @@
 #include "python/HxPyQueryDict.h"
 
 namespace {
+
+// dict[name] = value, releasing value. False with an exception set.
+bool put_named(PyObject* dict, HxString const& name, PyObject* value) {
+  PyObject* key = value == nullptr ? nullptr : hx_py_str(name);
+  bool ok = key != nullptr && PyDict_SetItem(dict, key, value) == 0;
+  Py_XDECREF(key);
+  Py_XDECREF(value);
+  return ok;
+}
+
+// One user's permissions: "" holds the user's own mask, each group its own.
+PyObject* access_dict(HxAccess const& access) {
+  PyObject* dict = PyDict_New();
+  if (dict == nullptr || !put_named(dict, HxString(""), PyLong_FromLong(access.access()))) {
+    Py_XDECREF(dict);
+    return nullptr;
+  }
+  HxGroupAccessList const& groups = access.groupaccess();
+  for (int i = 0; i < groups.length(); ++i) {
+    HxGroupAccess const* group = groups.get(i);
+    if (group == nullptr) continue;
+    if (!put_named(dict, group->name(), PyLong_FromLong(group->access()))) {
+      Py_DECREF(dict);
+      return nullptr;
+    }
+  }
+  return dict;
+}
 
 // Appends the text of each item of a user or worker list value: a sequence
 // gives one text per item, a lone str is one name (not one per character).
@@ -96,6 +126,22 @@ bool delete_names(PyObject* names, HxStringList& out) {
 }
 
 }  // namespace
+
+PyObject* _hx_py_getusers(PyObject*, PyObject*) {
+  HxAccessList users;
+  int ok = hx_py_released([&] { return hxusers(users); });
+  if (!ok) {
+    PyErr_SetString(PyExc_OSError, "Unable to retrieve user permission values");
+    return nullptr;
+  }
+  PyObject* dict = PyDict_New();
+  for (int i = 0; dict != nullptr && i < users.length(); ++i) {
+    HxAccess const* access = users.get(i);
+    if (access == nullptr) continue;
+    if (!put_named(dict, access->name(), access_dict(*access))) Py_CLEAR(dict);
+  }
+  return dict;
+}
 
 PyObject* _hx_py_setusers(PyObject*, PyObject* args) {
   char const* method = nullptr;

@@ -1,8 +1,9 @@
 // Module functions that work without a supervisor (ranges, constants,
-// password encryption, configuration and package texts) and the argument
-// reading of the event and password requests.
+// password encryption, configuration and package texts), the event
+// requests and the password requests.
 #include <cstring>
 
+#include "api/HxApiEvents.h"
 #include "api/HxApiLocal.h"
 #include "api/HxApiPassword.h"
 #include "core/HxList.h"
@@ -62,13 +63,14 @@ PyObject* _hx_py_waitfor(PyObject*, PyObject* args) {
     PyErr_Clear();
     if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
   }
-  return hx_py_not_built("waitfor");
+  HxString triggers(name);
+  return PyLong_FromLong(hxwaitfor(triggers, timeout));
 }
 
 PyObject* _hx_py_trigger(PyObject*, PyObject* args) {
   char const* name = nullptr;
   if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
-  return hx_py_not_built("trigger");
+  return PyLong_FromLong(hxtrigger(HxString(name)));
 }
 
 PyObject* _hx_py_CONST(PyObject*, PyObject* args) {

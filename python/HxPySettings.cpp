@@ -1,15 +1,19 @@
 // Module functions of the API settings, the version and last error, pings,
-// the local configuration and path conversion.
+// the supervisor's clock, configurations, job types, path conversion,
+// global resources and the administrator question.
 #include "api/HxApiLocal.h"
 #include "api/HxApiPing.h"
+#include "api/HxApiQuery.h"
 #include "api/HxApiState.h"
 #include "api/HxApiWorkers.h"
 #include "config/HxConfig.h"
 #include "config/HxPathMap.h"
+#include "model/farm/HxResource.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
 #include "python/HxPyJobDict.h"
 #include "python/HxPyModule.h"
+#include "python/HxPyQueryDict.h"
 
 PyObject* _hx_py_version(PyObject*, PyObject*) {
   HxString text = hx_py_released([] { return hxversion(); });
@@ -121,4 +125,76 @@ PyObject* _hx_py_isadmin(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "s", &user)) return nullptr;
   HxString name(user);
   return PyBool_FromLong(hx_py_released([&] { return hxisadmin(name); }));
+}
+
+PyObject* _hx_py_jobtypeavailable(PyObject*, PyObject* args) {
+  HxString path = PyTuple_GET_SIZE(args) > 0 ? _py_string(PyTuple_GET_ITEM(args, 0)) : HxString("");
+  HxStringList types;
+  hxjobtypeavailable(path, types);
+  return hx_py_str_list(types);
+}
+
+PyObject* _hx_py_jobconfig(PyObject*, PyObject* args) {
+  Py_ssize_t n = PyTuple_GET_SIZE(args);
+  if (n < 2) {
+    PyErr_Format(PyExc_TypeError, "jobconfig() takes a job type, an option name and an optional flag (%zd given)", n);
+    return nullptr;
+  }
+  unsigned char flag = n > 2 ? hx_py_kind_byte(PyTuple_GET_ITEM(args, 2)) : 0;
+  return hx_py_str(hxjobconfig(_py_string(PyTuple_GET_ITEM(args, 0)), _py_string(PyTuple_GET_ITEM(args, 1)), flag));
+}
+
+PyObject* _hx_py_updateresource(PyObject*, PyObject* args) {
+  char const* name = nullptr;
+  int used = 0;
+  int total = 0;
+  if (!PyArg_ParseTuple(args, "sii", &name, &used, &total)) return nullptr;
+  HxResourceList list;
+  auto* resource = new HxResource();
+  resource->resname(HxString(name));
+  resource->total(total);
+  resource->used(used);
+  list.append(resource);
+  return PyBool_FromLong(hx_py_released([&] { return hxupdateresource(list); }));
+}
+
+PyObject* _hx_py_getresources(PyObject*, PyObject*) {
+  HxResourceList list;
+  if (!hx_py_released([&] { return hxresource(list); })) {
+    PyErr_SetString(PyExc_OSError, "Unable to retrieve global resources");
+    return nullptr;
+  }
+  PyObject* dict = PyDict_New();
+  for (int i = 0; dict != nullptr && i < list.length(); ++i) {
+    HxResource const* r = list.get(i);
+    if (r == nullptr) continue;
+    PyObject* key = hx_py_str(r->resname());
+    PyObject* value = key == nullptr ? nullptr : Py_BuildValue("(ii)", r->used(), r->total());
+    if (value == nullptr || PyDict_SetItem(dict, key, value) < 0) Py_CLEAR(dict);
+    Py_XDECREF(key);
+    Py_XDECREF(value);
+  }
+  return dict;
+}
+
+PyObject* _hx_py_currenttime(PyObject*, PyObject*) {
+  int stored = hx_py_released([] { return hxcurrenttime(); });
+  // Seconds since the system's epoch to Unix seconds, in 64 bits: the sum
+  // passes 2**31 in 2038.
+  return hx_py_time(stored);
+}
+
+PyObject* _hx_py_supervisorconfig(PyObject*, PyObject*) {
+  HxConfig config;
+  hx_py_released([&] { return hxsupervisorconfig(config); });
+  return _hx_py_config_dict(&config);
+}
+
+PyObject* _hx_py_workerconfig(PyObject*, PyObject* args) {
+  char const* host = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &host)) return nullptr;
+  HxString name(host);
+  HxConfig config;
+  hx_py_released([&] { return hxworkerconfig(name, config); });
+  return _hx_py_config_dict(&config);
 }

@@ -129,7 +129,9 @@ NOT_BUILT = [n for n, _ in METHODS if n not in {
     # Administration, preferences and pipeline variables.
     "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
     "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
-    "setpreference", "deletepreference", "getpipelinevariables",
+    "setpreference", "deletepreference", "getpipelinevariables", "getusers", "getresources",
+    "updateresource", "currenttime", "supervisorconfig", "workerconfig", "jobtypeavailable",
+    "jobconfig",
     # Blocks for hours of retries while no worker answers.
     "_init_assign",
 }]
