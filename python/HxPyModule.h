@@ -6,12 +6,9 @@
 // The module's method table: 93 entries and the closing empty one.
 extern PyMethodDef _hx_methods[];
 
-// Raises NotImplementedError for a module function whose API is not built.
-PyObject* hx_py_not_built(char const* name);
 
-// The module functions, one per entry of the table. Each is defined in the
-// file of wrappers of its area; one whose API is not built yet falls back to
-// a weak definition in the table's file that raises NotImplementedError.
+// The module functions, one per entry of the table, each defined in the file
+// of wrappers of its area.
 PyObject* _hx_py__init_assign(PyObject* self, PyObject* args);
 PyObject* _hx_py_jobinfo(PyObject* self, PyObject* args);
 PyObject* _hx_py_hostinfo(PyObject* self, PyObject* args);

@@ -103,40 +103,6 @@ METHODS = [
     ('getpipelinevariables', "get the TarvUI pipeline (system wide) variables"),
 ]
 
-# Functions whose requests are not built yet, with arguments they accept.
-NOT_BUILT = [n for n, _ in METHODS if n not in {
-    "rangesplit", "rangechunk", "waitfor", "trigger", "CONST", "updatepassword",
-    "checkpassword", "encryptpassword", "configDictToStr", "configStrToDict",
-    "packageStrToDict", "getpreferences",
-    # Argument errors come before the request in these.
-    "kill", "top", "bottom", "migrate", "remove", "interrupt", "block", "unblock", "preempt",
-    "retry", "requeue", "reset", "suspend", "resume", "retire", "shove", "killwork",
-    "retirework", "blockwork", "unblockwork", "retrywork", "requeuework", "command", "modify",
-    "hist", "stats", "stdout", "stderr", "workerlock",
-    # Built on their requests: without a configured supervisor they fail
-    # before any traffic.
-    "jobinfo", "hostinfo", "joborder", "hostorder", "bannedworkers",
-    "jobtagvalues",
-    # Settings, pings and the local configuration.
-    "version", "setsupervisor", "getsupervisor", "settimeout", "gettimeout", "setlogpath",
-    "getlogpath", "error", "ping", "workerping", "hostping", "localconfig", "convertpath",
-    # Jobs and archives: argument errors, or a file that is not there.
-    "submit", "archivejob", "recoverjob",
-    # The job process: without an assignment each reports that and gives an
-    # empty result; the others install one or read their argument.
-    "_assignment", "_setjob", "requestwork", "reportwork", "reportjob", "workerpathmap",
-    "jobobj", "subjobobj", "jobid", "subid",
-    # Administration, preferences and pipeline variables.
-    "isadmin", "setusers", "admincommandstr", "admincommand", "updateworkerresources",
-    "updateworkerproperties", "deleteworkerresources", "deleteworkerproperties",
-    "setpreference", "deletepreference", "getpipelinevariables", "getusers", "getresources",
-    "updateresource", "currenttime", "supervisorconfig", "workerconfig", "jobtypeavailable",
-    "jobconfig",
-    # Blocks for hours of retries while no worker answers.
-    "_init_assign",
-}]
-
-
 def module_functions(module):
     return [(k, v) for k, v in vars(module).items() if callable(v)]
 
@@ -182,12 +148,6 @@ def test_second_name_builds_another_module_with_the_first_name():
 def test_keyword_arguments_are_refused(name):
     with pytest.raises(TypeError, match="takes no keyword arguments"):
         getattr(_hx, name)("1-3", x=1)
-
-
-@pytest.mark.parametrize("name", NOT_BUILT)
-def test_functions_without_their_request_raise_not_implemented(name):
-    with pytest.raises(NotImplementedError, match=name):
-        getattr(_hx, name)()
 
 
 @pytest.mark.parametrize("args", [(), ("a",), (1, 2, 3), ({"x": 1},)])
