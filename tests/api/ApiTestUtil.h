@@ -99,10 +99,10 @@ class FakeFarm {
   }
   bool ok() const { return peer_.ok(); }
   int port() const { return peer_.tcpPort(); }
-  // The requests received so far, decoded.
+  // The requests received so far over TCP, decoded.
   std::vector<std::unique_ptr<HxMessage>> requests() const {
     std::vector<std::unique_ptr<HxMessage>> out;
-    for (auto const& bytes : peer_.requests()) {
+    for (auto const& bytes : peer_.tcpRequests()) {
       out.emplace_back(new HxMessage);
       unpack_into(*out.back(), bytes);
     }

@@ -102,6 +102,17 @@ class FakePeer {
     std::lock_guard<std::mutex> hold(mu_);
     return requests_;
   }
+  // The payloads that came over TCP, in order. Tests that talk to the peer
+  // only over TCP count these: their UDP port's number is free in the TCP
+  // space, so another test process may pick it as a "closed" port and send a
+  // datagram there.
+  std::vector<std::string> tcpRequests() const {
+    std::lock_guard<std::mutex> hold(mu_);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < requests_.size(); ++i)
+      if (!datagram_[i]) out.push_back(requests_[i]);
+    return out;
+  }
   // Waits (bounded) until n requests have come: a transmit returns before
   // the peer has read what it sent.
   bool await(size_t n) const {
@@ -146,6 +157,7 @@ class FakePeer {
       {
         std::lock_guard<std::mutex> hold(mu_);
         requests_.emplace_back(data, static_cast<size_t>(length));
+        datagram_.push_back(c->type() == 2);
         step = script_[std::min(next_++, script_.size() - 1)];
       }
       if (handler_) {
@@ -192,5 +204,6 @@ class FakePeer {
   Handler handler_;
   size_t next_ = 0;
   std::vector<std::string> requests_;
+  std::vector<bool> datagram_;  // per request: came as a datagram
   std::vector<std::unique_ptr<HxConnection>> held_;
 };
