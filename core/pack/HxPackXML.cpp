@@ -284,7 +284,7 @@ class HxXmlTree {
     std::string().swap(text_);
     std::vector<Entry>().swap(entries_);
     std::string().swap(key_);
-    scratch.clear();
+    scratch._resize(0);
   }
 
   uint32_t add_node() {
@@ -486,13 +486,16 @@ struct Reader {
     l.cache.clear();
   }
   Level& top() { return levels[depth - 1]; }
+  bool start(char const* name, size_t n);
+  void end(char const* name, size_t n);
+  void data(char const* text, size_t n);
   // Appends text from the parser as the bytes of the document.
-  void append(std::string& out, XML_Char const* p, int n) const {
+  void append(std::string& out, char const* p, size_t n) const {
     if (!latin1) {
-      out.append(p, static_cast<size_t>(n));
+      out.append(p, n);
       return;
     }
-    for (int i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
       auto b = static_cast<unsigned char>(p[i]);
       if ((b == 0xC2 || b == 0xC3) && i + 1 < n) {
         out.push_back(static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(p[i + 1]) & 0x3F)));
@@ -504,41 +507,59 @@ struct Reader {
   }
 };
 
-void XMLCALL HxPackStartElement(void* data, XML_Char const* name, XML_Char const** /*attributes*/) {
-  auto* r = static_cast<Reader*>(data);
-  if (r->depth == 0) return;
-  if (std::strcmp(name, "object") == 0) {
+bool is_object(char const* name, size_t n) { return n == 6 && std::memcmp(name, "object", 6) == 0; }
+
+// An element begins: an object element opens a new node, any other names
+// the value that its node gathers. False when the object would be too deep.
+bool Reader::start(char const* name, size_t n) {
+  if (depth == 0) return true;
+  if (is_object(name, n)) {
     // The depth of the tree is bounded so that neither building nor
     // reading it can exhaust the stack.
-    if (r->depth > static_cast<size_t>(kHxMaxXmlDepth)) {
-      r->too_deep = true;
-      XML_StopParser(r->parser, XML_FALSE);
-      return;
-    }
-    r->push();
+    if (depth > static_cast<size_t>(kHxMaxXmlDepth)) return false;
+    push();
   } else {
-    Level& top = r->top();
-    top.name.clear();
-    r->append(top.name, name, static_cast<int>(std::strlen(name)));
-    top.cache.clear();
+    Level& l = top();
+    l.name.clear();
+    append(l.name, name, n);
+    l.cache.clear();
+  }
+  return true;
+}
+
+// An element ends: an object is stored in its parent under the name of the
+// element open there, a value in its node under its own name.
+void Reader::end(char const* name, size_t n) {
+  if (depth == 0) return;
+  if (is_object(name, n)) {
+    if (depth < 2) return;
+    uint32_t const child = top().node;
+    --depth;
+    Level& parent = top();
+    tree.add_object(parent.node, parent.name, child);
+  } else {
+    Level& l = top();
+    tree.add_value(l.node, l.name, l.cache);
+    l.cache.clear();
+    l.name.assign("undef_obj");
+  }
+}
+
+void Reader::data(char const* text, size_t n) {
+  if (n == 0 || depth == 0) return;
+  append(top().cache, text, n);
+}
+
+void XMLCALL HxPackStartElement(void* data, XML_Char const* name, XML_Char const** /*attributes*/) {
+  auto* r = static_cast<Reader*>(data);
+  if (!r->start(name, std::strlen(name))) {
+    r->too_deep = true;
+    XML_StopParser(r->parser, XML_FALSE);
   }
 }
 
 void XMLCALL HxPackEndElement(void* data, XML_Char const* name) {
-  auto* r = static_cast<Reader*>(data);
-  if (r->depth == 0) return;
-  if (std::strcmp(name, "object") == 0) {
-    if (r->depth < 2) return;
-    uint32_t const child = r->top().node;
-    --r->depth;
-    Level& parent = r->top();
-    r->tree.add_object(parent.node, parent.name, child);
-  } else {
-    Level& top = r->top();
-    r->tree.add_value(top.node, top.name, top.cache);
-    top.cache.clear();
-    top.name.assign("undef_obj");
-  }
+  static_cast<Reader*>(data)->end(name, std::strlen(name));
 }
 
 // Documents of this form never carry a document type declaration; one that
@@ -550,10 +571,181 @@ void XMLCALL HxPackDoctype(void* data, XML_Char const*, XML_Char const*, XML_Cha
 }
 
 void XMLCALL HxPackData(void* data, XML_Char const* text, int n) {
-  auto* r = static_cast<Reader*>(data);
-  if (n <= 0 || r->depth == 0) return;
-  r->append(r->top().cache, text, n);
+  if (n > 0) static_cast<Reader*>(data)->data(text, static_cast<size_t>(n));
 }
+
+// ---- the plain form, read without the parser ----
+//
+// The writer's documents use a small part of XML: ASCII text, elements with
+// at most one attribute, the five predefined entities, white space around
+// the document element. Such a document is read here in one pass; at the
+// first thing outside that part (another byte, a comment, a processing
+// instruction, a section, a character reference, a second attribute, a
+// carriage return, deeper nesting) and at any fault, the scan gives up and
+// the parser reads the document from the start. The scan thus accepts only
+// well-formed documents and builds the tree the parser's events would build:
+// what is accepted and how it reads is the parser's.
+
+enum ByteClass : unsigned char { kPlain, kLess, kAmp, kBracket, kOther };
+
+struct ByteClasses {
+  unsigned char text[256];
+  bool name_start[256];
+  bool name[256];
+  ByteClasses() {
+    for (int c = 0; c < 256; ++c) {
+      text[c] = (c == '\t' || c == '\n' || (c >= 0x20 && c < 0x7F)) ? kPlain : kOther;
+      bool const letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+      name_start[c] = letter;
+      name[c] = letter || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    }
+    text[static_cast<unsigned char>('<')] = kLess;
+    text[static_cast<unsigned char>('&')] = kAmp;
+    text[static_cast<unsigned char>(']')] = kBracket;
+  }
+};
+
+ByteClasses const kBytes;
+
+// Open elements the scan follows; a document nested deeper goes to the
+// parser.
+constexpr size_t kScanDepth = 4 * kHxMaxXmlDepth + 8;
+
+class Scan {
+ public:
+  Scan(Reader& r, char const* text, size_t n) : r_(r), p_(text), end_(text + n) {}
+
+  bool run() {
+    blanks();
+    if (!at_tag()) return false;
+    for (;;) {
+      // At "<": a tag.
+      ++p_;
+      if (*p_ == '/') {
+        ++p_;
+        Open const& o = open_[depth_ - 1];
+        if (static_cast<size_t>(end_ - p_) < o.n || std::memcmp(p_, o.name, o.n) != 0) return false;
+        p_ += o.n;
+        if (p_ < end_ && is_name(*p_)) return false;
+        blanks();
+        if (!take('>')) return false;
+        r_.end(o.name, o.n);
+        if (--depth_ == 0) break;
+      } else {
+        char const* name = p_;
+        skip_name();
+        auto const n = static_cast<size_t>(p_ - name);
+        blanks();
+        if (p_ < end_ && is_name_start(*p_)) {
+          // One attribute after white space (the name took every name
+          // byte); a second one is left to the parser.
+          if (!attribute()) return false;
+          blanks();
+          if (p_ < end_ && is_name_start(*p_)) return false;
+        }
+        bool const empty = take('/');
+        if (!take('>')) return false;
+        if (!r_.start(name, n)) return false;
+        if (empty) {
+          r_.end(name, n);
+          if (depth_ == 0) break;
+        } else {
+          if (depth_ == kScanDepth) return false;
+          open_[depth_++] = Open{name, n};
+        }
+      }
+      if (!content()) return false;
+    }
+    blanks();
+    return p_ == end_;
+  }
+
+ private:
+  struct Open {
+    char const* name;
+    size_t n;
+  };
+
+  static bool is_name_start(char c) { return kBytes.name_start[static_cast<unsigned char>(c)]; }
+  static bool is_name(char c) { return kBytes.name[static_cast<unsigned char>(c)]; }
+
+  void blanks() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\t')) ++p_;
+  }
+  bool take(char c) {
+    if (p_ >= end_ || *p_ != c) return false;
+    ++p_;
+    return true;
+  }
+  // At "<" and a name, or "</": a tag the scan reads.
+  bool at_tag() const {
+    return end_ - p_ >= 2 && *p_ == '<' && (p_[1] == '/' || is_name_start(p_[1])) && (p_[1] != '/' || depth_ > 0);
+  }
+  void skip_name() {
+    ++p_;
+    while (p_ < end_ && is_name(*p_)) ++p_;
+  }
+  // One attribute: name, "=", a quoted value of plain text. Its value is
+  // not used; a name that the parser could treat apart goes to the parser.
+  bool attribute() {
+    char const* name = p_;
+    skip_name();
+    if (p_ - name >= 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' && (name[2] | 0x20) == 'l') return false;
+    blanks();
+    if (!take('=')) return false;
+    blanks();
+    if (p_ >= end_ || (*p_ != '\'' && *p_ != '"')) return false;
+    char const quote = *p_++;
+    for (; p_ < end_ && *p_ != quote; ++p_) {
+      unsigned char const c = kBytes.text[static_cast<unsigned char>(*p_)];
+      if (c != kPlain && c != kBracket) return false;
+    }
+    return take(quote);
+  }
+  // The text of an element up to its next tag, with the predefined
+  // entities replaced.
+  bool content() {
+    for (;;) {
+      char const* run = p_;
+      while (p_ < end_ && kBytes.text[static_cast<unsigned char>(*p_)] == kPlain) ++p_;
+      if (p_ > run) r_.data(run, static_cast<size_t>(p_ - run));
+      if (p_ >= end_) return false;
+      switch (kBytes.text[static_cast<unsigned char>(*p_)]) {
+        case kLess: return at_tag();
+        case kAmp:
+          if (!entity()) return false;
+          break;
+        case kBracket:
+          // "]]>" may not stand in text.
+          if (end_ - p_ >= 3 && p_[1] == ']' && p_[2] == '>') return false;
+          r_.data(p_++, 1);
+          break;
+        default: return false;
+      }
+    }
+  }
+  bool entity() {
+    static struct {
+      char const* text;
+      size_t n;
+      char c;
+    } const kEntities[] = {{"&amp;", 5, '&'}, {"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&quot;", 6, '"'}, {"&apos;", 6, '\''}};
+    for (auto const& e : kEntities) {
+      if (static_cast<size_t>(end_ - p_) >= e.n && std::memcmp(p_, e.text, e.n) == 0) {
+        r_.data(&e.c, 1);
+        p_ += e.n;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  Reader& r_;
+  char const* p_;
+  char const* const end_;
+  Open open_[kScanDepth];
+  size_t depth_ = 0;
+};
 
 bool file_exists(HxString const& path) {
   struct stat st;
@@ -623,6 +815,15 @@ XML_Error parse_tree(Reader& r, char const* text, int length, char const* encodi
   return error;
 }
 
+// The plain form read straight into r's tree; false when the parser has to
+// read the text.
+bool scan_tree(Reader& r, char const* text, int length) {
+  r.reset();
+  r.too_deep = r.doctype = r.latin1 = false;
+  r.push();
+  return Scan(r, text, length < 0 ? 0 : static_cast<size_t>(length)).run();
+}
+
 // The reader of this thread while no other read on it uses it (a decodeXML
 // may read another document), else one of the call's own. A reader that
 // held a large document gives its memory back.
@@ -683,17 +884,19 @@ long long text_longlong(char const* p, int n) { return text_integer<long long, 1
 int HxPack::unpackXML(char const* text, int length) {
   ReaderLease lease(length);
   Reader& r = *lease;
-  bool created = false;
-  XML_Error error = parse_tree(r, text, length, nullptr, &created);
-  if (!created) return 5;
-  // The writer puts string bytes into the text as they are, so a value that
-  // is not UTF-8 (a name in a one-byte code page) makes a document that
-  // reads as malformed. Such a document is read again byte for byte.
-  if ((error == XML_ERROR_INVALID_TOKEN || error == XML_ERROR_PARTIAL_CHAR) && !r.too_deep && !r.doctype) {
-    error = parse_tree(r, text, length, "ISO-8859-1", &created);
+  if (!scan_tree(r, text, length)) {
+    bool created = false;
+    XML_Error error = parse_tree(r, text, length, nullptr, &created);
     if (!created) return 5;
+    // The writer puts string bytes into the text as they are, so a value
+    // that is not UTF-8 (a name in a one-byte code page) makes a document
+    // that reads as malformed. Such a document is read again byte for byte.
+    if ((error == XML_ERROR_INVALID_TOKEN || error == XML_ERROR_PARTIAL_CHAR) && !r.too_deep && !r.doctype) {
+      error = parse_tree(r, text, length, "ISO-8859-1", &created);
+      if (!created) return 5;
+    }
+    if (error != XML_ERROR_NONE || r.too_deep || r.doctype) return 4;
   }
-  if (error != XML_ERROR_NONE || r.too_deep || r.doctype) return 4;
   if (r.tree.nodes.empty()) return 5;
   HxPackObj* root = &r.tree.nodes.front();
   int n = 0;

@@ -95,7 +95,22 @@ TEST(HxPackXMLTree, NamesAndTextsOfUnusualDocuments) {
       // byte, names included.
       {doc("<object><v>caf\xc3\xa9</v></object>"), 0, "v=caf\xc3\xa9;"},
       {doc("<object><v>caf\xe9</v><n\xe9>\xff</n\xe9></object>"), 0, "v=caf\xe9;n\xe9=\xff;"},
+      // The plain form with everything it may hold.
+      {" \n\t" + doc("<object type=\"a]]>b\" ><v>a]]b>c]</v ><v1/>\n<o\t/></object >") + "\n\t ", 0,
+       "v=a]]b>c];v1=~;o=~;"},
+      {"<pack/>", 1, ""},
       // Refused: not well-formed, or not this form.
+      {doc("<object><vv>1</v></object>"), 4, ""},
+      {doc("<object><v>1</vv></object>"), 4, ""},
+      {doc("<object><v>1</v</object>"), 4, ""},
+      {doc("<object><v t=x>1</v></object>"), 4, ""},
+      {doc("<object><v t='<'>1</v></object>"), 4, ""},
+      {doc("<object><v t='1'/ ></object>"), 4, ""},
+      {doc("<object><v t='1'u='2'>1</v></object>"), 4, ""},
+      {doc("<object><1>x</1></object>"), 4, ""},
+      {doc("<object><v>a&amp</v></object>"), 4, ""},
+      {doc("<object/>") + doc("<object/>"), 4, ""},
+      {doc("<object><v>a</v></object>").substr(0, 20), 4, ""},
       {doc("<object><v>1</w></object>"), 4, ""},
       {doc("<object><v>a]]>b</v></object>"), 4, ""},
       {doc("<object><v a='1' a='2'>t</v></object>"), 4, ""},
@@ -110,12 +125,45 @@ TEST(HxPackXMLTree, NamesAndTextsOfUnusualDocuments) {
       {"<pack><object><v>a</v></object></pack>", 1, ""},
       {"<pack><version>1</version></pack>", 0, ""},
   };
+  // A comment after the document changes nothing, but leaves every document
+  // to the full parser: both ways must read alike.
   for (auto const& row : rows) {
-    std::string got;
-    Probe p(&got);
-    EXPECT_EQ(p.unpackXML(row.text.data(), static_cast<int>(row.text.size())), row.result) << row.text;
-    EXPECT_EQ(got, row.tree) << row.text;
+    for (std::string const& text : {row.text, row.text + "<!---->"}) {
+      std::string got;
+      Probe p(&got);
+      EXPECT_EQ(p.unpackXML(text.data(), static_cast<int>(text.size())), row.result) << text;
+      EXPECT_EQ(got, row.tree) << text;
+    }
   }
+}
+
+// Every change of one byte of a plain document, and every cut, reads as the
+// full parser reads it (a comment after the document leaves it to the
+// parser): the same result and the same tree.
+TEST(HxPackXMLTree, OneByteChangesReadAsTheParserReadsThem) {
+  std::string const base = " " + doc("<object type = 'x'><v>a&amp;b]]c</v><o>\n<object t=\"1\"><v/></object>\n</o>"
+                                     "<v>&lt;&gt;&quot;&apos;</v ></object>") + "\n";
+  std::string const bytes("<>/&]'\"= x1\t\n;!?-.:\r\x80", 21);
+  auto read = [](std::string const& text, std::string* tree) {
+    Probe p(tree);
+    return p.unpackXML(text.data(), static_cast<int>(text.size()));
+  };
+  int changed = 0;
+  for (size_t at = 0; at <= base.size(); ++at) {
+    std::vector<std::string> texts = {base.substr(0, at)};
+    if (at < base.size()) {
+      texts.push_back(base.substr(0, at) + base.substr(at + 1));
+      for (char b : bytes) texts.push_back(base.substr(0, at) + b + base.substr(at + 1));
+    }
+    for (std::string const& text : texts) {
+      std::string plain, parsed;
+      int const result = read(text, &plain);
+      ASSERT_EQ(read(text + "<!---->", &parsed), result) << text;
+      ASSERT_EQ(plain, parsed) << text;
+      changed += result == 0 && text != base ? 1 : 0;
+    }
+  }
+  EXPECT_GT(changed, 100);
 }
 
 // Value texts convert as the C library reads them, whatever their form.
