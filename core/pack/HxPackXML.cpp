@@ -267,7 +267,7 @@ class HxXmlTree {
 
   void clear() {
     nodes.clear();
-    text_.clear();
+    text_used_ = 0;
     entries_.clear();
     // A table grown for a large document is let go rather than wiped for
     // every small one after it.
@@ -281,7 +281,8 @@ class HxXmlTree {
   void release() {
     clear();
     std::vector<HxPackObj>().swap(nodes);
-    std::string().swap(text_);
+    text_.reset();
+    text_capacity_ = 0;
     std::vector<Entry>().swap(entries_);
     std::string().swap(key_);
     scratch._resize(0);
@@ -308,7 +309,7 @@ class HxXmlTree {
     size_t const n = std::strlen(key);
     return at_(find_(owner, kind, key, n, hash_(owner, kind, key, n)));
   }
-  char const* text(size_t at) const { return text_.data() + at; }
+  char const* text(size_t at) const { return text_.get() + at; }
 
   // Where a string member takes its text from: assigning a string keeps the
   // member's capacity rule and secure flag exactly as for any other string.
@@ -355,30 +356,41 @@ class HxXmlTree {
       if (s == 0) return kNoEntry;
       Entry const& e = entries_[s - 1];
       if (e.hash == h && e.owner == owner && e.kind == kind && e.key_length == n &&
-          std::memcmp(text_.data() + e.key, key, n) == 0)
+          std::memcmp(text_.get() + e.key, key, n) == 0)
         return s - 1;
     }
   }
 
   size_t add_text_(char const* p, size_t n) {
-    size_t const at = text_.size();
-    text_.append(p, n);
-    text_.push_back('\0');
+    if (text_capacity_ - text_used_ < n + 1) grow_text_(n + 1);
+    size_t const at = text_used_;
+    if (n > 0) std::memcpy(text_.get() + at, p, n);
+    text_[at + n] = 0;
+    text_used_ += n + 1;
     return at;
+  }
+  void grow_text_(size_t n) {
+    size_t const capacity = std::max({text_capacity_ * 2, text_used_ + n, size_t{1024}});
+    std::unique_ptr<char[]> fresh(new char[capacity]);
+    if (text_used_ > 0) std::memcpy(fresh.get(), text_.get(), text_used_);
+    text_ = std::move(fresh);
+    text_capacity_ = capacity;
   }
 
   void insert_(uint32_t owner, uint32_t kind, char const* key, size_t n, uint64_t h, size_t value,
                uint32_t value_length) {
     if ((entries_.size() + 1) * 2 > slots_.size()) grow_();
-    Entry e;
+    size_t const at = add_text_(key, n);
+    // Filled in place: an entry put together on the stack and copied in is
+    // read back in wider loads than it was stored in, which stalls.
+    Entry& e = entries_.emplace_back();
     e.hash = h;
-    e.key = add_text_(key, n);
+    e.key = at;
     e.key_length = static_cast<uint32_t>(n);
     e.value = value;
     e.value_length = value_length;
     e.owner = owner;
     e.kind = kind;
-    entries_.push_back(e);
     place_(static_cast<uint32_t>(entries_.size() - 1));
   }
 
@@ -423,7 +435,10 @@ class HxXmlTree {
   }
 
   uint64_t salt_;
-  std::string text_;
+  // Every key and value, each with a NUL after it.
+  std::unique_ptr<char[]> text_;
+  size_t text_used_ = 0;
+  size_t text_capacity_ = 0;
   std::vector<Entry> entries_;
   std::vector<uint32_t> slots_;  // entry + 1; 0 marks a free slot
   std::string key_;              // a numbered key being tried
