@@ -62,7 +62,8 @@ int hexdigit(char c) {
 void HxString::release_() {
   if (text_ == nullptr) return;
   if (secure_) wipe_bytes(text_, capacity_);
-  delete[] text_;
+  if (!in_block_) delete[] text_;
+  in_block_ = 0;
   text_ = nullptr;
   capacity_ = 0;
 }
@@ -127,7 +128,8 @@ HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 // capacity. It takes the other's buffer only when that is the buffer a copy
 // would have allocated (and so saves the allocation); otherwise it copies.
 HxString::HxString(HxString&& other) noexcept : HxBase(other) {
-  if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_)) {
+  // A buffer that shares its block with the other object stays with it.
+  if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_) && !other.in_block_) {
     secure_ = other.secure_;
     take_(other);
   } else {
@@ -149,6 +151,24 @@ HxString::HxString(long long value) {
 HxString::HxString(float value) { copy(value); }
 
 HxString::~HxString() { release_(); }
+
+HxString* HxString::_new(HxString const& other) {
+  int const n = other.length_;
+  // A copy of an empty or undefined string is undefined: no buffer.
+  int const cap = n >= 1 ? grown_capacity(n) : 0;
+  void* block = ::operator new(sizeof(HxString) + static_cast<size_t>(cap));
+  HxString* s = new (block) HxString();
+  s->secure_ = other.secure_;
+  if (n >= 1) {
+    s->text_ = static_cast<char*>(block) + sizeof(HxString);
+    s->in_block_ = 1;
+    s->capacity_ = cap;
+    s->length_ = n;
+    std::memcpy(s->text_, other.text_, static_cast<size_t>(n));
+    s->text_[n] = 0;
+  }
+  return s;
+}
 
 void HxString::copy(HxString const& other) {
   if (&other == this) return;

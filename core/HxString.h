@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -22,6 +23,21 @@ class HxString : public HxBase {
   explicit HxString(long long value);
   explicit HxString(float value);
   ~HxString() override;
+
+  // What new HxString(other) gives (the same text, secure flag and
+  // capacity), made in one allocation that holds the object and its buffer:
+  // a table key or a stored value costs one allocation instead of two. When
+  // such a string needs a larger buffer its text moves to one of its own, as
+  // for any string; delete releases strings made either way.
+  static HxString* _new(HxString const& other);
+
+  // Strings on the heap come from the global operator new, those made by
+  // _new included, so one operator delete serves both; it takes no size,
+  // since the block of a string made by _new is larger than the object.
+  static void* operator new(std::size_t n) { return ::operator new(n); }
+  static void* operator new(std::size_t, void* at) noexcept { return at; }
+  static void operator delete(void* p) noexcept { ::operator delete(p); }
+  static void operator delete(void*, void*) noexcept {}
 
   int type() const override { return 72; }
   virtual void copy(HxString const& other);
@@ -131,6 +147,9 @@ class HxString : public HxBase {
   char empty_ = 0;
   int capacity_ = 0;
   unsigned char secure_ = 0;
+  // 1 while text_ lies in the block that holds this object (made by _new):
+  // that buffer goes with the object, never on its own.
+  unsigned char in_block_ = 0;
 };
 
 HxString operator+(HxString const& a, HxString const& b);
