@@ -25,10 +25,12 @@ class HxString : public HxBase {
   ~HxString() override;
 
   // What new HxString(other) gives (the same text, secure flag and
-  // capacity), made in one allocation that holds the object and its buffer:
-  // a table key or a stored value costs one allocation instead of two. When
-  // such a string needs a larger buffer its text moves to one of its own, as
-  // for any string; delete releases strings made either way.
+  // capacity), made in one allocation that holds the object and its text:
+  // a table key or a stored value costs one allocation instead of two, and
+  // no more memory than its text. Before such a string's text changes it
+  // moves to a buffer of its own, of the capacity the string reports, so
+  // the capacity rule holds as for any string; delete releases strings made
+  // either way.
   static HxString* _new(HxString const& other);
 
   // Strings on the heap come from the global operator new, those made by
@@ -137,6 +139,9 @@ class HxString : public HxBase {
   void put_(int at, char const* bytes, int n);
   void release_();
   void empty_out_();
+  // Bytes the buffer really holds: a text in the block has exactly its
+  // length and the NUL (it moves out before it changes).
+  int room_() const { return in_block_ ? length_ + 1 : capacity_; }
   // Takes the other string's buffer, leaving the other undefined.
   void take_(HxString& other);
   // A new string (undefined for an empty one) of every byte passed through fn.
@@ -148,7 +153,8 @@ class HxString : public HxBase {
   int capacity_ = 0;
   unsigned char secure_ = 0;
   // 1 while text_ lies in the block that holds this object (made by _new):
-  // that buffer goes with the object, never on its own.
+  // that buffer goes with the object, never on its own, and holds only the
+  // text as made (room_()).
   unsigned char in_block_ = 0;
 };
 
