@@ -5,21 +5,7 @@
 #include "api/HxApiSubmit.h"
 
 int _hx_graph_reply(HxMessage& reply, HxJobGraph& submitted) {
-  if (reply.tag() == kHxReplyError) {
-    _hx_capture_error(reply);
-    return 0;
-  }
-  if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
-    return 0;
-  }
-  HxJobGraph* graph = _hx_reply_content<HxJobGraph>(reply, submitted.type());
-  if (graph == nullptr) {
-    _hx_invalid_line(HxReplyObject::kList, reply.contenttype());
-    return 0;
-  }
-  submitted = *graph;
-  return 1;
+  return _hx_reply_R(reply, submitted, HxReplyObject::kList);
 }
 
 int hxsubmitgraph(HxJobGraph& graph, HxJobGraph& submitted) {

@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <shared_mutex>
 #include <vector>
 
 #include "core/HxDebug.h"
 #include "core/HxLimits.h"
+#include "core/HxProcessEnv.h"
 
 HxString hx_current_user() {
   uid_t uid = getuid();
@@ -20,7 +22,13 @@ HxString hx_current_user() {
   int rc;
   for (;;) {
     buf.resize(size);
-    rc = getpwuid_r(uid, &entry, buf.data(), buf.size(), &found);
+    {
+      // The name service modules read the environment while they look the
+      // user up; a thread setting a variable at that moment may move the
+      // array they read.
+      std::shared_lock<HxEnvLock> hold(hx_environ_lock());
+      rc = getpwuid_r(uid, &entry, buf.data(), buf.size(), &found);
+    }
     if (rc != ERANGE || size >= kHxMaxPasswdBuffer) break;
     size *= 2;
   }

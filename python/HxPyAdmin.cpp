@@ -125,6 +125,18 @@ bool delete_names(PyObject* names, HxStringList& out) {
   return true;
 }
 
+// Both deletions take a host and a list of names and answer True or False;
+// only the call made differs.
+PyObject* delete_worker_items(PyObject* args, unsigned char (*remove)(HxString const&, HxStringList&)) {
+  char const* host = nullptr;
+  PyObject* names = nullptr;
+  if (!PyArg_ParseTuple(args, "sO", &host, &names)) return nullptr;
+  HxStringList list;
+  if (!delete_names(names, list)) Py_RETURN_FALSE;
+  HxString worker(host);
+  return PyBool_FromLong(hx_py_released([&] { return remove(worker, list); }));
+}
+
 }  // namespace
 
 PyObject* _hx_py_getusers(PyObject*, PyObject*) {
@@ -199,21 +211,9 @@ PyObject* _hx_py_updateworkerproperties(PyObject*, PyObject* args) {
 }
 
 PyObject* _hx_py_deleteworkerresources(PyObject*, PyObject* args) {
-  char const* host = nullptr;
-  PyObject* names = nullptr;
-  if (!PyArg_ParseTuple(args, "sO", &host, &names)) return nullptr;
-  HxStringList list;
-  if (!delete_names(names, list)) Py_RETURN_FALSE;
-  HxString worker(host);
-  return PyBool_FromLong(hx_py_released([&] { return hxdeleteworkerresources(worker, list); }));
+  return delete_worker_items(args, hxdeleteworkerresources);
 }
 
 PyObject* _hx_py_deleteworkerproperties(PyObject*, PyObject* args) {
-  char const* host = nullptr;
-  PyObject* names = nullptr;
-  if (!PyArg_ParseTuple(args, "sO", &host, &names)) return nullptr;
-  HxStringList list;
-  if (!delete_names(names, list)) Py_RETURN_FALSE;
-  HxString worker(host);
-  return PyBool_FromLong(hx_py_released([&] { return hxdeleteworkerproperties(worker, list); }));
+  return delete_worker_items(args, hxdeleteworkerproperties);
 }

@@ -1,60 +1,28 @@
 #pragma once
 
-#include "core/HxHash.h"
-#include "core/HxString.h"
+#include <cstddef>
+#include <cstdint>
 
-class HxPackObj;
-using HxPackObjHash = HxBaseHash<HxPackObj>;
+#include "core/HxBase.h"
 
-// One node of the tree the XML reader builds: the nested objects found in an
-// object element by element name, and its value elements by name.
+class HxXmlTree;
+
+// One node of the tree the XML reader builds: an object element. Its value
+// elements and nested objects are held by the tree of the document, under
+// the names the reader gave them, and looked up through the node.
 class HxPackObj : public HxBase {
  public:
-  HxPackObj() = default;
-  HxPackObj(HxPackObj const&) = delete;
-  HxPackObj& operator=(HxPackObj const& other) {
-    copy(other);
-    return *this;
-  }
+  HxPackObj(HxXmlTree* tree, uint32_t index) : tree_(tree), index_(index) {}
   int type() const override { return 156; }
-  virtual void copy(HxPackObj const&) {}
 
-  HxPackObjHash& elements() { return elements_; }
-  HxBaseHash<HxString>& variables() { return variables_; }
-  HxString& cache() { return cache_; }
-  HxString& name() { return name_; }
-
-  // A key for a new entry named like the open element: name, then name1,
-  // name2, ... whichever is free first in the given table. The counter of a
-  // name is kept only once the name repeats.
-  template <class T>
-  HxString* freeKey(HxBaseHash<T> const& table, HxSimpleHash<int>& next) {
-    if (table.get(name_) == nullptr) return new HxString(name_);
-    int* kept = next._find(name_);
-    int i = kept != nullptr && *kept > 1 ? *kept : 1;
-    auto* key = new HxString();
-    for (;; ++i) {
-      key->copy(name_);
-      *key += i;
-      if (table.get(*key) == nullptr) break;
-    }
-    if (kept != nullptr) {
-      *kept = i + 1;
-    } else {
-      next.set(i + 1, name_);
-    }
-    return key;
-  }
-  HxSimpleHash<int>& nextElement() { return next_element_; }
-  HxSimpleHash<int>& nextVariable() { return next_variable_; }
+  // The nested object stored under this name, or null.
+  HxPackObj* element(char const* name) const;
+  // The text stored under this name (NUL-terminated; its length in *n), or
+  // null.
+  char const* variable(char const* name, int* n) const;
+  HxXmlTree* tree() const { return tree_; }
 
  private:
-  HxPackObjHash elements_;
-  HxBaseHash<HxString> variables_;
-  HxString cache_;
-  HxString name_;
-  // Where the search for a free numbered key starts, per name: the reader
-  // only ever adds keys, so every smaller number is taken already.
-  HxSimpleHash<int> next_element_;
-  HxSimpleHash<int> next_variable_;
+  HxXmlTree* tree_;
+  uint32_t index_;
 };

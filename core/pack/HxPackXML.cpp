@@ -3,142 +3,21 @@
 #include <expat.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/HxFile.h"
 #include "core/HxLimits.h"
 #include "core/pack/HxPack.h"
 #include "core/pack/HxPackObj.h"
-
-namespace {
-
-// The reader's stack of open object nodes, held in place: its depth is
-// bounded, so it needs no allocation.
-class NodeStack {
- public:
-  bool empty() const { return n_ == 0; }
-  size_t size() const { return n_; }
-  void push_back(HxPackObj* node) { nodes_[n_++] = node; }
-  void pop_back() { --n_; }
-  HxPackObj* back() const { return nodes_[n_ - 1]; }
-  HxPackObj* front() const { return nodes_[0]; }
-  void clear() { n_ = 0; }
-  HxPackObj* const* begin() const { return nodes_; }
-  HxPackObj* const* end() const { return nodes_ + n_; }
-
- private:
-  // The root and at most kHxMaxXmlDepth + 1 objects (a deeper one is refused
-  // before it is pushed).
-  HxPackObj* nodes_[kHxMaxXmlDepth + 2];
-  size_t n_ = 0;
-};
-
-struct Reader {
-  NodeStack stack;
-  XML_Parser parser = nullptr;
-  bool too_deep = false;
-  bool doctype = false;
-  // Read as ISO-8859-1: the parser hands over UTF-8, which is turned back
-  // into the document's own bytes.
-  bool latin1 = false;
-
-  ~Reader() { reset(); }
-  void reset() {
-    for (HxPackObj* node : stack) delete node;
-    stack.clear();
-  }
-  // Text from the parser as the bytes of the document.
-  HxString text(XML_Char const* p, int n) const {
-    HxString out("");
-    if (!latin1) {
-      out.append(p, n);
-      return out;
-    }
-    for (int i = 0; i < n; ++i) {
-      auto b = static_cast<unsigned char>(p[i]);
-      if ((b == 0xC2 || b == 0xC3) && i + 1 < n) {
-        out.append(static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(p[i + 1]) & 0x3F)));
-        ++i;
-      } else {
-        out.append(p[i]);
-      }
-    }
-    return out;
-  }
-};
-
-void XMLCALL HxPackStartElement(void* data, XML_Char const* name, XML_Char const** /*attributes*/) {
-  auto* r = static_cast<Reader*>(data);
-  if (r->stack.empty()) return;
-  if (std::strcmp(name, "object") == 0) {
-    // The depth of the tree is bounded so that neither building nor
-    // destroying it can exhaust the stack.
-    if (static_cast<int>(r->stack.size()) > kHxMaxXmlDepth) {
-      r->too_deep = true;
-      XML_StopParser(r->parser, XML_FALSE);
-      return;
-    }
-    r->stack.push_back(new HxPackObj());
-  } else {
-    HxPackObj* top = r->stack.back();
-    if (r->latin1) {
-      top->name() = r->text(name, static_cast<int>(std::strlen(name)));
-    } else {
-      top->name().copy(name);
-    }
-    top->cache().clear();
-  }
-}
-
-void XMLCALL HxPackEndElement(void* data, XML_Char const* name) {
-  auto* r = static_cast<Reader*>(data);
-  if (r->stack.empty()) return;
-  if (std::strcmp(name, "object") == 0) {
-    if (r->stack.size() < 2) return;
-    HxPackObj* node = r->stack.back();
-    r->stack.pop_back();
-    HxPackObj* parent = r->stack.back();
-    HxString* key = parent->freeKey(parent->elements(), parent->nextElement());
-    while (!parent->elements()._set(node, key)) parent->elements().resize();
-  } else {
-    HxPackObj* top = r->stack.back();
-    HxString* key = top->freeKey(top->variables(), top->nextVariable());
-    auto* value = new HxString(top->cache());
-    while (!top->variables()._set(value, key)) top->variables().resize();
-    top->cache().clear();
-    top->name() = "undef_obj";
-  }
-}
-
-// Documents of this form never carry a document type declaration; one that
-// does is refused before its entity definitions can be expanded.
-void XMLCALL HxPackDoctype(void* data, XML_Char const*, XML_Char const*, XML_Char const*, int) {
-  auto* r = static_cast<Reader*>(data);
-  r->doctype = true;
-  XML_StopParser(r->parser, XML_FALSE);
-}
-
-void XMLCALL HxPackData(void* data, XML_Char const* text, int n) {
-  auto* r = static_cast<Reader*>(data);
-  if (n <= 0 || r->stack.empty()) return;
-  if (r->latin1) {
-    r->stack.back()->cache() += r->text(text, n);
-  } else {
-    r->stack.back()->cache().append(text, n);
-  }
-}
-
-bool file_exists(HxString const& path) {
-  struct stat st;
-  return ::stat(path.value(), &st) == 0;
-}
-
-}  // namespace
 
 // ---- writing ----
 
@@ -157,12 +36,22 @@ void HxPack::_storeXML(char const* text, int n) { xml_append_(text, n); }
 
 int HxPack::xml_len_(char const* name) { return name != nullptr ? static_cast<int>(std::strlen(name)) : 0; }
 
+// The name and the number, cut to the room as snprintf would cut them.
 char const* HxPack::_xmlName(char* room, char const* base, int i) {
-  if (i > 0) {
-    std::snprintf(room, kHxXmlNameRoom, "%s%d", base, i);
-  } else {
-    std::snprintf(room, kHxXmlNameRoom, "%s", base);
+  size_t const most = kHxXmlNameRoom - 1;
+  size_t n = 0;
+  if (base != nullptr) {
+    while (n < most && base[n] != 0) ++n;
+    std::memcpy(room, base, n);
   }
+  if (i > 0 && n < most) {
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, i).ptr;
+    size_t const d = std::min(static_cast<size_t>(end - digits), most - n);
+    std::memcpy(room + n, digits, d);
+    n += d;
+  }
+  room[n] = 0;
   return room;
 }
 
@@ -346,10 +235,331 @@ int HxPack::archiveXML(HxString const& path) {
 
 // ---- reading ---------------------------------------------------------------
 
+// The tree of one document. Every text of it (keys and values, each followed
+// by a NUL) lies in one buffer, and every entry (a value or a nested object
+// of a node, under its key) in one table hashed by node, kind and key: a
+// document costs a few growing buffers instead of strings and tables per
+// node. A reader reuses its tree, so that reading the next document of a
+// similar size allocates nothing.
+class HxXmlTree {
+ public:
+  enum Kind : uint32_t {
+    kObject = 0,
+    kValue = 1,
+    // Per node and name, where the search for a free numbered key starts:
+    // the reader only ever adds keys, so every smaller number is taken.
+    kObjectCount = 2,
+    kValueCount = 3,
+  };
+  struct Entry {
+    uint64_t hash;
+    size_t key;     // offset of the key in text_
+    size_t value;   // offset of a value's text, a node's index, or a count
+    uint32_t key_length;
+    uint32_t value_length;
+    uint32_t owner;  // index of the node that holds the entry
+    uint32_t kind;
+  };
+
+  std::vector<HxPackObj> nodes;
+
+  explicit HxXmlTree(uint64_t salt) : salt_(salt) {}
+
+  void clear() {
+    nodes.clear();
+    text_.clear();
+    entries_.clear();
+    // A table grown for a large document is let go rather than wiped for
+    // every small one after it.
+    if (slots_.size() > kKeptSlots) {
+      std::vector<uint32_t>().swap(slots_);
+    } else {
+      std::fill(slots_.begin(), slots_.end(), 0u);
+    }
+  }
+  // Gives back all memory: after a large document.
+  void release() {
+    clear();
+    std::vector<HxPackObj>().swap(nodes);
+    std::string().swap(text_);
+    std::vector<Entry>().swap(entries_);
+    std::string().swap(key_);
+    scratch.clear();
+  }
+
+  uint32_t add_node() {
+    auto const index = static_cast<uint32_t>(nodes.size());
+    nodes.emplace_back(this, index);
+    return index;
+  }
+
+  // Stores a value of the node under a free key made from name.
+  void add_value(uint32_t owner, std::string const& name, std::string const& value) {
+    size_t const at = add_text_(value.data(), value.size());
+    add_(owner, kValue, name.data(), name.size(), at, static_cast<uint32_t>(value.size()));
+  }
+  // Stores a nested object of the node under a free key made from name.
+  void add_object(uint32_t owner, std::string const& name, uint32_t child) {
+    add_(owner, kObject, name.data(), name.size(), child, 0);
+  }
+
+  Entry const* find(uint32_t owner, uint32_t kind, char const* key) const {
+    if (key == nullptr) return nullptr;
+    size_t const n = std::strlen(key);
+    return at_(find_(owner, kind, key, n, hash_(owner, kind, key, n)));
+  }
+  char const* text(size_t at) const { return text_.data() + at; }
+
+  // Where a string member takes its text from: assigning a string keeps the
+  // member's capacity rule and secure flag exactly as for any other string.
+  HxString scratch;
+
+ private:
+  static constexpr size_t kKeptSlots = 256;
+  static constexpr uint32_t kNoEntry = UINT32_MAX;
+
+  uint64_t hash_(uint32_t owner, uint32_t kind, char const* p, size_t n) const {
+    uint64_t h = salt_ ^ (n * 0x9E3779B97F4A7C15ULL) ^ ((static_cast<uint64_t>(owner) << 2 | kind) << 32);
+    while (n >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      h = (h ^ w) * 0xBF58476D1CE4E5B9ULL;
+      h ^= h >> 31;
+      p += 8;
+      n -= 8;
+    }
+    // The last bytes in at most two loads, without a store to gather them.
+    uint64_t w = 0;
+    if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      w = static_cast<uint64_t>(a) << 32 | b;
+    } else if (n > 0) {
+      auto const* u = reinterpret_cast<unsigned char const*>(p);
+      w = static_cast<uint64_t>(u[0]) << 16 | static_cast<uint64_t>(u[n >> 1]) << 8 | u[n - 1];
+    }
+    h ^= w;
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBULL;
+    return h ^ (h >> 31);
+  }
+
+  Entry const* at_(uint32_t e) const { return e == kNoEntry ? nullptr : &entries_[e]; }
+
+  uint32_t find_(uint32_t owner, uint32_t kind, char const* key, size_t n, uint64_t h) const {
+    if (slots_.empty()) return kNoEntry;
+    size_t const mask = slots_.size() - 1;
+    for (size_t i = static_cast<size_t>(h) & mask;; i = (i + 1) & mask) {
+      uint32_t const s = slots_[i];
+      if (s == 0) return kNoEntry;
+      Entry const& e = entries_[s - 1];
+      if (e.hash == h && e.owner == owner && e.kind == kind && e.key_length == n &&
+          std::memcmp(text_.data() + e.key, key, n) == 0)
+        return s - 1;
+    }
+  }
+
+  size_t add_text_(char const* p, size_t n) {
+    size_t const at = text_.size();
+    text_.append(p, n);
+    text_.push_back('\0');
+    return at;
+  }
+
+  void insert_(uint32_t owner, uint32_t kind, char const* key, size_t n, uint64_t h, size_t value,
+               uint32_t value_length) {
+    if ((entries_.size() + 1) * 2 > slots_.size()) grow_();
+    Entry e;
+    e.hash = h;
+    e.key = add_text_(key, n);
+    e.key_length = static_cast<uint32_t>(n);
+    e.value = value;
+    e.value_length = value_length;
+    e.owner = owner;
+    e.kind = kind;
+    entries_.push_back(e);
+    place_(static_cast<uint32_t>(entries_.size() - 1));
+  }
+
+  void place_(uint32_t e) {
+    size_t const mask = slots_.size() - 1;
+    size_t i = static_cast<size_t>(entries_[e].hash) & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = e + 1;
+  }
+
+  void grow_() {
+    slots_.assign(slots_.empty() ? 64 : slots_.size() * 2, 0u);
+    for (size_t e = 0; e < entries_.size(); ++e) place_(static_cast<uint32_t>(e));
+  }
+
+  // The key of a new entry named like the open element: name, then name1,
+  // name2, ... whichever is free first among the node's entries of its kind.
+  // The counter of a name is kept only once the name repeats.
+  void add_(uint32_t owner, uint32_t kind, char const* name, size_t n, size_t value, uint32_t value_length) {
+    uint64_t const h = hash_(owner, kind, name, n);
+    if (find_(owner, kind, name, n, h) == kNoEntry) return insert_(owner, kind, name, n, h, value, value_length);
+    uint32_t const count_kind = kind + 2;
+    uint64_t const ch = hash_(owner, count_kind, name, n);
+    uint32_t const counter = find_(owner, count_kind, name, n, ch);
+    size_t i = counter != kNoEntry && entries_[counter].value > 1 ? entries_[counter].value : 1;
+    key_.assign(name, n);
+    uint64_t kh = 0;
+    for (;; ++i) {
+      char digits[24];
+      char* end = std::to_chars(digits, digits + sizeof digits, i).ptr;
+      key_.resize(n);
+      key_.append(digits, static_cast<size_t>(end - digits));
+      kh = hash_(owner, kind, key_.data(), key_.size());
+      if (find_(owner, kind, key_.data(), key_.size(), kh) == kNoEntry) break;
+    }
+    if (counter != kNoEntry) {
+      entries_[counter].value = i + 1;
+    } else {
+      insert_(owner, count_kind, name, n, ch, i + 1, 0);
+    }
+    insert_(owner, kind, key_.data(), key_.size(), kh, value, value_length);
+  }
+
+  uint64_t salt_;
+  std::string text_;
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> slots_;  // entry + 1; 0 marks a free slot
+  std::string key_;              // a numbered key being tried
+};
+
+HxPackObj* HxPackObj::element(char const* name) const {
+  HxXmlTree::Entry const* e = tree_->find(index_, HxXmlTree::kObject, name);
+  return e != nullptr ? &tree_->nodes[e->value] : nullptr;
+}
+
+char const* HxPackObj::variable(char const* name, int* n) const {
+  HxXmlTree::Entry const* e = tree_->find(index_, HxXmlTree::kValue, name);
+  if (e == nullptr) return nullptr;
+  *n = static_cast<int>(e->value_length);
+  return tree_->text(e->value);
+}
+
 namespace {
 
-// One parse of the whole text into r's tree; the parser's error code, or
-// XML_ERROR_NONE.
+// The hash salt of this thread, drawn once.
+unsigned long thread_salt() {
+  static thread_local unsigned long const salt = [] {
+    std::random_device device;
+    return (static_cast<unsigned long>(device()) << 16) ^ device();
+  }();
+  return salt;
+}
+
+// An open object element: its node, the name of the element open in it and
+// the text gathered since an element of it last began or ended.
+struct Level {
+  uint32_t node = 0;
+  std::string name;
+  std::string cache;
+};
+
+struct Reader {
+  HxXmlTree tree{static_cast<uint64_t>(thread_salt()) * 0x9E3779B97F4A7C15ULL + 1};
+  // The root and at most kHxMaxXmlDepth + 1 objects (a deeper one is refused
+  // before it is pushed); the levels keep their strings from one document
+  // to the next.
+  Level levels[kHxMaxXmlDepth + 2];
+  size_t depth = 0;
+  XML_Parser parser = nullptr;
+  bool too_deep = false;
+  bool doctype = false;
+  // Read as ISO-8859-1: the parser hands over UTF-8, which is turned back
+  // into the document's own bytes.
+  bool latin1 = false;
+  bool busy = false;
+
+  void reset() {
+    tree.clear();
+    depth = 0;
+  }
+  void push() {
+    Level& l = levels[depth++];
+    l.node = tree.add_node();
+    l.name.clear();
+    l.cache.clear();
+  }
+  Level& top() { return levels[depth - 1]; }
+  // Appends text from the parser as the bytes of the document.
+  void append(std::string& out, XML_Char const* p, int n) const {
+    if (!latin1) {
+      out.append(p, static_cast<size_t>(n));
+      return;
+    }
+    for (int i = 0; i < n; ++i) {
+      auto b = static_cast<unsigned char>(p[i]);
+      if ((b == 0xC2 || b == 0xC3) && i + 1 < n) {
+        out.push_back(static_cast<char>(((b & 0x03) << 6) | (static_cast<unsigned char>(p[i + 1]) & 0x3F)));
+        ++i;
+      } else {
+        out.push_back(p[i]);
+      }
+    }
+  }
+};
+
+void XMLCALL HxPackStartElement(void* data, XML_Char const* name, XML_Char const** /*attributes*/) {
+  auto* r = static_cast<Reader*>(data);
+  if (r->depth == 0) return;
+  if (std::strcmp(name, "object") == 0) {
+    // The depth of the tree is bounded so that neither building nor
+    // reading it can exhaust the stack.
+    if (r->depth > static_cast<size_t>(kHxMaxXmlDepth)) {
+      r->too_deep = true;
+      XML_StopParser(r->parser, XML_FALSE);
+      return;
+    }
+    r->push();
+  } else {
+    Level& top = r->top();
+    top.name.clear();
+    r->append(top.name, name, static_cast<int>(std::strlen(name)));
+    top.cache.clear();
+  }
+}
+
+void XMLCALL HxPackEndElement(void* data, XML_Char const* name) {
+  auto* r = static_cast<Reader*>(data);
+  if (r->depth == 0) return;
+  if (std::strcmp(name, "object") == 0) {
+    if (r->depth < 2) return;
+    uint32_t const child = r->top().node;
+    --r->depth;
+    Level& parent = r->top();
+    r->tree.add_object(parent.node, parent.name, child);
+  } else {
+    Level& top = r->top();
+    r->tree.add_value(top.node, top.name, top.cache);
+    top.cache.clear();
+    top.name.assign("undef_obj");
+  }
+}
+
+// Documents of this form never carry a document type declaration; one that
+// does is refused before its entity definitions can be expanded.
+void XMLCALL HxPackDoctype(void* data, XML_Char const*, XML_Char const*, XML_Char const*, int) {
+  auto* r = static_cast<Reader*>(data);
+  r->doctype = true;
+  XML_StopParser(r->parser, XML_FALSE);
+}
+
+void XMLCALL HxPackData(void* data, XML_Char const* text, int n) {
+  auto* r = static_cast<Reader*>(data);
+  if (n <= 0 || r->depth == 0) return;
+  r->append(r->top().cache, text, n);
+}
+
+bool file_exists(HxString const& path) {
+  struct stat st;
+  return ::stat(path.value(), &st) == 0;
+}
+
 // A parser per thread and encoding, reset for each document instead of made
 // anew: its memory pools and its hash salt (drawn once per thread, not per
 // document) are kept. One that held a large document is let go after it.
@@ -361,21 +571,18 @@ struct KeptParser {
   }
 };
 
-// Documents up to this size leave their parser for the next one.
+// Documents up to this size leave their parser and their reader for the
+// next one.
 constexpr int kKeptParserBytes = 1 << 20;
 
 XML_Parser take_parser(KeptParser& kept, char const* encoding) {
-  static thread_local unsigned long const salt = [] {
-    std::random_device device;
-    return (static_cast<unsigned long>(device()) << 16) ^ device();
-  }();
   XML_Parser p = nullptr;
   if (!kept.busy && kept.parser != nullptr && XML_ParserReset(kept.parser, encoding)) {
     p = kept.parser;
   } else {
     p = XML_ParserCreate(encoding);
   }
-  if (p != nullptr) XML_SetHashSalt(p, salt);
+  if (p != nullptr) XML_SetHashSalt(p, thread_salt());
   return p;
 }
 
@@ -391,6 +598,8 @@ void give_parser(KeptParser& kept, XML_Parser p, int length) {
   XML_ParserFree(p);
 }
 
+// One parse of the whole text into r's tree; the parser's error code, or
+// XML_ERROR_NONE.
 XML_Error parse_tree(Reader& r, char const* text, int length, char const* encoding, bool* created) {
   static thread_local KeptParser kept[2];
   KeptParser& mine = kept[encoding != nullptr ? 1 : 0];
@@ -401,7 +610,7 @@ XML_Error parse_tree(Reader& r, char const* text, int length, char const* encodi
   *created = r.parser != nullptr;
   if (r.parser == nullptr) return XML_ERROR_NO_MEMORY;
   if (r.parser == mine.parser) mine.busy = true;
-  r.stack.push_back(new HxPackObj());
+  r.push();
   XML_SetUserData(r.parser, &r);
   XML_SetElementHandler(r.parser, HxPackStartElement, HxPackEndElement);
   XML_SetCharacterDataHandler(r.parser, HxPackData);
@@ -414,10 +623,66 @@ XML_Error parse_tree(Reader& r, char const* text, int length, char const* encodi
   return error;
 }
 
+// The reader of this thread while no other read on it uses it (a decodeXML
+// may read another document), else one of the call's own. A reader that
+// held a large document gives its memory back.
+class ReaderLease {
+ public:
+  explicit ReaderLease(int length) : length_(length) {
+    static thread_local Reader kept;
+    if (!kept.busy) {
+      reader_ = &kept;
+    } else {
+      own_.reset(new Reader());
+      reader_ = own_.get();
+    }
+    reader_->busy = true;
+  }
+  ~ReaderLease() {
+    reader_->busy = false;
+    reader_->reset();
+    if (length_ > kKeptParserBytes && own_ == nullptr) {
+      reader_->tree.release();
+      for (Level& l : reader_->levels) {
+        std::string().swap(l.name);
+        std::string().swap(l.cache);
+      }
+    }
+  }
+  ReaderLease(ReaderLease const&) = delete;
+  ReaderLease& operator=(ReaderLease const&) = delete;
+  Reader& operator*() const { return *reader_; }
+
+ private:
+  int length_;
+  Reader* reader_ = nullptr;
+  std::unique_ptr<Reader> own_;
+};
+
+// The integer value of a text as atoi and strtoll read it; short runs of
+// digits are read here without a pass through the C library.
+template <class T, int kDigits>
+T text_integer(char const* p, int n) {
+  if (n <= 0) return 0;
+  int i = p[0] == '-' ? 1 : 0;
+  if (n - i < 1 || n - i > kDigits) return static_cast<T>(sizeof(T) == sizeof(int) ? std::atoi(p) : std::strtoll(p, nullptr, 10));
+  T v = 0;
+  for (int k = i; k < n; ++k) {
+    unsigned d = static_cast<unsigned char>(p[k]) - static_cast<unsigned>('0');
+    if (d > 9) return static_cast<T>(sizeof(T) == sizeof(int) ? std::atoi(p) : std::strtoll(p, nullptr, 10));
+    v = v * 10 + static_cast<T>(d);
+  }
+  return i == 1 ? -v : v;
+}
+
+int text_int(char const* p, int n) { return text_integer<int, 9>(p, n); }
+long long text_longlong(char const* p, int n) { return text_integer<long long, 18>(p, n); }
+
 }  // namespace
 
 int HxPack::unpackXML(char const* text, int length) {
-  Reader r;
+  ReaderLease lease(length);
+  Reader& r = *lease;
   bool created = false;
   XML_Error error = parse_tree(r, text, length, nullptr, &created);
   if (!created) return 5;
@@ -429,12 +694,13 @@ int HxPack::unpackXML(char const* text, int length) {
     if (!created) return 5;
   }
   if (error != XML_ERROR_NONE || r.too_deep || r.doctype) return 4;
-  if (r.stack.empty()) return 5;
-  HxPackObj* root = r.stack.front();
-  HxString* version = root->variables().get("version");
+  if (r.tree.nodes.empty()) return 5;
+  HxPackObj* root = &r.tree.nodes.front();
+  int n = 0;
+  char const* version = root->variable("version", &n);
   if (version == nullptr) return 1;
-  if (version->integervalue() != 1) return 3;
-  HxPackObj* top = root->elements().get("undef_obj");
+  if (text_int(version, n) != 1) return 3;
+  HxPackObj* top = root->element("undef_obj");
   if (top != nullptr) _unpackXML(top);
   return 0;
 }
@@ -459,48 +725,57 @@ void HxPack::_unpackXML(HxPackObj* node) {
   xmlnode_ = nullptr;
 }
 
-bool HxPack::_xmlHasObject(char const* name) const {
-  return xmlnode_ != nullptr && xmlnode_->elements().get(name) != nullptr;
-}
+bool HxPack::_xmlHasObject(char const* name) const { return xmlnode_ != nullptr && xmlnode_->element(name) != nullptr; }
 
 bool HxPack::_xmlHasValue(char const* name) const {
-  return xmlnode_ != nullptr && xmlnode_->variables().get(name) != nullptr;
+  int n = 0;
+  return xmlnode_ != nullptr && xmlnode_->variable(name, &n) != nullptr;
 }
 
 void HxPack::restoreXML(char const* name, HxString& value) {
   if (xmlnode_ == nullptr) return;
-  if (HxString* t = xmlnode_->variables().get(name)) value = *t;
+  int n = 0;
+  if (char const* t = xmlnode_->variable(name, &n)) {
+    HxString& scratch = xmlnode_->tree()->scratch;
+    scratch.copy(t, n);
+    value = scratch;
+  }
 }
 
 void HxPack::restoreXML(char const* name, int& value) {
   if (xmlnode_ == nullptr) return;
-  if (HxString* t = xmlnode_->variables().get(name)) value = t->integervalue();
+  int n = 0;
+  if (char const* t = xmlnode_->variable(name, &n)) value = text_int(t, n);
 }
 
 void HxPack::restoreXML(char const* name, long long& value) {
   if (xmlnode_ == nullptr) return;
-  if (HxString* t = xmlnode_->variables().get(name)) value = t->longlongvalue();
+  int n = 0;
+  if (char const* t = xmlnode_->variable(name, &n)) value = text_longlong(t, n);
 }
 
 void HxPack::restoreXML(char const* name, unsigned char& value) {
   if (xmlnode_ == nullptr) return;
-  if (HxString* t = xmlnode_->variables().get(name)) value = t->integervalue() != 0 ? 1 : 0;
+  int n = 0;
+  if (char const* t = xmlnode_->variable(name, &n)) value = text_int(t, n) != 0 ? 1 : 0;
 }
 
 void HxPack::restoreXML(char const* name, float& value) {
   if (xmlnode_ == nullptr) return;
-  if (HxString* t = xmlnode_->variables().get(name)) value = t->floatvalue();
+  int n = 0;
+  if (char const* t = xmlnode_->variable(name, &n)) value = n == 0 ? 0.0f : static_cast<float>(std::atof(t));
 }
 
 void HxPack::restoreXML(char const* name, char& value) {
   if (xmlnode_ == nullptr) return;
-  HxString* t = xmlnode_->variables().get(name);
-  if (t != nullptr && t->length() > 0) value = static_cast<char>(t->integervalue());
+  int n = 0;
+  char const* t = xmlnode_->variable(name, &n);
+  if (t != nullptr && n > 0) value = static_cast<char>(text_int(t, n));
 }
 
 bool HxPack::restoreXML(char const* name, HxPack& child) {
   if (xmlnode_ == nullptr) return false;
-  HxPackObj* node = xmlnode_->elements().get(name);
+  HxPackObj* node = xmlnode_->element(name);
   if (node == nullptr) return false;
   child.xmlnode_ = node;
   bool r = child.decodeXML();
