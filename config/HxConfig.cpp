@@ -201,8 +201,8 @@ void _hx_ordered_set(HxStringList& list, HxStringHash& table, HxString const& ke
   // outside) may list keys the table lacks or lack keys it holds: then the
   // list itself tells, so no key is listed twice and none stays unlisted.
   bool listed = list.length() == table.count() ? table.get(key) != nullptr : list.find(key) >= 0;
-  if (!listed) list.append(new HxString(key));
-  table.set(new HxString(value), key);
+  if (!listed) list.append(HxString::_new(key));
+  table.set(HxString::_new(value), key);
 }
 
 bool HxConfig::exists(HxString const& key) const { return options_.get(key) != nullptr; }

@@ -262,7 +262,9 @@ struct HxConfigFile::ParseState {
   long long header_names = 0;
   // The sections given a value with a reference: the others need no expansion.
   std::set<HxConfig*> referencing;
-  // The key and value of an option line, reused from line to line.
+  // The text of a header and the key and value of an option line, reused
+  // from line to line.
+  HxString line_header;
   HxString line_key;
   HxString line_value;
   HxString line_target;
@@ -300,7 +302,7 @@ void HxConfigFile::parse(HxString const& text) {
 
 bool HxConfigFile::parse_header_(ParseState& st) {
   bool closed = false;
-  HxString header = header_text_(st, closed);
+  HxString const& header = header_text_(st, closed);
   // The header may name no more sections than the budget has left; the
   // names are counted before any is built.
   HxStringList names;
@@ -315,10 +317,11 @@ bool HxConfigFile::parse_header_(ParseState& st) {
   return true;
 }
 
-HxString HxConfigFile::header_text_(ParseState& st, bool& closed) const {
+HxString const& HxConfigFile::header_text_(ParseState& st, bool& closed) const {
   closed = false;
   int depth = 0;
-  HxString header("");
+  HxString& header = st.line_header;
+  header.copy("");
   for (++st.i; st.i < st.n; ++st.i) {
     std::string_view w = st.tok(st.i);
     if (is_text(w, ']')) {

@@ -66,7 +66,7 @@ class HxConfigFile : public HxBase {
   // The steps of parse; each returns false when reading stops there.
   struct ParseState;
   bool parse_header_(ParseState& st);
-  HxString header_text_(ParseState& st, bool& closed) const;
+  HxString const& header_text_(ParseState& st, bool& closed) const;
   bool copy_parents_(ParseState& st, HxString const& header);
   bool parse_option_(ParseState& st);
   static HxString const& option_value_(ParseState& st, int v);

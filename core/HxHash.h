@@ -109,7 +109,7 @@ class HxHashTable {
   // found; 0 only for a table without slots.
   int set(V value, HxString const& key) {
     if (size_ < 1) return 0;
-    HxString* k = new HxString(key);
+    HxString* k = HxString::_new(key);
     while (!_set(value, k)) grow_();
     return 1;
   }
@@ -339,7 +339,14 @@ class HxHashTable {
   }
 
   void release_all_() {
-    for (int i = 0; i < slots_(); ++i) {
+    int const n = slots_();
+    for (int i = 0; i < n; ++i) {
+      // Keys lie scattered over the heap in slot order: fetching one a few
+      // slots ahead overlaps the misses that freeing them one by one waits on.
+      if (i + kReleaseAhead < n) {
+        HxString* ahead = key_(i + kReleaseAhead);
+        if (ahead != nullptr) __builtin_prefetch(ahead);
+      }
       if (used_(i)) {
         delete key_(i);
         release_value_(value_(i));
@@ -348,6 +355,8 @@ class HxHashTable {
     }
     count_ = 0;
   }
+
+  static constexpr int kReleaseAhead = 8;
 
   Slot* table_ = nullptr;
   HxString deleted_;
@@ -384,7 +393,7 @@ class HxBaseHash : public HxHashTable<T*> {
   void copykeys(HxBaseList<HxString>& list) const {
     list.clear();
     for (int i = 0; i < this->slots_(); ++i)
-      if (this->used_(i)) list.append(new HxString(*this->key_(i)));
+      if (this->used_(i)) list.append(HxString::_new(*this->key_(i)));
   }
 
   // Slot-for-slot copy: deleted slots stay deleted.
@@ -401,7 +410,7 @@ class HxBaseHash : public HxHashTable<T*> {
       if (other.key_(i) == &other.deleted_) {
         this->key_(i) = &this->deleted_;
       } else if (other.key_(i) != nullptr) {
-        this->key_(i) = new HxString(*other.key_(i));
+        this->key_(i) = HxString::_new(*other.key_(i));
         if (other.value_(i) != nullptr) {
           T* v = new T();
           v->copy(*other.value_(i));
@@ -469,10 +478,13 @@ class HxPackedHash : public Table, public HxPack {
 
   void decode() override {
     if (!_itemsFollow()) return;
+    // Each key is read into one reused string, then made in one block.
+    HxString text;
     while (_readtag()) {
-      HxString* key = new HxString();
-      restore(10, *key);
+      text.clear();
+      restore(10, text);
       _yank();
+      HxString* key = HxString::_new(text);
       V value = Slot::make();
       if (_readtag()) {
         restore(30, Slot::ref(value));

@@ -61,15 +61,17 @@ int hexdigit(char c) {
 
 void HxString::release_() {
   if (text_ == nullptr) return;
-  if (secure_) wipe_bytes(text_, capacity_);
-  delete[] text_;
+  if (secure_) wipe_bytes(text_, room_());
+  if (!in_block_) delete[] text_;
+  in_block_ = 0;
   text_ = nullptr;
   capacity_ = 0;
 }
 
 void HxString::reserve_(int l, bool keep) {
-  if (capacity_ > l) return;
-  int cap = grown_capacity(l);
+  if (capacity_ > l && !in_block_) return;
+  // A text in the block moves to a buffer of the capacity it reports.
+  int cap = capacity_ > l ? capacity_ : grown_capacity(l);
   char* fresh = new char[cap];
   if (keep && text_ != nullptr) {
     std::memcpy(fresh, text_, static_cast<size_t>(length_) + 1);
@@ -83,8 +85,9 @@ void HxString::reserve_(int l, bool keep) {
 
 void HxString::put_(int at, char const* bytes, int n) {
   int l = at + n;
-  if (capacity_ <= l) {
-    int cap = grown_capacity(l);
+  if (capacity_ <= l || in_block_) {
+    // A text in the block moves to a buffer of the capacity it reports.
+    int cap = capacity_ > l ? capacity_ : grown_capacity(l);
     char* fresh = new char[cap];
     if (at > 0) std::memcpy(fresh, text_, static_cast<size_t>(at));
     // The old buffer is still alive here, so bytes may point into it.
@@ -109,6 +112,7 @@ void HxString::take_(HxString& other) {
 }
 
 void HxString::empty_out_() {
+  if (in_block_) reserve_(0, false);
   length_ = 0;
   if (text_ != nullptr) text_[0] = 0;
 }
@@ -127,7 +131,8 @@ HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 // capacity. It takes the other's buffer only when that is the buffer a copy
 // would have allocated (and so saves the allocation); otherwise it copies.
 HxString::HxString(HxString&& other) noexcept : HxBase(other) {
-  if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_)) {
+  // A buffer that shares its block with the other object stays with it.
+  if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_) && !other.in_block_) {
     secure_ = other.secure_;
     take_(other);
   } else {
@@ -150,6 +155,26 @@ HxString::HxString(float value) { copy(value); }
 
 HxString::~HxString() { release_(); }
 
+HxString* HxString::_new(HxString const& other) {
+  int const n = other.length_;
+  // A copy of an empty or undefined string is undefined: no buffer.
+  int const cap = n >= 1 ? grown_capacity(n) : 0;
+  // The block holds the text and its NUL; the capacity is what a copy
+  // reports, and the text moves to a buffer that large before it changes.
+  void* block = ::operator new(sizeof(HxString) + (n >= 1 ? static_cast<size_t>(n) + 1 : 0));
+  HxString* s = new (block) HxString();
+  s->secure_ = other.secure_;
+  if (n >= 1) {
+    s->text_ = static_cast<char*>(block) + sizeof(HxString);
+    s->in_block_ = 1;
+    s->capacity_ = cap;
+    s->length_ = n;
+    std::memcpy(s->text_, other.text_, static_cast<size_t>(n));
+    s->text_[n] = 0;
+  }
+  return s;
+}
+
 void HxString::copy(HxString const& other) {
   if (&other == this) return;
   // The buffer this string may give up holds its own text: it is wiped when
@@ -163,7 +188,7 @@ void HxString::copy(HxString const& other) {
   }
   // A buffer kept in place still holds the end of a longer secret past the
   // new text; once the flag is off nothing would wipe it on release.
-  if (was && !other.secure_ && text_ != nullptr) wipe_bytes(text_ + length_ + 1, capacity_ - length_ - 1);
+  if (was && !other.secure_ && text_ != nullptr) wipe_bytes(text_ + length_ + 1, room_() - length_ - 1);
   secure_ = other.secure_;
 }
 
@@ -257,6 +282,7 @@ char* HxString::_room(int n) {
 
 void HxString::_filled(int k) {
   if (text_ == nullptr) return;
+  reserve_(length_, true);  // a text in the block moves out first
   if (k < 0) k = 0;
   if (k > capacity_ - 1) k = capacity_ - 1;
   length_ = k;
@@ -348,7 +374,7 @@ char* HxString::copyvalue() const {
   return out;
 }
 
-void HxString::wipe() { wipe_bytes(text_, capacity_); }
+void HxString::wipe() { wipe_bytes(text_, room_()); }
 
 int HxString::integervalue() const { return length_ == 0 ? 0 : std::atoi(text_); }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -22,6 +23,23 @@ class HxString : public HxBase {
   explicit HxString(long long value);
   explicit HxString(float value);
   ~HxString() override;
+
+  // What new HxString(other) gives (the same text, secure flag and
+  // capacity), made in one allocation that holds the object and its text:
+  // a table key or a stored value costs one allocation instead of two, and
+  // no more memory than its text. Before such a string's text changes it
+  // moves to a buffer of its own, of the capacity the string reports, so
+  // the capacity rule holds as for any string; delete releases strings made
+  // either way.
+  static HxString* _new(HxString const& other);
+
+  // Strings on the heap come from the global operator new, those made by
+  // _new included, so one operator delete serves both; it takes no size,
+  // since the block of a string made by _new is larger than the object.
+  static void* operator new(std::size_t n) { return ::operator new(n); }
+  static void* operator new(std::size_t, void* at) noexcept { return at; }
+  static void operator delete(void* p) noexcept { ::operator delete(p); }
+  static void operator delete(void*, void*) noexcept {}
 
   int type() const override { return 72; }
   virtual void copy(HxString const& other);
@@ -121,6 +139,9 @@ class HxString : public HxBase {
   void put_(int at, char const* bytes, int n);
   void release_();
   void empty_out_();
+  // Bytes the buffer really holds: a text in the block has exactly its
+  // length and the NUL (it moves out before it changes).
+  int room_() const { return in_block_ ? length_ + 1 : capacity_; }
   // Takes the other string's buffer, leaving the other undefined.
   void take_(HxString& other);
   // A new string (undefined for an empty one) of every byte passed through fn.
@@ -131,6 +152,10 @@ class HxString : public HxBase {
   char empty_ = 0;
   int capacity_ = 0;
   unsigned char secure_ = 0;
+  // 1 while text_ lies in the block that holds this object (made by _new):
+  // that buffer goes with the object, never on its own, and holds only the
+  // text as made (room_()).
+  unsigned char in_block_ = 0;
 };
 
 HxString operator+(HxString const& a, HxString const& b);

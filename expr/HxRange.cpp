@@ -14,6 +14,21 @@ bool is_blank(char c) { return c == '\t' || c == '\n' || c == ' '; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// Text that pattern splitting gives back whole: no comma, no bracket, none
+// of the blanks the comma splitter drops (tab, line feed, carriage return,
+// space), and not a range. A secure text is left to the full split, whose
+// names are never secure.
+bool plain_name(HxString const& text) {
+  char const* p = text.value();
+  int const n = text.length();
+  if (n == 0 || text.secure()) return false;
+  for (int i = 0; i < n; ++i) {
+    char c = p[i];
+    if (c == ',' || c == '[' || c == ']' || c == ' ' || c == '\t' || c == '\n' || c == '\r') return false;
+  }
+  return !HxRange::isrange(text);
+}
+
 enum ReadResult { kReadEnd, kReadFail, kReadOk };
 
 // Reads one number at pos: blanks, an optional "-", then digits. At the end
@@ -407,6 +422,13 @@ void HxRange::reorder_(int mode) {
 }
 
 bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names) {
+  // A plain name (no comma, bracket or blank, not a range) is its own one
+  // name: the common section header, taken without splitting.
+  if (plain_name(text)) {
+    if (max_names >= 0 && max_names < 1) return false;
+    out.append(HxString::_new(text));
+    return true;
+  }
   if (isrange(text)) {
     // Counted from the text first: a few bytes can name millions of members.
     int padding = 0;

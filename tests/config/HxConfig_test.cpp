@@ -263,6 +263,27 @@ TEST(HxConfigOptions, RemoveMatchInherit) {
   EXPECT_EQ(&c.option("nothing"), &c.option("other"));
 }
 
+// Stored values carry the capacity and state of ordinary copies, through
+// replacement, removal and adding again, and copying the set.
+TEST(HxConfigOptions, StoredValuesAnswerAsOrdinaryCopies) {
+  for (int n : {0, 1, 15, 16, 17, 1000}) {
+    SCOPED_TRACE(n);
+    HxString const key(std::string(static_cast<size_t>(n) + 1, 'k'));
+    HxString const value(std::string(static_cast<size_t>(n), 'v'));
+    HxConfig c = Parsed("first = 1\n");
+    c.option(key, HxString("replaced later"));
+    c.option(key, value);
+    EXPECT_TRUE(c.remove(key));
+    c.option(key, value);
+    HxConfig d(c);
+    for (HxConfig const* got : {&c, &d}) {
+      EXPECT_EQ(HxString(value).capacity(), got->option(key).capacity());
+      EXPECT_EQ(HxString(value).isundef(), got->option(key).isundef());
+      EXPECT_EQ(Keys(*got), "first," + S(key));
+    }
+  }
+}
+
 TEST(HxConfigOptions, CopyKeepsOrderAndOwnScanState) {
   HxConfig c = Parsed("z = 1\ny = 2\n");
   c.name("sec");

@@ -293,6 +293,69 @@ TEST(HxHashEntries, IntTable) {
   EXPECT_EQ(150, h.get("k150"));
 }
 
+// Keys the table makes itself carry the capacity and state that a key made
+// with new carries, and survive every way a table passes keys on: growth,
+// copying, removal and adding again, replacement by a caller's key and back,
+// the binary round trip. The sanitizer build sees each key released once.
+TEST(HxHashEntries, KeysTheTableMakesThroughTheirLife) {
+  struct Row {
+    char const* name;
+    HxString key;
+  } const rows[] = {
+      {"empty", HxString("")},
+      {"1", HxString("k")},
+      {"15", HxString(std::string(15, 'k'))},
+      {"16", HxString(std::string(16, 'k'))},
+      {"17", HxString(std::string(17, 'k'))},
+      {"1000", HxString(std::string(1000, 'k'))},
+      {"inner NUL", HxString("k\0k", 3)},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    HxString const ordinary(row.key);  // what new HxString(key) holds
+    auto check = [&](HxStringHash const& t, char const* value) {
+      int s = slot_of(t, row.key);
+      ASSERT_GE(s, 0);
+      EXPECT_EQ(ordinary.capacity(), t._key(s)->capacity());
+      EXPECT_EQ(ordinary.isundef(), t._key(s)->isundef());
+      EXPECT_STREQ(value, t.get(row.key)->value());
+    };
+    HxStringHash h;
+    h.set(new HxString("v1"), row.key);
+    for (int i = 0; i < 40; ++i) h.set(new HxString("f"), HxString("filler.") + i);
+    check(h, "v1");
+    h.resize();
+    check(h, "v1");
+
+    HxStringHash c;
+    c.copy(h);
+    check(c, "v1");
+    EXPECT_NE(h._key(slot_of(h, row.key)), c._key(slot_of(c, row.key)));
+    HxStringList copies;
+    h.copykeys(copies);
+    int listed = copies.find(row.key);
+    ASSERT_GE(listed, 0);
+    EXPECT_EQ(ordinary.capacity(), copies.get(listed)->capacity());
+
+    delete h.remove(row.key);
+    EXPECT_EQ(nullptr, h.get(row.key));
+    h.set(new HxString("v2"), row.key);
+    check(h, "v2");
+    EXPECT_EQ(41, h.count());
+    h._set(new HxString("v3"), new HxString(row.key));
+    check(h, "v3");
+    h.set(new HxString("v4"), row.key);
+    check(h, "v4");
+    EXPECT_EQ(41, h.count());
+
+    HxStringHash back;
+    ASSERT_EQ(0, unpack(back, packed(h)));
+    check(back, "v4");
+    EXPECT_EQ(41, back.count());
+    check(c, "v1");  // the copy kept its own keys
+  }
+}
+
 // ---- binary form --------------------------------------------------------------------------
 
 TEST(HxHashPack, StringHashExactBytes) {

@@ -62,6 +62,22 @@ void ignore_allocation(void const volatile*, size_t) {}
 int const g_hooks_installed = __sanitizer_install_malloc_and_free_hooks(ignore_allocation, capture);
 }  // namespace
 #else
+// Strings made in one block are released through the scalar operator delete.
+// (Out of line: inlined into a delete expression, the free of memory from
+// the matching operator new looks mismatched to the compiler.)
+namespace {
+[[gnu::noinline]] void capture_and_free(void* p) {
+  capture(p);
+  std::free(p);
+}
+}  // namespace
+void* operator new(std::size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept { capture_and_free(p); }
+void operator delete(void* p, std::size_t) noexcept { capture_and_free(p); }
 void* operator new[](std::size_t n) {
   void* p = std::malloc(n ? n : 1);
   if (p == nullptr) throw std::bad_alloc();
@@ -656,6 +672,118 @@ TEST(HxStringSecure, MovedInSecureTextIsWipedWhenReplaced) {
   watch(target.value(), target.capacity());
   target.copy(std::string(200, 'x'));
   EXPECT_TRUE(seen_all_zero());
+}
+
+// ---- strings made in one block ----------------------------------------------
+
+std::string bytes_of(HxString const& s) { return std::string(s.value(), static_cast<size_t>(s.length())); }
+
+std::string debug_info_of(HxString const& s) {
+  testing::internal::CaptureStdout();
+  s._debug_info();
+  return testing::internal::GetCapturedStdout();
+}
+
+// A string made by _new answers as one made by new HxString(source) does,
+// before and after each operation that keeps, grows, replaces or drops its
+// buffer, and when moved from; both are deleted through the base class.
+TEST(HxStringOneBlock, AnswersAsACopyMadeWithNew) {
+  auto text = [](int n, unsigned char secure) {
+    std::string t;
+    for (int i = 0; i < n; ++i) t += static_cast<char>('a' + i % 26);
+    HxString s(t.data(), n);
+    s.secure(secure);
+    return s;
+  };
+  struct Source {
+    char const* name;
+    HxString value;
+  } const sources[] = {
+      {"undefined", HxString()},         {"empty", HxString("")},        {"1", text(1, 0)},
+      {"15", text(15, 0)},               {"16", text(16, 0)},            {"17", text(17, 0)},
+      {"1000", text(1000, 0)},           {"inner NUL", HxString("a\0b", 3)}, {"secure 16", text(16, 1)},
+  };
+  struct Step {
+    char const* name;
+    void (*apply)(HxString&);
+  } const steps[] = {
+      {"nothing", [](HxString&) {}},
+      {"append one", [](HxString& s) { s.append('x'); }},
+      {"append past the capacity", [](HxString& s) { s += std::string(300, 'y').c_str(); }},
+      {"assign a shorter text", [](HxString& s) { s = "ab"; }},
+      {"clear and append", [](HxString& s) {
+         s.clear();
+         s += "abc";
+       }},
+      {"copy a long text", [](HxString& s) { s.copy(std::string(2000, 'z')); }},
+      {"copy itself", [](HxString& s) { s.copy(s); }},
+      {"resize", [](HxString& s) { s._resize(8); }},
+      {"fill own room", [](HxString& s) {
+         std::memset(s._room(40), 'r', 40);
+         s._filled(40);
+       }},
+      {"wipe", [](HxString& s) { s.wipe(); }},
+  };
+  auto same = [](HxString const& a, HxString const& b) {
+    EXPECT_EQ(a.capacity(), b.capacity());
+    EXPECT_EQ(a.isundef(), b.isundef());
+    EXPECT_EQ(a.secure(), b.secure());
+    EXPECT_EQ(bytes_of(a), bytes_of(b));
+  };
+  for (Source const& source : sources) {
+    for (Step const& step : steps) {
+      SCOPED_TRACE(std::string(source.name) + ", " + step.name);
+      HxString* plain = new HxString(source.value);
+      HxString* block = HxString::_new(source.value);
+      EXPECT_EQ(debug_info_of(*block), debug_info_of(*plain));
+      step.apply(*plain);
+      step.apply(*block);
+      same(*block, *plain);
+      HxString from_block(std::move(*block));
+      HxString from_plain(std::move(*plain));
+      same(from_block, from_plain);
+      // What stays behind in the moved-from string is still released.
+      HxBase* base = block;
+      delete base;
+      delete plain;
+    }
+  }
+  // A class derived from the string is allocated and released as usual.
+  HxBase* counted = new CountingString();
+  *static_cast<CountingString*>(counted) = "counted";
+  delete counted;
+}
+
+// A secure string made in one block zeroes its text before the block is
+// released, and before its text moves to a larger buffer.
+TEST(HxStringSecure, OneBlockBufferIsZeroed) {
+  struct Row {
+    char const* name;
+    int length;
+    bool grow_first;
+  } const rows[] = {
+      {"destroyed", 1, false}, {"destroyed", 16, false}, {"destroyed", 17, false}, {"grown", 15, true},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.length));
+    HxString secret(std::string(static_cast<size_t>(row.length), 's'));
+    secret.secure(1);
+    HxString* s = HxString::_new(secret);
+    char const* block = reinterpret_cast<char const*>(s);
+    int const at = static_cast<int>(s->value() - block);
+    int const room = row.length + 1;  // the text and its NUL
+    ASSERT_TRUE(at >= 0 && at <= 64) << "text outside the block";
+    if (row.grow_first) {
+      s->append(std::string(100, 'g').c_str());
+      EXPECT_EQ(std::string(100, 'g'), bytes_of(*s).substr(static_cast<size_t>(row.length)));
+    }
+    watch(block, at + room);
+    delete s;
+    ASSERT_TRUE(g_seen);
+    int left = 0;
+    for (int i = at; i < at + room; ++i) left += g_seen_bytes[i] != 0 ? 1 : 0;
+    EXPECT_EQ(0, left);
+  }
 }
 
 }  // namespace

@@ -258,6 +258,20 @@ TEST(HxRangePattern, ListSplitOfRangesAndBrackets) {
   EXPECT_EQ(split(0, "a,,b"), (S{"a", "", "b"}));
   EXPECT_EQ(split(0, ""), S{});
   EXPECT_EQ(split(0, "f[-1-1]"), (S{"f-1", "f0", "f1"}));
+  // Names without comma, bracket or blank come back whole, unless a range.
+  EXPECT_EQ(split(0, "node-7"), S{"node-7"});
+  EXPECT_EQ(split(0, "x1-3"), S{"x1-3"});
+  EXPECT_EQ(split(0, "12"), S{"12"});
+  EXPECT_EQ(split(0, "a b"), S{"ab"});
+  EXPECT_EQ(split(0, "a\rb"), S{"ab"});
+  EXPECT_EQ(split(0, "h\xc3\xa9"), S{"h\xc3\xa9"});
+  HxString secret("host1");
+  secret.secure(1);
+  HxStringList names;
+  HxRange::patternsplit(0, secret, names);
+  ASSERT_EQ(1, names.length());
+  EXPECT_STREQ("host1", names.get(0)->value());
+  EXPECT_EQ(0, names.get(0)->secure());
 }
 
 TEST(HxRangePattern, ListSplitModes) {
@@ -317,6 +331,7 @@ TEST(HxRangePattern, ListSplitWithinABudget) {
       {"n[1-5],m", 6, true, 6},       {"n[1-5],m", 5, false, 0},    {"a,b,c", 2, false, 0},
       {"a[1-3]b[3-4]", 3, true, 3},   {"shot[x]", 0, true, 0},      {"1-16777216", 200000, false, 0},
       {"[1-16777216]", 200000, false, 0}, {"n[1-16777216],m", -1, true, 0},
+      {"host1", 1, true, 1},          {"host1", 0, false, 0},
   };
   for (auto const& row : rows) {
     HxStringList out;
