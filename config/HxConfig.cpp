@@ -39,7 +39,7 @@ void HxConfig::copy(HxConfig const& other) {
   name_ = other.name_;
   options_.copy(other.options_);
   if (other.optionlist_.length() > 0) {
-    optionlist_.copy(other.optionlist_);
+    labels_into_(other.optionlist_, optionlist_);
   } else {
     options_.copykeys(optionlist_);
   }
@@ -233,8 +233,13 @@ HxStringList* HxConfig::optionlist() const {
 
 void HxConfig::labels(HxStringList& out) const {
   if (&out == &optionlist_) return;
+  labels_into_(optionlist_, out);
+}
+
+// Replaces out with copies of the keys of list, each made in one block.
+void HxConfig::labels_into_(HxStringList const& list, HxStringList& out) {
   out.clear();
-  for (int i = 0; i < optionlist_.length(); ++i) out.append(new HxString(*optionlist_.get(i)));
+  for (int i = 0; i < list.length(); ++i) out.append(HxString::_new(*list.get(i)));
 }
 
 bool HxConfig::matchsubset(HxConfig& other) const {

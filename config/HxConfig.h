@@ -84,6 +84,7 @@ class HxConfig : public HxRecord<HxConfig> {
  private:
   void scan_();
   void skip_line_();
+  static void labels_into_(HxStringList const& list, HxStringList& out);
 
   HxAddress address_;
   HxString name_;

@@ -396,6 +396,18 @@ class HxBaseHash : public HxHashTable<T*> {
       if (this->used_(i)) list.append(HxString::_new(*this->key_(i)));
   }
 
+  // A new copy of a value through its class's copy; a string value is made
+  // in one block, as the same copy.
+  static T* copy_value_(T const& value) {
+    if constexpr (std::is_same<T, HxString>::value) {
+      return HxString::_new(value);
+    } else {
+      T* v = new T();
+      v->copy(value);
+      return v;
+    }
+  }
+
   // Slot-for-slot copy: deleted slots stay deleted.
   void copy(HxBaseHash const& other) {
     if (&other == this) return;
@@ -411,11 +423,7 @@ class HxBaseHash : public HxHashTable<T*> {
         this->key_(i) = &this->deleted_;
       } else if (other.key_(i) != nullptr) {
         this->key_(i) = HxString::_new(*other.key_(i));
-        if (other.value_(i) != nullptr) {
-          T* v = new T();
-          v->copy(*other.value_(i));
-          this->value_(i) = v;
-        }
+        if (other.value_(i) != nullptr) this->value_(i) = copy_value_(*other.value_(i));
       }
     }
   }

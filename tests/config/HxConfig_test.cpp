@@ -263,8 +263,8 @@ TEST(HxConfigOptions, RemoveMatchInherit) {
   EXPECT_EQ(&c.option("nothing"), &c.option("other"));
 }
 
-// Stored values carry the capacity and state of ordinary copies, through
-// replacement, removal and adding again, and copying the set.
+// Stored values and listed keys carry the capacity and state of ordinary
+// copies, through replacement, removal and adding again, and copying the set.
 TEST(HxConfigOptions, StoredValuesAnswerAsOrdinaryCopies) {
   for (int n : {0, 1, 15, 16, 17, 1000}) {
     SCOPED_TRACE(n);
@@ -280,6 +280,9 @@ TEST(HxConfigOptions, StoredValuesAnswerAsOrdinaryCopies) {
       EXPECT_EQ(HxString(value).capacity(), got->option(key).capacity());
       EXPECT_EQ(HxString(value).isundef(), got->option(key).isundef());
       EXPECT_EQ(Keys(*got), "first," + S(key));
+      HxStringList keys;
+      got->labels(keys);
+      EXPECT_EQ(HxString(key).capacity(), keys.get(1)->capacity());
     }
   }
 }
