@@ -277,8 +277,11 @@ struct HxConfigFile::ParseState {
   bool store(HxConfig* s, HxString const& key, HxString const& value) {
     stored_bytes += key.length() + value.length() + kHxConfigOptionOverhead;
     if (stored_bytes > kHxMaxConfigStoredBytes) return false;
+    // value may be the very option it replaces (a section listed as its
+    // own parent), gone once stored: look at it first.
+    bool const refers = has_reference(value);
     s->option(key, value);
-    if (has_reference(value)) referencing.insert(s);
+    if (refers) referencing.insert(s);
     return true;
   }
 };

@@ -98,6 +98,13 @@ TEST(HxConfigFileParse, PatternHeadersAndParents) {
   EXPECT_EQ(Opt(f, "node1", "root"), "/r");
   EXPECT_EQ(Opt(f, "node2", "mode"), "c");
   EXPECT_EQ(Opt(f, "node2", "more"), "1");
+
+  // A section named again as its own parent copies its options onto
+  // themselves: each value is read before the copy replaces it.
+  HxConfigFile own;
+  own.parse("[s]\nroot = /r\npath = \"${self.root}/x\"\n[s] : s\n");
+  EXPECT_EQ(Keys(own, "s"), "root,path");
+  EXPECT_EQ(Opt(own, "s", "path"), "/r/x");
 }
 
 TEST(HxConfigFileParse, MissingParentWarnsAndIsSkipped) {
