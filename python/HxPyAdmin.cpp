@@ -16,19 +16,10 @@
 
 namespace {
 
-// dict[name] = value, releasing value. False with an exception set.
-bool put_named(PyObject* dict, HxString const& name, PyObject* value) {
-  PyObject* key = value == nullptr ? nullptr : hx_py_str(name);
-  bool ok = key != nullptr && PyDict_SetItem(dict, key, value) == 0;
-  Py_XDECREF(key);
-  Py_XDECREF(value);
-  return ok;
-}
-
 // One user's permissions: "" holds the user's own mask, each group its own.
 PyObject* access_dict(HxAccess const& access) {
   PyObject* dict = PyDict_New();
-  if (dict == nullptr || !put_named(dict, HxString(""), PyLong_FromLong(access.access()))) {
+  if (dict == nullptr || !hx_py_dict_put(dict, HxString(""), PyLong_FromLong(access.access()))) {
     Py_XDECREF(dict);
     return nullptr;
   }
@@ -36,7 +27,7 @@ PyObject* access_dict(HxAccess const& access) {
   for (int i = 0; i < groups.length(); ++i) {
     HxGroupAccess const* group = groups.get(i);
     if (group == nullptr) continue;
-    if (!put_named(dict, group->name(), PyLong_FromLong(group->access()))) {
+    if (!hx_py_dict_put(dict, group->name(), PyLong_FromLong(group->access()))) {
       Py_DECREF(dict);
       return nullptr;
     }
@@ -150,7 +141,7 @@ PyObject* _hx_py_getusers(PyObject*, PyObject*) {
   for (int i = 0; dict != nullptr && i < users.length(); ++i) {
     HxAccess const* access = users.get(i);
     if (access == nullptr) continue;
-    if (!put_named(dict, access->name(), access_dict(*access))) Py_CLEAR(dict);
+    if (!hx_py_dict_put(dict, access->name(), access_dict(*access))) Py_CLEAR(dict);
   }
   return dict;
 }

@@ -268,6 +268,14 @@ bool hx_py_dict_put(PyObject* dict, char const* key, PyObject* value) {
   return rc == 0;
 }
 
+bool hx_py_dict_put(PyObject* dict, HxString const& key, PyObject* value) {
+  PyObject* name = value == nullptr ? nullptr : hx_py_str(key);
+  bool ok = name != nullptr && PyDict_SetItem(dict, name, value) == 0;
+  Py_XDECREF(name);
+  Py_XDECREF(value);
+  return ok;
+}
+
 HxConfig* _hx_py_dict_config(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   HxConfig* config = new HxConfig();

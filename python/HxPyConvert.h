@@ -69,6 +69,9 @@ PyObject* hx_py_package(HxString const& text);
 // Sets dict[key] = value and releases value. False (exception set) when value
 // is null or the insertion failed; the caller then drops the dict.
 bool hx_py_dict_put(PyObject* dict, char const* key, PyObject* value);
+// The same under a key of any bytes; a key that is not UTF-8 is read with
+// replacement characters.
+bool hx_py_dict_put(PyObject* dict, HxString const& key, PyObject* value);
 
 // A new list of what fn makes of each element of a record list; null, with
 // the exception set, when fn fails for one. The cyclic collector is paused

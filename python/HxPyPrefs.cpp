@@ -50,16 +50,6 @@ PyObject* field_value(HxDbField const& field) {
   return hx_py_str(data);
 }
 
-// dict[name] = value, releasing value; a name that is not UTF-8 is read
-// with replacement characters. False with an exception set on failure.
-bool put_named(PyObject* dict, HxString const& name, PyObject* value) {
-  PyObject* key = value == nullptr ? nullptr : hx_py_str(name);
-  bool ok = key != nullptr && PyDict_SetItem(dict, key, value) == 0;
-  Py_XDECREF(key);
-  Py_XDECREF(value);
-  return ok;
-}
-
 PyObject* rows_list(HxDbRows const& rows) {
   PyObject* out = PyList_New(0);
   for (int i = 0; out != nullptr && i < rows.length(); ++i) {
@@ -69,7 +59,7 @@ PyObject* rows_list(HxDbRows const& rows) {
     for (int j = 0; dict != nullptr && j < row->length(); ++j) {
       HxDbField const* field = row->get(j);
       if (field == nullptr) continue;
-      if (!put_named(dict, field->name(), field_value(*field))) Py_CLEAR(dict);
+      if (!hx_py_dict_put(dict, field->name(), field_value(*field))) Py_CLEAR(dict);
     }
     if (dict == nullptr || PyList_Append(out, dict) < 0) Py_CLEAR(out);
     Py_XDECREF(dict);
