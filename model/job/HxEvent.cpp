@@ -1,5 +1,8 @@
 #include "model/job/HxEvent.h"
 
+#include <climits>
+#include <cstdlib>
+
 namespace {
 
 struct CategoryWord {
@@ -58,6 +61,17 @@ class Fields {
   int begin_[kCount] = {};
   int end_[kCount] = {};
 };
+
+// A number field of an event name. Past the range of an int it stays at
+// the nearest end instead of wrapping: a wrapped value would print with a
+// '-', which the name then reads as a field separator.
+int field_int(HxString const& text) {
+  if (text.length() == 0) return 0;
+  long long v = std::strtoll(text.value(), nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
 
 }  // namespace
 
@@ -153,19 +167,19 @@ void HxEvent::fullname(HxString const& text) {
       break;
     case kTime:
       label_ = f.get(3);
-      start_ = f.get(4).integervalue();
+      start_ = field_int(f.get(4));
       break;
     case kRepeat:
       label_ = f.get(3);
-      start_ = f.get(4).integervalue();
-      interval_ = f.get(5).integervalue();
+      start_ = field_int(f.get(4));
+      interval_ = field_int(f.get(5));
       break;
     case kGlobalTime:
-      start_ = f.get(3).integervalue();
+      start_ = field_int(f.get(3));
       break;
     case kGlobalRepeat:
-      start_ = f.get(3).integervalue();
-      interval_ = f.get(4).integervalue();
+      start_ = field_int(f.get(3));
+      interval_ = field_int(f.get(4));
       break;
     default:
       break;
@@ -217,7 +231,7 @@ int HxEvent::categorybit() const {
 HxString HxEvent::subidstring() const { return subid_ == -2 ? HxString("*") : HxString(subid_); }
 
 void HxEvent::subidstring(HxString const& text) {
-  subid_ = (text.length() == 0 || text == HxString("*")) ? -2 : text.integervalue();
+  subid_ = (text.length() == 0 || text == HxString("*")) ? -2 : field_int(text);
 }
 
 bool HxEvent::isvalid(HxString const& text) { return code_of(Fields(text).get(2)) != kUnknown; }

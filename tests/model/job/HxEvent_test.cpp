@@ -33,6 +33,8 @@ TEST(HxEventText, FullNamesParse) {
       {"t-time-clock-100", "t", 8, "clock", -1, "", 100, -1, "=", true},
       {"x-repeat-tick-10", "x", 16, "tick", -1, "", 10, 0, "x-repeat-tick-10-0", true},
       {"x-repeat-tick-10-5", "x", 16, "tick", -1, "", 10, 5, "=", true},
+      // Past the range of an int a number stays at the end: a wrapped one would print a '-'.
+      {"x-repeat-tick-2999999999-5", "x", 16, "tick", -1, "", 2147483647, 5, "x-repeat-tick-2147483647-5", true},
       {"x-global", "x", 128, "", -1, "", 0, -1, "=", true},
       {"x-global-ignored", "x", 128, "", -1, "", 0, -1, "x-global", true},
       {"x-globaltime-100", "x", 136, "", -1, "", 100, -1, "=", true},
