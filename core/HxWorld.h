@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/HxString.h"
 
@@ -45,3 +46,20 @@ bool hx_mac_addresses_from(HxString const& netdir, HxString const& routefile, Hx
 
 // Installs a world (not owned) for the whole process; null restores the real one.
 void hx_set_world(HxWorld* world);
+// Counts the worlds installed so far: a value kept for the process records
+// the count it was read under and is read again once another world is in
+// force, so that nothing read from one world is used in the next.
+uint64_t hx_world_generation();
+
+// Interfaces come and go rarely (a docking station, a VPN): the host's MAC
+// addresses are read again once the kept list is this many seconds old by
+// the world's clock. Reading them costs more than a loopback exchange, and
+// every message sent carries one.
+constexpr int64_t kHxMacRefreshSeconds = 60;
+
+// The host's MAC addresses as the world in force lists them, kept for the
+// process under a lock: read again when the kept list is
+// kHxMacRefreshSeconds old, when the world's clock went back, and when
+// another world was installed. A failed read is not kept (the next call
+// reads again): null, with the name of the failed call in `failed`.
+std::shared_ptr<HxStringList const> hx_host_mac_addresses(HxString& failed);

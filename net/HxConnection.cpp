@@ -723,12 +723,13 @@ char* HxConnection::receiveRawTcp(int& length) {
 // ---- MAC addresses ---------------------------------------------------------
 
 HxMacAddress HxConnection::primarymacaddress() {
-  HxStringList found;
   HxString failed;
-  if (!hx_world().macAddresses(found, failed)) {
+  std::shared_ptr<HxStringList const> kept = hx_host_mac_addresses(failed);
+  if (kept == nullptr) {
     std::fprintf(stderr, "primarymacaddress: %s failed\n", failed.value());
     return HxMacAddress();
   }
+  HxStringList const& found = *kept;
   for (int i = 0; i < found.length(); ++i) {
     HxMacAddress mac(*found.get(i));
     if (!mac.blank()) return mac;
@@ -738,9 +739,10 @@ HxMacAddress HxConnection::primarymacaddress() {
 
 int HxConnection::getAllMacAddresses(HxMacAddressList& list) {
   list.clear();
-  HxStringList found;
   HxString failed;
-  if (!hx_world().macAddresses(found, failed)) return 0;
+  std::shared_ptr<HxStringList const> kept = hx_host_mac_addresses(failed);
+  if (kept == nullptr) return 0;
+  HxStringList const& found = *kept;
   for (int i = 0; i < found.length(); ++i) {
     auto* mac = new HxMacAddress(*found.get(i));
     if (mac->blank()) {
