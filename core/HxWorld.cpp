@@ -30,7 +30,7 @@ std::atomic<uint64_t> g_generation{0};
 // was read under. Never destroyed: a thread may still send at exit.
 struct MacCache {
   std::mutex lock;
-  std::shared_ptr<HxStringList const> list;
+  std::shared_ptr<HxHostMacs const> macs;
   uint64_t generation = 0;
   int64_t read_at = 0;
 };
@@ -158,7 +158,7 @@ void hx_set_world(HxWorld* world) {
 
 uint64_t hx_world_generation() { return g_generation.load(); }
 
-std::shared_ptr<HxStringList const> hx_host_mac_addresses(HxString& failed) {
+std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed) {
   // The count before the world: a list read from a world that is being
   // replaced is kept under the old count, and so read again.
   uint64_t const generation = hx_world_generation();
@@ -168,13 +168,21 @@ std::shared_ptr<HxStringList const> hx_host_mac_addresses(HxString& failed) {
   // Held during the read too: threads that find the list stale wait for one
   // reading instead of each making its own.
   std::lock_guard<std::mutex> hold(cache.lock);
-  if (cache.list != nullptr && cache.generation == generation && now >= cache.read_at &&
+  if (cache.macs != nullptr && cache.generation == generation && now >= cache.read_at &&
       now - cache.read_at < kHxMacRefreshSeconds)
-    return cache.list;
-  cache.list = nullptr;
-  auto fresh = std::make_shared<HxStringList>();
-  if (!world.macAddresses(*fresh, failed)) return nullptr;
-  cache.list = fresh;
+    return cache.macs;
+  cache.macs = nullptr;
+  auto fresh = std::make_shared<HxHostMacs>();
+  if (!world.macAddresses(fresh->listed, failed)) return nullptr;
+  for (int i = 0; i < fresh->listed.length(); ++i) {
+    auto* mac = new HxMacAddress(*fresh->listed.get(i));
+    if (mac->blank()) {
+      delete mac;
+      continue;
+    }
+    fresh->usable.append(mac);
+  }
+  cache.macs = fresh;
   cache.generation = generation;
   cache.read_at = now;
   return fresh;

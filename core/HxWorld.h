@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/HxAddress.h"
+#include "core/HxList.h"
 #include "core/HxString.h"
 
-class HxStringList;
 struct pollfd;
 
 // The library's one seam to the world outside: the clock, sleeping, random
@@ -57,9 +58,16 @@ uint64_t hx_world_generation();
 // every message sent carries one.
 constexpr int64_t kHxMacRefreshSeconds = 60;
 
+// The host's MAC addresses as read once: the texts the world listed, and
+// the addresses made from them, normalised, without blank ones, in order.
+struct HxHostMacs {
+  HxStringList listed;
+  HxMacAddressList usable;
+};
+
 // The host's MAC addresses as the world in force lists them, kept for the
 // process under a lock: read again when the kept list is
 // kHxMacRefreshSeconds old, when the world's clock went back, and when
 // another world was installed. A failed read is not kept (the next call
 // reads again): null, with the name of the failed call in `failed`.
-std::shared_ptr<HxStringList const> hx_host_mac_addresses(HxString& failed);
+std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed);

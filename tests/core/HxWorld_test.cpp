@@ -148,9 +148,9 @@ TEST(HxWorldMacs, KeptUntilOldEnoughFailuresNotKept) {
     world.fails = row.fails;
     if (row.reinstall) hx_set_world(&world);
     HxString failed;
-    std::shared_ptr<HxStringList const> list = hx_host_mac_addresses(failed);
-    std::string got = list == nullptr ? "fail " + std::string(failed.value())
-                                      : list->length() > 0 ? list->get(0)->value() : "";
+    std::shared_ptr<HxHostMacs const> macs = hx_host_mac_addresses(failed);
+    std::string got = macs == nullptr ? "fail " + std::string(failed.value())
+                                      : macs->listed.length() > 0 ? macs->listed.get(0)->value() : "";
     EXPECT_EQ(got, row.expect);
     EXPECT_EQ(world.reads, row.reads);
   }
