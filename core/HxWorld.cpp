@@ -163,11 +163,12 @@ std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed) {
   // replaced is kept under the old count, and so read again.
   uint64_t const generation = hx_world_generation();
   HxWorld& world = hx_world();
-  int64_t const now = world.now();
   MacCache& cache = mac_cache();
   // Held during the read too: threads that find the list stale wait for one
-  // reading instead of each making its own.
+  // reading instead of each making its own. The clock is read under it, so
+  // no thread takes a reading newer than its own time for a clock gone back.
   std::lock_guard<std::mutex> hold(cache.lock);
+  int64_t const now = world.now();
   if (cache.macs != nullptr && cache.generation == generation && now >= cache.read_at &&
       now - cache.read_at < kHxMacRefreshSeconds)
     return cache.macs;
