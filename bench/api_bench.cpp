@@ -45,7 +45,8 @@ class BenchWorld : public HxWorld {
     char dir[] = "/tmp/hxapibench.XXXXXX";
     if (::mkdtemp(dir) != nullptr) dir_ = dir;
   }
-  ~BenchWorld() override {
+  ~BenchWorld() override { clean(); }
+  void clean() {
     std::remove((dir_ + "/hx.conf").c_str());
     ::rmdir(dir_.c_str());
   }
@@ -65,11 +66,17 @@ class BenchWorld : public HxWorld {
 };
 
 // Installed again by every benchmark of this file: other files install
-// worlds of their own.
+// worlds of their own. Never destroyed (the peers' threads reach it until
+// exit); its directory goes at exit.
+BenchWorld* g_world = nullptr;
+
 BenchWorld& world() {
-  static BenchWorld* w = new BenchWorld;
-  hx_set_world(w);
-  return *w;
+  if (g_world == nullptr) {
+    g_world = new BenchWorld;
+    std::atexit([] { g_world->clean(); });
+  }
+  hx_set_world(g_world);
+  return *g_world;
 }
 
 // Wall time per item beside the CPU time HxBenchRun keeps: "x_wall" is the
