@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <shared_mutex>
 #include <vector>
 
@@ -12,8 +14,31 @@
 #include "core/HxLimits.h"
 #include "core/HxProcessEnv.h"
 
+namespace {
+
+// The names found so far, by uid: the real user can change (setuid), and a
+// name is only ever given for the uid it was found for. Failed lookups are
+// not kept. Never destroyed: a thread may still send at exit.
+struct UserNames {
+  std::mutex lock;
+  std::map<uid_t, HxString> names;
+};
+
+UserNames& user_names() {
+  static UserNames* kept = new UserNames();
+  return *kept;
+}
+
+}  // namespace
+
 HxString hx_current_user() {
   uid_t uid = getuid();
+  UserNames& kept = user_names();
+  {
+    std::lock_guard<std::mutex> hold(kept.lock);
+    auto it = kept.names.find(uid);
+    if (it != kept.names.end()) return it->second;
+  }
   long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
   size_t size = hint > 0 ? static_cast<size_t>(hint) : 1024;
   std::vector<char> buf;
@@ -32,7 +57,12 @@ HxString hx_current_user() {
     if (rc != ERANGE || size >= kHxMaxPasswdBuffer) break;
     size *= 2;
   }
-  if (rc == 0 && found != nullptr) return HxString(found->pw_name);
+  if (rc == 0 && found != nullptr) {
+    HxString name(found->pw_name);
+    std::lock_guard<std::mutex> hold(kept.lock);
+    kept.names[uid] = name;
+    return name;
+  }
   HxDebug& log = *hx_debug_obj();
   if (rc == 0) {
     log.lock();

@@ -24,6 +24,21 @@ namespace {
 
 HxWorld g_real_world;
 std::atomic<HxWorld*> g_world{&g_real_world};
+std::atomic<uint64_t> g_generation{0};
+
+// The MAC list kept for the process, with the world count and the time it
+// was read under. Never destroyed: a thread may still send at exit.
+struct MacCache {
+  std::mutex lock;
+  std::shared_ptr<HxHostMacs const> macs;
+  uint64_t generation = 0;
+  int64_t read_at = 0;
+};
+
+MacCache& mac_cache() {
+  static MacCache* cache = new MacCache();
+  return *cache;
+}
 
 }  // namespace
 
@@ -134,4 +149,42 @@ bool hx_mac_addresses_from(HxString const& netdir, HxString const& routefile, Hx
 
 HxWorld& hx_world() { return *g_world.load(); }
 
-void hx_set_world(HxWorld* world) { g_world.store(world != nullptr ? world : &g_real_world); }
+void hx_set_world(HxWorld* world) {
+  // The world first, then the count: a reader that sees the new count also
+  // sees the new world.
+  g_world.store(world != nullptr ? world : &g_real_world);
+  g_generation.fetch_add(1);
+}
+
+uint64_t hx_world_generation() { return g_generation.load(); }
+
+std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed) {
+  // The count before the world: a list read from a world that is being
+  // replaced is kept under the old count, and so read again.
+  uint64_t const generation = hx_world_generation();
+  HxWorld& world = hx_world();
+  MacCache& cache = mac_cache();
+  // Held during the read too: threads that find the list stale wait for one
+  // reading instead of each making its own. The clock is read under it, so
+  // no thread takes a reading newer than its own time for a clock gone back.
+  std::lock_guard<std::mutex> hold(cache.lock);
+  int64_t const now = world.now();
+  if (cache.macs != nullptr && cache.generation == generation && now >= cache.read_at &&
+      now - cache.read_at < kHxMacRefreshSeconds)
+    return cache.macs;
+  cache.macs = nullptr;
+  auto fresh = std::make_shared<HxHostMacs>();
+  if (!world.macAddresses(fresh->listed, failed)) return nullptr;
+  for (int i = 0; i < fresh->listed.length(); ++i) {
+    auto* mac = new HxMacAddress(*fresh->listed.get(i));
+    if (mac->blank()) {
+      delete mac;
+      continue;
+    }
+    fresh->usable.append(mac);
+  }
+  cache.macs = fresh;
+  cache.generation = generation;
+  cache.read_at = now;
+  return fresh;
+}

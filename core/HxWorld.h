@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "core/HxAddress.h"
+#include "core/HxList.h"
 #include "core/HxString.h"
 
-class HxStringList;
 struct pollfd;
 
 // The library's one seam to the world outside: the clock, sleeping, random
@@ -45,3 +47,27 @@ bool hx_mac_addresses_from(HxString const& netdir, HxString const& routefile, Hx
 
 // Installs a world (not owned) for the whole process; null restores the real one.
 void hx_set_world(HxWorld* world);
+// Counts the worlds installed so far: a value kept for the process records
+// the count it was read under and is read again once another world is in
+// force, so that nothing read from one world is used in the next.
+uint64_t hx_world_generation();
+
+// Interfaces come and go rarely (a docking station, a VPN): the host's MAC
+// addresses are read again once the kept list is this many seconds old by
+// the world's clock. Reading them costs more than a loopback exchange, and
+// every message sent carries one.
+constexpr int64_t kHxMacRefreshSeconds = 60;
+
+// The host's MAC addresses as read once: the texts the world listed, and
+// the addresses made from them, normalised, without blank ones, in order.
+struct HxHostMacs {
+  HxStringList listed;
+  HxMacAddressList usable;
+};
+
+// The host's MAC addresses as the world in force lists them, kept for the
+// process under a lock: read again when the kept list is
+// kHxMacRefreshSeconds old, when the world's clock went back, and when
+// another world was installed. A failed read is not kept (the next call
+// reads again): null, with the name of the failed call in `failed`.
+std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed);

@@ -58,7 +58,10 @@ HxMacAddress HxClient::currentmacaddress() { return HxConnection::primarymacaddr
 void HxClient::stamp_(HxMessage& m) {
   if (!identified_) {
     sender_user_ = currentuser();
-    sender_domain_ = currentdomain();
+    // The client's own configuration, read when it was built, gives the
+    // host domain: what currentdomain() would read again.
+    HxString const& host_domain = config_.client_host_domain();
+    sender_domain_ = host_domain.length() > 0 ? host_domain : HxString(".");
     sender_mac_ = HxConnection::primarymacaddress();
     identified_ = true;
   }

@@ -53,7 +53,8 @@ class HxClient : public HxBase {
   // The login name of the process's real user; empty, with diagnostics in
   // the debug log, when the user database has no entry.
   static HxString currentuser();
-  // The configured client_host_domain, read afresh; "." when it is empty.
+  // The configured client_host_domain as the configuration reads now; "."
+  // when it is empty.
   static HxString currentdomain();
   static HxMacAddress currentmacaddress();
 
@@ -130,9 +131,9 @@ class HxClient : public HxBase {
   // A configured host from a random start: the first index to try.
   int randomStart_(int n) const;
   // Sets the sender's identity on an outgoing message and packs it. User,
-  // host domain and MAC address are looked up at the first stamp of this
-  // client and kept for its later ones (a client lives for one call; the
-  // interface lookup alone costs more than a loopback exchange).
+  // host domain (from this client's configuration) and MAC address are
+  // looked up at the first stamp of this client and kept for its later ones
+  // (a client lives for one call).
   void stamp_(HxMessage& m);
   bool datagram_(HxString const& host, int port, HxMessage& request);
   // Reads the first answer of a broadcast poll; null after a failure, which

@@ -723,31 +723,20 @@ char* HxConnection::receiveRawTcp(int& length) {
 // ---- MAC addresses ---------------------------------------------------------
 
 HxMacAddress HxConnection::primarymacaddress() {
-  HxStringList found;
   HxString failed;
-  if (!hx_world().macAddresses(found, failed)) {
+  std::shared_ptr<HxHostMacs const> kept = hx_host_mac_addresses(failed);
+  if (kept == nullptr) {
     std::fprintf(stderr, "primarymacaddress: %s failed\n", failed.value());
     return HxMacAddress();
   }
-  for (int i = 0; i < found.length(); ++i) {
-    HxMacAddress mac(*found.get(i));
-    if (!mac.blank()) return mac;
-  }
-  return HxMacAddress();
+  return kept->usable.length() > 0 ? *kept->usable.get(0) : HxMacAddress();
 }
 
 int HxConnection::getAllMacAddresses(HxMacAddressList& list) {
   list.clear();
-  HxStringList found;
   HxString failed;
-  if (!hx_world().macAddresses(found, failed)) return 0;
-  for (int i = 0; i < found.length(); ++i) {
-    auto* mac = new HxMacAddress(*found.get(i));
-    if (mac->blank()) {
-      delete mac;
-      continue;
-    }
-    list.append(mac);
-  }
-  return found.length() > 0 ? 1 : 0;
+  std::shared_ptr<HxHostMacs const> kept = hx_host_mac_addresses(failed);
+  if (kept == nullptr) return 0;
+  list.copy(kept->usable);
+  return kept->listed.length() > 0 ? 1 : 0;
 }

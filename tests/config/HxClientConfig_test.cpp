@@ -1,12 +1,19 @@
 #include "config/HxClientConfig.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/HxDefaults.h"
@@ -53,6 +60,29 @@ class HxClientConfigTest : public testing::Test {
     }
   }
   void write(std::string const& text) { dir_.write("hx.conf", text); }
+  // Waits (2 s at most) until the file system's clock has moved past the
+  // file's last change, so that a read now may be kept.
+  void settle() {
+    for (int i = 0; i < 2000; ++i) {
+      struct stat sb;
+      timespec now;
+      clock_gettime(CLOCK_REALTIME_COARSE, &now);
+      if (stat(dir_.file("hx.conf").c_str(), &sb) != 0 || sb.st_ctim.tv_sec < now.tv_sec ||
+          (sb.st_ctim.tv_sec == now.tv_sec && sb.st_ctim.tv_nsec < now.tv_nsec))
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  // Sets the file's modification time.
+  void stamp(timespec when) {
+    timespec const times[2] = {when, when};
+    utimensat(AT_FDCWD, dir_.file("hx.conf").c_str(), times, 0);
+  }
+  timespec mtime() {
+    struct stat sb {};
+    stat(dir_.file("hx.conf").c_str(), &sb);
+    return sb.st_mtim;
+  }
 
   struct Saved {
     char const* name;
@@ -322,6 +352,112 @@ TEST_F(HxClientConfigTest, FileDirectoryIsTakenOnceOnly) {
                           S(second.worker_template_path());
         std::fprintf(stderr, "%s", got.c_str());
         std::exit(got == "/srv/a/types:/srv/jobtypes /srv/a /srv/a/types:/srv/jobtypes" ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// What one construction read is used again (the objects share its fields)
+// only while the file, the three variables and the world are unchanged.
+// Each row changes something (or nothing) and then builds a configuration:
+// whether it shares the previous one's fields, and what it reads.
+TEST_F(HxClientConfigTest, SnapshotHoldsWhileFileVariablesAndWorldStayTheSame) {
+  std::string const file = dir_.file("hx.conf");
+  struct Row {
+    char const* what;
+    std::function<void()> change;
+    bool shared;
+    char const* region_domain;
+  } const rows[] = {
+      {"first read", [&] { write("hx_region = r1\n"); settle(); }, false, "r1 "},
+      {"nothing changed", [] {}, true, "r1 "},
+      {"same text written again", [&] { write("hx_region = r1\n"); settle(); }, false, "r1 "},
+      {"nothing changed", [] {}, true, "r1 "},
+      {"same size, mtime put back",
+       [&] {
+         timespec const was = mtime();
+         write("hx_region = r2\n");
+         stamp(was);
+         settle();
+       },
+       false, "r2 "},
+      {"replaced by another file of the same size and mtime",
+       [&] {
+         timespec const was = mtime();
+         dir_.write("next", "hx_region = r3\n");
+         timespec const times[2] = {was, was};
+         utimensat(AT_FDCWD, dir_.file("next").c_str(), times, 0);
+         rename(dir_.file("next").c_str(), file.c_str());
+         settle();
+       },
+       false, "r3 "},
+      {"nothing changed", [] {}, true, "r3 "},
+      {"variable set", [] { setenv("HX_DOMAIN", "d1", 1); }, false, "r3 d1"},
+      {"nothing changed", [] {}, true, "r3 d1"},
+      {"variable changed, same length", [] { setenv("HX_DOMAIN", "d2", 1); }, false, "r3 d2"},
+      {"variable removed", [] { unsetenv("HX_DOMAIN"); }, false, "r3 "},
+      {"world installed again", [&] { hx_set_world(&world_); }, false, "r3 "},
+      {"nothing changed", [] {}, true, "r3 "},
+      {"file removed", [&] { std::remove(file.c_str()); }, false, " "},
+      {"still no file", [] {}, true, " "},
+      {"a directory in its place", [&] { mkdir(file.c_str(), 0755); }, false, " "},
+      {"an unreadable file is not kept", [] {}, false, " "},
+      {"file back",
+       [&] {
+         rmdir(file.c_str());
+         write("hx_region = r4\n");
+         settle();
+       },
+       false, "r4 "},
+      {"nothing changed", [] {}, true, "r4 "},
+  };
+  std::unique_ptr<HxClientConfig> previous;
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.change();
+    auto c = std::make_unique<HxClientConfig>();
+    if (previous != nullptr) {
+      EXPECT_EQ(&c->hx_region() == &previous->hx_region(), row.shared);
+    }
+    EXPECT_EQ(S(c->hx_region()) + " " + S(c->hx_domain()), row.region_domain);
+    previous = std::move(c);
+  }
+}
+
+// A host list changed in one object stays there: the next object starts
+// from the file's hosts again.
+TEST_F(HxClientConfigTest, HostChangesStayInTheirObject) {
+  write("hx_supervisor = farm\n");
+  settle();
+  HxClientConfig first;
+  first.supervisor_hosts("extra");
+  first.add_supervisor_host(new HxHostname(HxString("more")));
+  HxClientConfig second;
+  EXPECT_EQ(hosts(first), "farm|extra|more");
+  EXPECT_EQ(S(first.hx_supervisor()), "extra");
+  EXPECT_EQ(hosts(second), "farm");
+  EXPECT_EQ(S(second.hx_supervisor()), "farm");
+}
+
+// Defaults built on the installation directory follow it when another
+// source moves it after a snapshot was kept (a fresh process: the
+// directory is process-wide).
+TEST_F(HxClientConfigTest, DefaultsFollowTheInstallationDirectory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        write("hx_region = r\n");
+        settle();
+        HxClientConfig first;
+        HxClientConfig kept;
+        hx_default_set_hxdir("/opt/api/tarv", kHxDirLevelApi);
+        HxClientConfig moved;
+        std::string got = S(kept.worker_template_path()) + " " + S(moved.worker_template_path());
+        std::fprintf(stderr, "%s", got.c_str());
+        bool const was_kept = &first.hx_region() == &kept.hx_region();
+        std::exit(was_kept && got == "/Applications/kmo/tarv/types:/Applications/kmo/jobtypes "
+                                     "/opt/api/tarv/types:/opt/api/jobtypes"
+                      ? 0
+                      : 1);
       },
       testing::ExitedWithCode(0), "");
 }

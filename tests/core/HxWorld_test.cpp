@@ -93,4 +93,68 @@ TEST_F(MacTree, MissingTreeNamesTheFailedCall) {
   EXPECT_EQ(out.length(), 0);
 }
 
+// A world whose interface list, clock and failure the test sets, counting
+// the readings of the list.
+class MacWorld : public HxWorld {
+ public:
+  int64_t clock = 1000000;
+  std::string mac = "02:00:00:00:00:01";
+  bool fails = false;
+  int reads = 0;
+  int64_t now() override { return clock; }
+  bool macAddresses(HxStringList& out, HxString& failed) override {
+    ++reads;
+    out.clear();
+    if (fails) {
+      failed = "opendir()";
+      return false;
+    }
+    out.append(new HxString(mac.c_str()));
+    return true;
+  }
+};
+
+// The list is kept until it is kHxMacRefreshSeconds old by the world's
+// clock: a change is seen then and not before. A failed reading is not
+// kept, a clock that went back reads again, and so does a world installed
+// anew (even the same one: a test's next world may sit at the same address).
+TEST(HxWorldMacs, KeptUntilOldEnoughFailuresNotKept) {
+  int64_t const t0 = 1000000, n = kHxMacRefreshSeconds;
+  struct Row {
+    char const* what;
+    int64_t clock;
+    char const* mac;
+    bool fails;
+    bool reinstall;
+    char const* expect;  // the first address, or the failed call
+    int reads;
+  } const rows[] = {
+      {"first call reads", t0, "02:00:00:00:00:01", false, false, "02:00:00:00:00:01", 1},
+      {"changed, too soon to see", t0 + n - 1, "02:00:00:00:00:02", false, false, "02:00:00:00:00:01", 1},
+      {"old enough: read again", t0 + n, "02:00:00:00:00:02", false, false, "02:00:00:00:00:02", 2},
+      {"failing, still kept", t0 + 2 * n - 1, "02:00:00:00:00:03", true, false, "02:00:00:00:00:02", 2},
+      {"failing when old", t0 + 2 * n, "02:00:00:00:00:03", true, false, "fail opendir()", 3},
+      {"failure not kept", t0 + 2 * n, "02:00:00:00:00:03", false, false, "02:00:00:00:00:03", 4},
+      {"kept after the retry", t0 + 2 * n + 1, "02:00:00:00:00:04", false, false, "02:00:00:00:00:03", 4},
+      {"clock went back", t0, "02:00:00:00:00:04", false, false, "02:00:00:00:00:04", 5},
+      {"world installed again", t0, "02:00:00:00:00:05", false, true, "02:00:00:00:00:05", 6},
+  };
+  MacWorld world;
+  hx_set_world(&world);
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.what);
+    world.clock = row.clock;
+    world.mac = row.mac;
+    world.fails = row.fails;
+    if (row.reinstall) hx_set_world(&world);
+    HxString failed;
+    std::shared_ptr<HxHostMacs const> macs = hx_host_mac_addresses(failed);
+    std::string got = macs == nullptr ? "fail " + std::string(failed.value())
+                                      : macs->listed.length() > 0 ? macs->listed.get(0)->value() : "";
+    EXPECT_EQ(got, row.expect);
+    EXPECT_EQ(world.reads, row.reads);
+  }
+  hx_set_world(nullptr);
+}
+
 }  // namespace
