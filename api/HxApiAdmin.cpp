@@ -69,7 +69,7 @@ int hxadmincommand(HxAdminOrder& order, HxAdminResult& result) {
   }
   if (error_then_refusal(reply) == 0) return 0;
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return 0;
   }
   auto* got = _hx_reply_content<HxAdminResult>(reply, kHxTypeAdminResult);
@@ -138,7 +138,9 @@ int hxarchivejob(HxString const& path, HxJob& job, int format) {
   return format == 2 ? job.archiveXML(path) : job.archive(path);
 }
 
-int hxrecoverjob(HxString const& path, HxJob& job, int format) {
+namespace {
+
+int recover(HxString const& path, HxJob& job, int format) {
   if (format == 2) return job.recoverXML(path);
   if (format != 0) return job.recover(path);
   {
@@ -159,4 +161,12 @@ int hxrecoverjob(HxString const& path, HxJob& job, int format) {
     }
   }
   return job.recoverXML(path);
+}
+
+}  // namespace
+
+// A job file is outside input: one that decodes to more than memory holds
+// fails the call (API error "out of memory") instead of escaping.
+int hxrecoverjob(HxString const& path, HxJob& job, int format) {
+  return _hx_api_guard(0, [&] { return recover(path, job, format); });
 }

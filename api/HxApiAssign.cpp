@@ -70,7 +70,7 @@ void _hx_init_assign() {
   for (int n = 0;;) {
     reply = std::make_unique<HxMessage>();
     int const r = hx_world().random();
-    bool const delivered = client.converseWorker(host, request, *reply);
+    bool const delivered = _hx_api_guard(false, [&] { return client.converseWorker(host, request, *reply); });
     int const s = r % 6 + 5;
     if (!delivered) {
       _hx_debug_line("WARNING: init assign api request attempt[" + HxString(n) + "] failed; resending.");
@@ -79,7 +79,7 @@ void _hx_init_assign() {
         hxsleep(s);
       }
       if (++n >= kAssignAttempts) {
-        _hx_api_line("ERROR: unable to contact worker... recommending immediate shutdown.");
+        _hx_api_fail("ERROR: unable to contact worker... recommending immediate shutdown.");
         break;
       }
       continue;

@@ -22,7 +22,7 @@ bool old_failure(HxMessage const& reply) {
 // A current peer's result, or null after its line.
 HxResult* result_of(HxMessage& reply) {
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return nullptr;
   }
   auto* result = _hx_reply_content<HxResult>(reply, kResultType);
@@ -35,7 +35,7 @@ HxResult* result_of(HxMessage& reply) {
 template <class List>
 List* old_ids(HxMessage& reply, int type) {
   auto* list = _hx_reply_content<List>(reply, type);
-  if (list == nullptr) _hx_api_line("ERROR: data returned blank");
+  if (list == nullptr) _hx_api_fail(kHxBlankLine);
   return list;
 }
 

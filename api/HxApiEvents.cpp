@@ -118,14 +118,23 @@ unsigned char hxwaitfor(HxString& triggers, int timeout) {
 }
 
 unsigned char hxtrigger(HxString const& name) {
-  HxStringList names;
-  names.append(new HxString(name));
-  HxMessage request(kHxReqTrigger), reply;
-  HxLentContent lend(request, names);
-  HxClient client;
-  _hx_api_client(client, true);
-  if (!client.converseSupervisor(request, reply)) return 0;
-  if (reply.tag() == kHxReplyConfirmed) return 1;
-  _hx_api_line("ERROR: couldn't execute event(s).");
-  return 0;
+  // The event name is the caller's text, copied into the request: running
+  // out of memory anywhere here fails the call.
+  return _hx_api_guard<unsigned char>(0, [&]() -> unsigned char {
+    HxStringList names;
+    names.append(new HxString(name));
+    HxMessage request(kHxReqTrigger), reply;
+    HxLentContent lend(request, names);
+    bool const delivered = _hx_api_deliver(
+        [&] {
+          HxClient client;
+          _hx_api_client(client, true);
+          return client.converseSupervisor(request, reply);
+        },
+        nullptr, kHxNoSupervisorLine);
+    if (!delivered) return 0;
+    if (reply.tag() == kHxReplyConfirmed) return 1;
+    _hx_api_fail("ERROR: couldn't execute event(s).");
+    return 0;
+  });
 }

@@ -26,13 +26,19 @@ HxField* first_field(HxFilter& filter) { return filter.fields().length() > 0 ? f
 
 }  // namespace
 
-int hxstdout(HxCommand& cmd, HxLogList& logs) { return _hx_get_log(cmd, logs, HxLog::kOut); }
+// Logs read from the log tree, or pages merged, can be large: running out
+// of memory fails the call (API error "out of memory") instead of escaping.
+int hxstdout(HxCommand& cmd, HxLogList& logs) {
+  return _hx_api_guard(0, [&] { return _hx_get_log(cmd, logs, HxLog::kOut); });
+}
 
-int hxstderr(HxCommand& cmd, HxLogList& logs) { return _hx_get_log(cmd, logs, HxLog::kErr); }
+int hxstderr(HxCommand& cmd, HxLogList& logs) {
+  return _hx_api_guard(0, [&] { return _hx_get_log(cmd, logs, HxLog::kErr); });
+}
 
 HxLogList* _hx_log_reply(HxMessage& reply) {
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return nullptr;
   }
   HxLogList* list = _hx_reply_content<HxLogList>(reply, HxLogList().type());
@@ -127,7 +133,7 @@ int _hx_get_log(HxCommand& cmd, HxLogList& logs, int logtype) {
   } else if (logtype == HxLog::kErr) {
     request_type = kHxReqStderr;
   } else {
-    _hx_api_line(HxString("ERROR: unknown logtype: ") + HxString(logtype));
+    _hx_api_fail(HxString("ERROR: unknown logtype: ") + HxString(logtype));
     return 0;
   }
 
@@ -153,11 +159,11 @@ int _hx_get_log(HxCommand& cmd, HxLogList& logs, int logtype) {
 }
 
 int hxstdoutstream(int jobid, int subid, int offset, HxString& text) {
-  return _hx_logstream(jobid, subid, offset, text, HxLog::kOut);
+  return _hx_api_guard(-1, [&] { return _hx_logstream(jobid, subid, offset, text, HxLog::kOut); });
 }
 
 int hxstderrstream(int jobid, int subid, int offset, HxString& text) {
-  return _hx_logstream(jobid, subid, offset, text, HxLog::kErr);
+  return _hx_api_guard(-1, [&] { return _hx_logstream(jobid, subid, offset, text, HxLog::kErr); });
 }
 
 int _hx_logstream(int jobid, int subid, int offset, HxString& text, int logtype) {

@@ -29,26 +29,34 @@ int _hx_ping_text(HxMessage const& reply, HxPingForm form, HxString& out) {
 }
 
 unsigned char hxping(HxString& out, HxString const* host) {
-  HxClient client;
-  _hx_api_client(client);
-  if (host != nullptr) client.setSupervisor(*host);
   HxMessage request(kHxReqPing), reply;
-  if (!client.converseSupervisor(request, reply)) return 0;
+  bool const delivered = _hx_api_deliver(
+      [&] {
+        HxClient client;
+        _hx_api_client(client);
+        if (host != nullptr) client.setSupervisor(*host);
+        return client.converseSupervisor(request, reply);
+      },
+      nullptr, kHxNoSupervisorLine);
+  if (!delivered) return 0;
   return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kSupervisor, out));
 }
 
 unsigned char hxworkerping(HxString const& host, HxString& out) {
-  HxClient client;
-  _hx_api_client(client);
   HxMessage request(kHxReqPing), reply;
-  if (!client.converseWorker(host, request, reply)) return 0;
+  if (!_hx_api_worker(host, request, reply, nullptr)) return 0;
   return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kWorker, out));
 }
 
 unsigned char hxhostping(HxString const& host, int port, HxString& out) {
-  HxClient client;
-  _hx_api_client(client);
   HxMessage request(kHxReqPing), reply;
-  if (!client.converse(host, port, request, reply)) return 0;
+  bool const delivered = _hx_api_deliver(
+      [&] {
+        HxClient client;
+        _hx_api_client(client);
+        return client.converse(host, port, request, reply);
+      },
+      nullptr, kHxNoHostLine);
+  if (!delivered) return 0;
   return static_cast<unsigned char>(_hx_ping_text(reply, HxPingForm::kHost, out));
 }

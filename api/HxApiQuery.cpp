@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr char kNoWorkerLine[] = "ERROR: unable to contact worker.";
 constexpr char kNoWorkerStdout[] = "Could not talk to worker\n";
 
 // One supervisor request carrying `lent` (when not null) for the call.
@@ -105,7 +104,7 @@ int hxsupervisorconfig(HxConfig& config) {
 
 int hxworkerconfig(HxString const& host, HxConfig& config) {
   HxMessage request(kHxReqConfig), reply;
-  if (!_hx_api_worker(host, request, reply, kNoWorkerLine)) return 0;
+  if (!_hx_api_worker(host, request, reply, kHxNoWorkerLine)) return 0;
   return _hx_reply_R(reply, config, HxReplyObject::kConfig);
 }
 

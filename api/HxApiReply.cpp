@@ -1,6 +1,8 @@
 #include "api/HxApiReply.h"
 
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "api/HxApiState.h"
@@ -11,6 +13,32 @@ void _hx_api_line(HxString const& text) {
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+void _hx_set_cause(HxString const& line) {
+  static constexpr char kHead[] = "ERROR: ";
+  constexpr int kHeadLength = sizeof kHead - 1;
+  HxString text = line;
+  if (line.length() >= kHeadLength && std::memcmp(line.value(), kHead, kHeadLength) == 0)
+    text = HxString(line.value() + kHeadLength, line.length() - kHeadLength);
+  HxError e(kHxErrOldError);
+  e.set("ERROR", text);
+  _hx_set_error(e);
+}
+
+void _hx_api_fail(HxString const& line) {
+  _hx_set_cause(line);
+  _hx_api_line(line);
+}
+
+void _hx_set_no_memory() {
+  try {
+    _hx_set_cause(kHxNoMemoryCause);
+  } catch (std::bad_alloc const&) {
+    // Not even the text fits: an error of the fixed table (a copy of one
+    // without values allocates nothing) still tells that this call failed.
+    _hx_set_error(HxError(kHxErrUnspecified));
+  }
 }
 
 void _hx_invalid_line(HxReplyObject what, int content_type) {
@@ -28,7 +56,7 @@ void _hx_invalid_line(HxReplyObject what, int content_type) {
       word = "result";
       break;
   }
-  _hx_api_line(HxString("ERROR: ") + word + " object returned invalid. - " + HxString(content_type));
+  _hx_api_fail(HxString("ERROR: ") + word + " object returned invalid. - " + HxString(content_type));
 }
 
 void _hx_capture_error(HxMessage const& reply) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <vector>
 
 #include "api/HxRequestTypes.h"
@@ -18,8 +19,10 @@
 //   A4  an error reply (tag 4) fails, setting the API error where asked;
 //   A1  only a confirmation (tag 1) succeeds.
 // Each gives 1 or 0. Failures other than the API error are one line on
-// standard error. A successful reply never clears the API error, and the
-// caller's container only grows.
+// standard error, whose text (without its "ERROR: " head) also becomes the
+// API error, so that hxerror() names the cause of the last failure. A
+// successful reply never clears the API error, and the caller's container
+// only grows.
 
 // The object word of the invalid-content line.
 enum class HxReplyObject { kList, kConfig, kReport, kResult };
@@ -28,7 +31,39 @@ enum class HxReplyObject { kList, kConfig, kReport, kResult };
 // so that lines of calls on other threads never interleave with it.
 void _hx_api_line(HxString const& text);
 
-// "ERROR: <list|config|report|result> object returned invalid. - <type>"
+// The line of a reply that carries no content where some is expected.
+inline constexpr char kHxBlankLine[] = "ERROR: data returned blank";
+
+// Sets the API error to the text of a failure's line without its leading
+// "ERROR: " (old-style error 100000, the text as macro ERROR): hxerror()
+// then gives that text. For a failure that writes no line, the line it
+// would have.
+void _hx_set_cause(HxString const& line);
+
+// A failure's line: written as _hx_api_line writes it, and made the API
+// error as _hx_set_cause makes it.
+void _hx_api_fail(HxString const& line);
+
+// The API error of a call that ran out of memory: "out of memory". Nothing
+// is written; when even that text cannot be made, an error of the fixed
+// table ("unspecifed error") takes its place.
+inline constexpr char kHxNoMemoryCause[] = "out of memory";
+void _hx_set_no_memory();
+
+// Runs body and gives its result; a std::bad_alloc under it fails the call
+// instead of escaping: the API error says so and `failed` is given.
+template <class R, class Body>
+R _hx_api_guard(R failed, Body&& body) {
+  try {
+    return body();
+  } catch (std::bad_alloc const&) {
+    _hx_set_no_memory();
+    return failed;
+  }
+}
+
+// "ERROR: <list|config|report|result> object returned invalid. - <type>",
+// written and made the API error as _hx_api_fail does.
 void _hx_invalid_line(HxReplyObject what, int content_type);
 
 // Sets the API error from an error reply: an old-style error gives number
@@ -39,22 +74,31 @@ void _hx_capture_error(HxMessage const& reply);
 
 // Moves the elements from the front of `from` to the end of `to`, which owns
 // them from then on; a null element ends the move and stays in `from` with
-// all that follows it.
+// all that follows it. Each element has one owner whatever happens: when
+// `to` cannot grow (std::bad_alloc), the elements moved so far stay with
+// `to`, the rest with `from`, and the exception goes on.
 template <class T>
 void _hx_move_elements(HxBaseList<T>& from, HxBaseList<T>& to) {
   int const n = from.length();
+  if (n == 0) return;
+  // Taken before anything moves: `from` is then rebuilt from it, within the
+  // room it already has, without allocating.
+  std::vector<T*> all;
+  all.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) all.push_back(from.get(i));
   int moved = 0;
-  for (; moved < n; ++moved) {
-    T* e = from.get(moved);
-    if (e == nullptr) break;
-    to.append(e);
+  auto keep_rest = [&] {
+    from.forget();
+    for (int i = moved; i < n; ++i) from.append(all[static_cast<size_t>(i)]);
+  };
+  try {
+    for (; moved < n && all[static_cast<size_t>(moved)] != nullptr; ++moved)
+      to.append(all[static_cast<size_t>(moved)]);
+  } catch (...) {
+    keep_rest();
+    throw;
   }
-  if (moved == 0) return;
-  std::vector<T*> rest;
-  rest.reserve(static_cast<size_t>(n - moved));
-  for (int i = moved; i < n; ++i) rest.push_back(from.get(i));
-  from.forget();
-  for (T* e : rest) from.append(e);
+  if (moved > 0) keep_rest();
 }
 
 // The reply's content as the class C, null unless its class is C and its
@@ -74,7 +118,7 @@ namespace hx_reply_detail {
 template <class List>
 int take_list(HxMessage& reply, List& out) {
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return 0;
   }
   List* list = _hx_reply_content<List>(reply, out.type());
@@ -112,7 +156,7 @@ int _hx_reply_R(HxMessage const& reply, Record& out, HxReplyObject what) {
     return 0;
   }
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return 0;
   }
   Record* record = _hx_reply_content<Record>(reply, out.type());

@@ -1,6 +1,5 @@
 #include "api/HxApiRoad.h"
 
-#include "api/HxApiReply.h"
 #include "api/HxApiState.h"
 
 void _hx_api_client(HxClient& client, bool keep_timeout) {
@@ -10,32 +9,44 @@ void _hx_api_client(HxClient& client, bool keep_timeout) {
   client.conversetimeout(ms >= 1 ? ms : client.config().client_timeout());
 }
 
-namespace {
-
-bool settled(bool delivered, char const* unreachable) {
-  if (!delivered && unreachable != nullptr) _hx_api_line(unreachable);
-  return delivered;
+bool _hx_api_settle(bool delivered, char const* line, char const* cause) {
+  if (delivered) return true;
+  if (line == nullptr) {
+    _hx_set_cause(cause);
+  } else {
+    _hx_api_fail(line);
+  }
+  return false;
 }
 
-}  // namespace
-
 bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable) {
-  HxClient client;
-  _hx_api_client(client);
-  return settled(client.converseSupervisor(request, reply), unreachable);
+  return _hx_api_deliver(
+      [&] {
+        HxClient client;
+        _hx_api_client(client);
+        return client.converseSupervisor(request, reply);
+      },
+      unreachable, kHxNoSupervisorLine);
 }
 
 bool _hx_api_subsupervisor(HxMessage& request, HxMessage& reply, int retries, char const* unreachable) {
-  HxClient client;
-  _hx_api_client(client);
-  bool const delivered = retries > 0 ? client.converseSubSupervisorWithRetries(request, reply, retries)
-                                     : client.converseSubSupervisor(request, reply);
-  return settled(delivered, unreachable);
+  return _hx_api_deliver(
+      [&] {
+        HxClient client;
+        _hx_api_client(client);
+        return retries > 0 ? client.converseSubSupervisorWithRetries(request, reply, retries)
+                           : client.converseSubSupervisor(request, reply);
+      },
+      unreachable, kHxNoSupervisorLine);
 }
 
 bool _hx_api_worker(HxString const& host, HxMessage& request, HxMessage& reply, char const* unreachable,
                     bool keep_timeout) {
-  HxClient client;
-  _hx_api_client(client, keep_timeout);
-  return settled(client.converseWorker(host, request, reply), unreachable);
+  return _hx_api_deliver(
+      [&] {
+        HxClient client;
+        _hx_api_client(client, keep_timeout);
+        return client.converseWorker(host, request, reply);
+      },
+      unreachable, kHxNoWorkerLine);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <new>
+
+#include "api/HxApiReply.h"
 #include "core/pack/HxPack.h"
 #include "net/HxClient.h"
 #include "net/HxMessage.h"
@@ -11,12 +14,27 @@ void _hx_api_client(HxClient& client, bool keep_timeout = false);
 
 // The line of a supervisor request that found no supervisor.
 inline constexpr char kHxNoSupervisorLine[] = "ERROR: unable to contact supervisor.";
+// The line of a worker request that found no worker.
+inline constexpr char kHxNoWorkerLine[] = "ERROR: unable to contact worker.";
+// The line a request to an explicit host and port would have.
+inline constexpr char kHxNoHostLine[] = "ERROR: unable to contact host.";
+
+// Runs one conversation (converse() gives whether the request was
+// delivered). A failed one writes `line` on standard error (nothing when
+// null) and sets the API error to that line, or to `cause` when there is
+// none, without its "ERROR: " head, so that hxerror() names it. A
+// std::bad_alloc under the conversation (packing the request, decoding the
+// reply) fails it with the API error "out of memory" and no line. The road
+// below runs on it, and so do the functions that set up a client of their
+// own.
+template <class Converse>
+bool _hx_api_deliver(Converse&& converse, char const* line, char const* cause);
 
 // The common road of a supervisor request: a fresh client set up from the
 // API state carries the request to the supervisor (located as the client
 // locates it) and fills the reply. A failed conversation writes
-// `unreachable` as one line on standard error (nothing when null) and gives
-// false; the API error is left as it was.
+// `unreachable` as one line on standard error (nothing when null), sets the
+// API error to "unable to contact supervisor." and gives false.
 bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable = kHxNoSupervisorLine);
 
 // The same to the supervisor's sub port, with up to `retries` further
@@ -24,8 +42,9 @@ bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreac
 bool _hx_api_subsupervisor(HxMessage& request, HxMessage& reply, int retries = 0,
                            char const* unreachable = kHxNoSupervisorLine);
 
-// The same to the worker on `host` (its worker port). keep_timeout keeps the
-// client's own 30000 ms time-out instead of the API's.
+// The same to the worker on `host` (its worker port), whose API error on
+// failure is "unable to contact worker.". keep_timeout keeps the client's
+// own 30000 ms time-out instead of the API's.
 bool _hx_api_worker(HxString const& host, HxMessage& request, HxMessage& reply, char const* unreachable,
                     bool keep_timeout = false);
 
@@ -42,3 +61,18 @@ class HxLentContent {
  private:
   HxMessage& request_;
 };
+
+// What _hx_api_deliver does once the conversation has ended.
+bool _hx_api_settle(bool delivered, char const* line, char const* cause);
+
+template <class Converse>
+bool _hx_api_deliver(Converse&& converse, char const* line, char const* cause) {
+  bool delivered = false;
+  try {
+    delivered = converse();
+  } catch (std::bad_alloc const&) {
+    _hx_set_no_memory();
+    return false;
+  }
+  return _hx_api_settle(delivered, line, cause);
+}

@@ -32,13 +32,17 @@ int ask(int tag, HxPack* lent, List& out) {
 }  // namespace
 
 int hxstats(HxCommand& cmd, HxLogList& logs) {
-  // No log path at all names no tree (not the current or root directory).
-  HxString const base = hxgetclientlogpath();
-  if (base.length() > 0 && base != kHxUseSupervisor && HxLog::islocal(base, cmd)) {
-    logs.load(base, cmd, kStatsLogType);
-    return 1;
-  }
-  return ask(kHxReqStats, &cmd, logs);
+  // Statistics read from the log tree can be large: running out of memory
+  // fails the call (API error "out of memory") instead of escaping.
+  return _hx_api_guard(0, [&] {
+    // No log path at all names no tree (not the current or root directory).
+    HxString const base = hxgetclientlogpath();
+    if (base.length() > 0 && base != kHxUseSupervisor && HxLog::islocal(base, cmd)) {
+      logs.load(base, cmd, kStatsLogType);
+      return 1;
+    }
+    return ask(kHxReqStats, &cmd, logs);
+  });
 }
 
 int hxhist(HxCommand& cmd, HxHistoryList& entries) { return ask(kHxReqHistory, &cmd, entries); }

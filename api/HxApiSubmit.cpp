@@ -1,6 +1,7 @@
 #include "api/HxApiSubmit.h"
 
 #include <memory>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -128,7 +129,7 @@ class Batch {
     return previews_.back().get();
   }
   Split& split(HxJob& job) {
-    splits_.emplace_back(new Split(job));
+    splits_.push_back(std::make_unique<Split>(job));
     return *splits_.back();
   }
   int failed() {
@@ -196,7 +197,9 @@ int _hx_submit_reply(HxMessage& reply, HxJobList& submitted) {
   return 1;
 }
 
-int hxsubmit(HxJobList& jobs, HxJobList& submitted, unsigned char variant) {
+namespace {
+
+int submit_batch(HxJobList& jobs, HxJobList& submitted, unsigned char variant, Batch& batch) {
   HxClient client;
   _hx_api_client(client);
   HxMessage request(variant != 0 ? kHxReqSubmit + kHxReqSubmitFlag : kHxReqSubmit);
@@ -205,7 +208,6 @@ int hxsubmit(HxJobList& jobs, HxJobList& submitted, unsigned char variant) {
   env.setToEnv();
   HxString searchpath = _hx_search_path(env);
 
-  Batch batch;
   bool have_limit = false;
   int limit = 0;
   for (int i = 0; i < jobs.length(); ++i) {
@@ -226,9 +228,21 @@ int hxsubmit(HxJobList& jobs, HxJobList& submitted, unsigned char variant) {
       }
       Split& split = batch.split(*job);
       // The copy leaves the agenda out: the preview's own is chosen below.
+      // Every item keeps one owner when memory runs out on the way.
       HxWorkList agenda;
-      agenda.steal(job->agenda());
-      HxJob* preview = batch.keep(std::make_unique<HxJob>(*job));
+      try {
+        agenda.steal(job->agenda());
+      } catch (...) {
+        agenda.forget();  // the job's agenda still holds every item
+        throw;
+      }
+      HxJob* preview = nullptr;
+      try {
+        preview = batch.keep(std::make_unique<HxJob>(*job));
+      } catch (...) {
+        job->agenda().steal(agenda);  // back into the room it had: allocates nothing
+        throw;
+      }
       job->agenda().steal(agenda);
       preview->flags(preview->flags() | kHxJobFlagPAgenda);
       job->flags(job->flags() & ~kHxJobFlagPAgenda);
@@ -254,11 +268,33 @@ int hxsubmit(HxJobList& jobs, HxJobList& submitted, unsigned char variant) {
     delivered = client.converseSupervisor(request, reply);
   }
   if (!delivered) {
-    _hx_set_error(client.error());
+    // The client's transport error names the cause; a failure that left
+    // none (no supervisor configured or found, a reply that did not decode)
+    // is named as the other supervisor requests name it.
+    HxError const error = client.error();
+    if (error.integervalue() == -1) {
+      _hx_set_cause(kHxNoSupervisorLine);
+    } else {
+      _hx_set_error(error);
+    }
     return batch.failed();
   }
   if (_hx_submit_reply(reply, submitted) == 0) return batch.failed();
   return 1;
+}
+
+}  // namespace
+
+int hxsubmit(HxJobList& jobs, HxJobList& submitted, unsigned char variant) {
+  Batch batch;
+  try {
+    return submit_batch(jobs, submitted, variant, batch);
+  } catch (std::bad_alloc const&) {
+    // The caller's jobs get back what a split took from them, as after any
+    // other failure (putting them back allocates nothing).
+    _hx_set_no_memory();
+    return batch.failed();
+  }
 }
 
 void _hx_jobinit(HxJob* job, HxString& searchpath) {

@@ -83,6 +83,7 @@ unsigned char request_dev(HxAssignment const& a, HxWork& work) {
 
 unsigned char request_failed(HxWork& work, char const* line) {
   _hx_debug_line(line);
+  _hx_set_cause(line);
   work.status(HxStatus(HxStatus::kComplete));
   return 0;
 }
@@ -129,7 +130,7 @@ unsigned char hxrequestwork(HxWork& work) {
   HxLentContent lend(request, id);
   both_lines("requesting work for: " + HxString(id.id()) + "." + HxString(id.subid()));
   HxMessage reply;
-  if (!client.converseSubSupervisorWithRetries(request, reply, kWorkRetries))
+  if (!_hx_api_guard(false, [&] { return client.converseSubSupervisorWithRetries(request, reply, kWorkRetries); }))
     return request_failed(work,
                           "ERROR: hxrequestwork(): unable to contact supe... recommending immediate shutdown to the "
                           "caller.");
@@ -217,7 +218,7 @@ unsigned char hxreportwork(HxWork& work) {
   for (int n = 0; n < kReportAttempts; ++n) {
     int const r = hx_world().random();
     HxMessage reply;
-    bool const delivered = client.converseSubSupervisor(request, reply);
+    bool const delivered = _hx_api_guard(false, [&] { return client.converseSubSupervisor(request, reply); });
     int const s = r % 6 + 5;
     if (delivered && reply.tag() != kHxReplyError) {
       if (work.status().integervalue() == HxStatus::kFailed && (a->job().flags() & migrate_flag) != 0) {
@@ -240,7 +241,9 @@ unsigned char hxreportwork(HxWork& work) {
       pause_seconds(s);
     }
   }
-  _hx_debug_line("ERROR unable to report on work: " + who + " - " + status);
+  HxString const line = "ERROR unable to report on work: " + who + " - " + status;
+  _hx_debug_line(line);
+  _hx_set_cause(line);
   return 0;
 }
 
@@ -272,7 +275,7 @@ unsigned char hxreportjob(HxSubjob& subjob) {
   HxString const host = _hx_local_worker(client.config());
   for (int attempt = 0; attempt < kReportJobAttempts; ++attempt) {
     HxMessage reply;
-    if (client.converseWorker(host, request, reply)) {
+    if (_hx_api_guard(false, [&] { return client.converseWorker(host, request, reply); })) {
       switch (reply.tag()) {
         case kHxReplyShutdown:
           _hx_debug_line("received order to shutdown.");

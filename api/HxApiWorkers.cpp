@@ -37,7 +37,7 @@ int _hx_order_reply(HxMessage& reply, HxOrderForm form, bool error, HxHostnameLi
 
 int _hx_isadmin_reply(HxMessage const& reply) {
   if (reply.content() == nullptr) {
-    _hx_api_line("ERROR: data returned blank");
+    _hx_api_fail(kHxBlankLine);
     return 0;
   }
   auto const* value = _hx_reply_content<HxValue>(reply, kHxTypeValue);
@@ -72,12 +72,17 @@ void _hx_worker_filter(HxString const& host, HxFilter& filter) {
 namespace {
 
 unsigned char order(int tag, HxOrderForm form, bool error, HxOrder& order, HxHostnameList& hosts) {
-  HxClient client;
-  _hx_api_client(client, true);
   HxMessage request(tag), reply;
   {
     HxLentContent lend(request, order);
-    if (!client.converseSupervisor(request, reply)) return 0;
+    bool const delivered = _hx_api_deliver(
+        [&] {
+          HxClient client;
+          _hx_api_client(client, true);
+          return client.converseSupervisor(request, reply);
+        },
+        nullptr, kHxNoSupervisorLine);
+    if (!delivered) return 0;
   }
   return static_cast<unsigned char>(_hx_order_reply(reply, form, error, hosts));
 }
@@ -97,7 +102,7 @@ bool admin_or_refused() {
   HxConnection::init();
   HxString const user = HxClient::currentuser();
   if (hxisadmin(user)) return true;
-  _hx_api_line(HxString("ERROR: user[") + user + "] is not a tarv admin");
+  _hx_api_fail(HxString("ERROR: user[") + user + "] is not a tarv admin");
   return false;
 }
 

@@ -38,5 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   HxCallbackIdList calls;
   check(_hx_interprit_callbackids(text, calls) == 0);
   check(calls.length() <= kHxMaxIdsPerCall);
+
+  // The command functions' reading: the text twice on one small budget,
+  // which never lets more through than it holds.
+  HxIdBudget budget(1000);
+  HxWorkIdList cmd_work;
+  HxJobIdList cmd_jobs;
+  for (int i = 0; i < 2; ++i) {
+    HxIdsRead const read = _hx_interprit_command_ids(text, cmd_work, cmd_jobs, budget);
+    check(read == HxIdsRead::kOk || read == HxIdsRead::kTooMany);
+  }
+  check(cmd_work.length() + cmd_jobs.length() + budget.left() == 1000);
   return 0;
 }

@@ -47,8 +47,10 @@ std::unique_ptr<HxQuery> read_query(PyObject* args) {
 
 // The identifier form of the command, history and statistics functions: a
 // command dictionary, or an optional filter dictionary followed by ids.
-// Null with RuntimeError set for an argument that is no identifier and when
-// no id was given.
+// Null with RuntimeError set for an argument that is no identifier, when the
+// texts together name more ids than one call may send (the error names the
+// limit) and when no id was given; MemoryError when the ids do not fit in
+// memory.
 std::unique_ptr<HxCommand> read_targets(PyObject* args) {
   Py_ssize_t const n = PyTuple_GET_SIZE(args);
   std::unique_ptr<HxCommand> command(_hx_py_parse_command(n > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr));
@@ -56,6 +58,8 @@ std::unique_ptr<HxCommand> read_targets(PyObject* args) {
     command.reset(new HxCommand);
     Py_ssize_t i = 0;
     if (n > 0 && PyDict_Check(PyTuple_GET_ITEM(args, 0))) hx_py_filters(PyTuple_GET_ITEM(args, i++), command->filters(), false);
+    // One budget for all the texts: each is counted before it is expanded.
+    HxIdBudget budget;
     for (; i < n; ++i) {
       HxString text;
       if (!hx_py_id_text(PyTuple_GET_ITEM(args, i), text)) {
@@ -63,8 +67,16 @@ std::unique_ptr<HxCommand> read_targets(PyObject* args) {
         return nullptr;
       }
       command->restrictions(0);
-      _hx_interprit_workids(text, command->workids());
-      _hx_interprit_jobids(text, command->jobids());
+      HxIdsRead const read = _hx_interprit_command_ids(text, command->workids(), command->jobids(), budget);
+      if (read == HxIdsRead::kTooMany) {
+        HxString const limit = _hx_ids_limit_text(budget.limit());
+        PyErr_SetString(PyExc_RuntimeError, limit.value());
+        return nullptr;
+      }
+      if (read == HxIdsRead::kNoMemory) {
+        PyErr_NoMemory();
+        return nullptr;
+      }
     }
   }
   if (command->workids().length() == 0 && command->jobids().length() == 0) {

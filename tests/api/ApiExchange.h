@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "api/HxApiState.h"
 #include "tests/api/ApiTestUtil.h"
 
 namespace hxtest {
@@ -77,6 +78,22 @@ inline std::string bytes_of(HxPack& p) {
 inline std::string login_name() {
   passwd* pw = getpwuid(getuid());
   return pw != nullptr ? pw->pw_name : "";
+}
+
+// The API error text a failure's line leaves: the line without its
+// "ERROR: " and its line end ("" for no line).
+inline std::string cause_of(std::string const& line) {
+  std::string out = line;
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  if (out.compare(0, 7, "ERROR: ") == 0) out.erase(0, 7);
+  return out;
+}
+
+// Checks that a call's line on standard error is also its API error.
+inline void expect_line_is_error(std::string const& err) {
+  if (!err.empty()) {
+    EXPECT_EQ(S(hxerror().value()), cause_of(err));
+  }
 }
 
 }  // namespace hxtest

@@ -4,7 +4,13 @@
 // writes and whose pauses are recorded and return at once, and replies made
 // the way a connection makes them (packed, then unpacked).
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 #include <mutex>
@@ -155,5 +161,55 @@ class ScopedEnv {
   };
   std::vector<Saved> saved_;
 };
+
+// Whether the build runs under a sanitizer that reserves terabytes of
+// address space (AddressSanitizer, ThreadSanitizer), where an address-space
+// limit cannot be set: tests of memory faults skip there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedAddressSpace = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitizedAddressSpace = true;
+#else
+constexpr bool kSanitizedAddressSpace = false;
+#endif
+#else
+constexpr bool kSanitizedAddressSpace = false;
+#endif
+
+// Runs body in a child process whose address space may grow by at most
+// `headroom` bytes beyond what it holds when body starts, so that a memory
+// fault cannot take the test machine. Gives body's result as the child's
+// exit status, 124 when an exception escaped body, or 128 + the signal that
+// ended the child. The child ends within a minute.
+inline int in_child_with_memory_limit(size_t headroom, std::function<int()> const& body) {
+  std::fflush(nullptr);
+  pid_t const child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    alarm(60);
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    if (pages <= 0) _exit(125);
+    rlimit limit{};
+    rlim_t const held = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    limit.rlim_cur = limit.rlim_max = held + headroom;
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    int code = 124;
+    try {
+      code = body();
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    _exit(code);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace hxtest

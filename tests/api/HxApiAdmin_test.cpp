@@ -36,7 +36,7 @@ HxPack* old_error() { return new HxOldError("supervisor says no"); }
 
 // Every supervisor request of the area: what reaches the supervisor, and
 // how each answer is judged (result, line, API error; 7 stands for an API
-// error left alone).
+// error left alone, and a line is also the API error).
 TEST(HxApiAdmin, RequestsAndOutcomes) {
   HxStringList none;
   HxStringList two = strings({"ann", "bob"});
@@ -55,7 +55,7 @@ TEST(HxApiAdmin, RequestsAndOutcomes) {
       {"unknown mode", [] { return hxsupervisorsetmode("sleepy"); }, {1}, 0, "", 7, ""},
       {"empty mode", [] { return hxsupervisorunsetmode(""); }, {1}, 0, "", 7, ""},
       {"mode refused", [] { return hxsupervisorsetmode("2"); }, {3}, 0, "1022:set|2", 2054, ""},
-      {"mode unreachable", [] { return hxsupervisorsetmode("2"); }, {1, {}, 530, false}, 0, "", 7,
+      {"mode unreachable", [] { return hxsupervisorsetmode("2"); }, {1, {}, 530, false}, 0, "", 100000,
        "ERROR: unable to contact supervisor.\n"},
       {"capture", [] { return hxcapturehosts(); }, {1}, 1, "1025:refresh_workers", 7, ""},
       {"config", [] { return hxconfigworkers(); }, {1}, 1, "1025:config_workers", 7, ""},
@@ -67,7 +67,7 @@ TEST(HxApiAdmin, RequestsAndOutcomes) {
       {"word bare error", [] { return hxadmincommand("x"); }, {4}, 0, "1025:x", 2051, ""},
       {"word foreign error", [] { return hxadmincommand("x"); }, {4, [] { return new HxStringList; }}, 0, "1025:x",
        2051, ""},
-      {"word unreachable", [] { return hxadmincommand("x"); }, {1, {}, 530, false}, 0, "", 7,
+      {"word unreachable", [] { return hxadmincommand("x"); }, {1, {}, 530, false}, 0, "", 100000,
        "ERROR: unable to contact supervisor.\n"},
       {"users", [&] { return hxadminuserperm("add", 5, two); }, {1}, 1,
        "1000:action=3 method=add value=5 group= users=ann|bob", 7, ""},
@@ -84,7 +84,8 @@ TEST(HxApiAdmin, RequestsAndOutcomes) {
        "1000:action=4 method=set value=2 group=fx users=ann|bob", 7, ""},
       {"group other tag", [&] { return hxadmingroupperm("set", 2, "fx", two); }, {2}, 0,
        "1000:action=4 method=set value=2 group=fx users=ann|bob", 7, ""},
-      {"group unreachable", [&] { return hxadmingroupperm("set", 2, "fx", two); }, {1, {}, 530, false}, 0, "", 7, ""},
+      {"group unreachable", [&] { return hxadmingroupperm("set", 2, "fx", two); }, {1, {}, 530, false}, 0, "",
+       100000, ""},
       {"lock", [] { return hxsupervisorlock(); }, {4}, 1, "", 7, ""},
       {"unlock", [] { return hxsupervisorunlock(); }, {4}, 1, "", 7, ""},
   };
@@ -97,6 +98,7 @@ TEST(HxApiAdmin, RequestsAndOutcomes) {
     EXPECT_EQ(x.result, row.result);
     EXPECT_EQ(x.err, row.err);
     EXPECT_EQ(hxerror().integervalue(), row.error);
+    hxtest::expect_line_is_error(x.err);
     if (row.sent[0] == '\0') {
       EXPECT_TRUE(x.requests.empty());
       continue;
@@ -150,10 +152,10 @@ TEST(HxApiAdmin, OrderAndResult) {
       {"empty result", {1, [] { return new HxAdminResult; }}, 1, "", "", 7, ""},
       {"refused", {3, [] { return admin_result(); }}, 0, "old", "old", 2054, ""},
       {"error", {4, error_record}, 0, "old", "old", 2055, ""},
-      {"blank", {1}, 0, "old", "old", 7, "ERROR: data returned blank\n"},
-      {"plain result", {1, [] { return new HxResult; }}, 0, "old", "old", 7,
+      {"blank", {1}, 0, "old", "old", 100000, "ERROR: data returned blank\n"},
+      {"plain result", {1, [] { return new HxResult; }}, 0, "old", "old", 100000,
        "ERROR: result object returned invalid. - 188\n"},
-      {"unreachable", {1, {}, 530, false}, 0, "old", "old", 7, "ERROR: unable to contact supervisor.\n"},
+      {"unreachable", {1, {}, 530, false}, 0, "old", "old", 100000, "ERROR: unable to contact supervisor.\n"},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
@@ -173,6 +175,7 @@ TEST(HxApiAdmin, OrderAndResult) {
     EXPECT_EQ(x.result, row.result);
     EXPECT_EQ(x.err, row.err);
     EXPECT_EQ(hxerror().integervalue(), row.error);
+    hxtest::expect_line_is_error(x.err);
     std::string hosts;
     for (int i = 0; i < result.hostnames().length(); ++i)
       hosts += (i ? "|" : "") + S(result.hostnames().get(i)->host());

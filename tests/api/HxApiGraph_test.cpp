@@ -6,6 +6,7 @@
 
 #include "api/HxApiState.h"
 #include "api/HxRequestTypes.h"
+#include "tests/api/ApiExchange.h"
 #include "tests/api/ApiTestUtil.h"
 
 namespace {
@@ -24,8 +25,9 @@ void point_nowhere(hxtest::ApiWorld& world) {
 
 // Graph submission: every node's job is completed (ids of the enclosing job
 // process, search path) before it goes; the reply's graph is copied; only
-// tag 4 is an error; blank and foreign replies write their lines; an
-// unreachable supervisor fails silently.
+// tag 4 is an error; blank and foreign replies write their lines, which
+// become the API error; an unreachable supervisor fails silently, naming
+// itself in the API error.
 TEST(HxSubmitGraph, CompletionAndReplies) {
   enum Kind { kEcho, kError, kBlank, kStrings, kDown };
   struct Row {
@@ -38,9 +40,9 @@ TEST(HxSubmitGraph, CompletionAndReplies) {
       {1, kEcho, 1, 7, ""},
       {3, kEcho, 1, 7, ""},
       {4, kError, 0, 1234, ""},
-      {1, kBlank, 0, 7, "ERROR: data returned blank\n"},
-      {1, kStrings, 0, 7, "ERROR: list object returned invalid. - 55\n"},
-      {1, kDown, 0, 7, ""},
+      {1, kBlank, 0, 100000, "ERROR: data returned blank\n"},
+      {1, kStrings, 0, 100000, "ERROR: list object returned invalid. - 55\n"},
+      {1, kDown, 0, 100000, ""},
   };
   hxtest::TempDir home("hxhome");
   home.write(".hx.conf", "template_path = /t\n");
@@ -72,6 +74,9 @@ TEST(HxSubmitGraph, CompletionAndReplies) {
       EXPECT_EQ(err, row.line);
     }
     EXPECT_EQ(hxerror().integervalue(), row.error);
+    if (row.error == 100000) {
+      EXPECT_EQ(S(hxerror().value()), row.kind == kDown ? "unable to contact supervisor." : hxtest::cause_of(err));
+    }
     EXPECT_EQ(graph.jobs().get(0)->job().pid(), 77);
     EXPECT_EQ(graph.jobs().get(1)->job().pid(), 5);
     EXPECT_EQ(S(graph.jobs().get(0)->job().path()), "/g:/t");
@@ -89,7 +94,7 @@ TEST(HxSubmitGraph, CompletionAndReplies) {
 
 // Callbacks (list family, silent when unreachable) and the worker
 // configuration upload (only a refusal or no supervisor gives 0; nothing is
-// written, the API error stays).
+// written; the API error stays but for an unreachable supervisor).
 TEST(HxSubmitGraph, CallbacksAndWorkerConfig) {
   struct Row {
     bool callbacks;
@@ -98,9 +103,9 @@ TEST(HxSubmitGraph, CallbacksAndWorkerConfig) {
     int result;
     int error;
   } const rows[] = {
-      {true, 1, false, 1, 7},  {true, 4, false, 0, 1234}, {true, 1, true, 0, 7},
+      {true, 1, false, 1, 7},  {true, 4, false, 0, 1234}, {true, 1, true, 0, 100000},
       {false, 1, false, 1, 7}, {false, 3, false, 0, 7},   {false, 4, false, 1, 7},
-      {false, 1, true, 0, 7},
+      {false, 1, true, 0, 100000},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.callbacks * 100 + row.tag * 10 + row.down);

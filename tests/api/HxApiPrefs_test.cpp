@@ -56,7 +56,8 @@ HxPreference preference() {
 
 // Reading and changing requests against each answer: the result, the
 // caller's list (emptied first, then filled), the line, the API error (7:
-// left alone), and the lent records given back as they were.
+// left alone; a line is the API error too), and the lent records given back
+// as they were.
 TEST(HxApiPrefs, RequestsAndOutcomes) {
   enum Call { kPrefs, kPipeline, kTags, kSet, kDelete };
   auto error_record = [] { return new HxError(2055); };
@@ -73,17 +74,17 @@ TEST(HxApiPrefs, RequestsAndOutcomes) {
       {"pipeline", kPipeline, {1, two_rows}, 1, "k=1|k=2", 7, ""},
       {"pipeline empty reply", kPipeline, {1, [] { return new HxDbRows; }}, 1, "", 7, ""},
       {"tags", kTags, {1, tag_values}, 1, "red|blue", 7, ""},
-      {"tags unreachable", kTags, {1, {}, 530, false}, 0, "", 7, "ERROR: unable to contact supervisor.\n"},
+      {"tags unreachable", kTags, {1, {}, 530, false}, 0, "", 100000, "ERROR: unable to contact supervisor.\n"},
       {"tags error", kTags, {4, error_record}, 0, "", 2055, ""},
       {"tags old error", kTags, {4, [] { return new HxOldError("db down"); }}, 0, "", 100000, ""},
       {"tags foreign error", kTags, {4, tag_values}, 0, "", 2051, ""},
-      {"tags blank", kTags, {1}, 0, "", 7, "ERROR: data returned blank\n"},
-      {"tags as rows", kTags, {1, two_rows}, 0, "", 7, "ERROR: list object returned invalid. - 203\n"},
-      {"prefs as values", kPrefs, {1, tag_values}, 0, "", 7, "ERROR: list object returned invalid. - 55\n"},
+      {"tags blank", kTags, {1}, 0, "", 100000, "ERROR: data returned blank\n"},
+      {"tags as rows", kTags, {1, two_rows}, 0, "", 100000, "ERROR: list object returned invalid. - 203\n"},
+      {"prefs as values", kPrefs, {1, tag_values}, 0, "", 100000, "ERROR: list object returned invalid. - 55\n"},
       {"set", kSet, {1}, 1, nullptr, 7, ""},
       {"set refused", kSet, {3}, 1, nullptr, 7, ""},
       {"set error", kSet, {4, error_record}, 0, nullptr, 2055, ""},
-      {"set unreachable", kSet, {1, {}, 530, false}, 0, nullptr, 7, "ERROR: unable to contact supervisor.\n"},
+      {"set unreachable", kSet, {1, {}, 530, false}, 0, nullptr, 100000, "ERROR: unable to contact supervisor.\n"},
       {"delete", kDelete, {1, tag_values}, 1, nullptr, 7, ""},
       {"delete old error", kDelete, {4, [] { return new HxOldError("no such"); }}, 0, nullptr, 100000, ""},
   };
@@ -119,6 +120,7 @@ TEST(HxApiPrefs, RequestsAndOutcomes) {
     EXPECT_EQ(x.result, row.result);
     EXPECT_EQ(x.err, row.err);
     EXPECT_EQ(hxerror().integervalue(), row.error);
+    hxtest::expect_line_is_error(x.err);
     if (row.out != nullptr) {
       EXPECT_EQ(row.call == kTags ? joined(got_values) : joined(got_rows), row.out);
     }

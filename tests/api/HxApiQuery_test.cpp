@@ -22,6 +22,7 @@
 #include "model/job/HxAssignment.h"
 #include "model/job/HxJob.h"
 #include "model/job/HxQuery.h"
+#include "tests/api/ApiExchange.h"
 #include "tests/api/ApiTestUtil.h"
 
 using hxtest::S;
@@ -112,6 +113,7 @@ struct Outcome {
   Call call;
   std::string err, out;
   int error;
+  std::string error_text;
 };
 
 Outcome run(Caller const& call) {
@@ -119,8 +121,9 @@ Outcome run(Caller const& call) {
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   Call c = call();
-  Outcome o{c, testing::internal::GetCapturedStderr(), testing::internal::GetCapturedStdout(), 0};
+  Outcome o{c, testing::internal::GetCapturedStderr(), testing::internal::GetCapturedStdout(), 0, ""};
   o.error = hxerror().integervalue();
+  o.error_text = S(hxerror().value());
   return o;
 }
 
@@ -144,7 +147,8 @@ void nothing_listens(hxtest::ApiWorld& world) {
 
 // Every request: what arrives (tag, the class of the content and the
 // caller's records intact), the answer taken on a good reply, and the line
-// written (or not) where nobody answers.
+// written (or not) where nobody answers; the API error then names the
+// unreachable peer, written or not.
 TEST(HxApiQuery, RequestsOnTheWireAndUnreachableLines) {
   constexpr char kSup[] = "ERROR: unable to contact supervisor.\n";
   struct Row {
@@ -210,7 +214,11 @@ TEST(HxApiQuery, RequestsOnTheWireAndUnreachableLines) {
     EXPECT_EQ(down.err, row.err_down);
     // Standard output also carries the debug log's lines here.
     EXPECT_EQ(down.out.find("Could not talk to worker\n") != std::string::npos, *row.out_down != 0);
-    EXPECT_EQ(down.error, kSentinel);
+    std::string const name = row.name;
+    bool const worker = name == "workerconfig" || name == "assignmentinfo" || name == "workerassign" ||
+                        name == "workerinfo" || name == "workerupdatevars";
+    EXPECT_EQ(down.error, 100000);
+    EXPECT_EQ(down.error_text, worker ? "unable to contact worker." : "unable to contact supervisor.");
   }
 }
 
@@ -243,7 +251,8 @@ TEST(HxApiQuery, LentContentArrivesWhole) {
 }
 
 // The reply tests of each family: what fails, what it writes, whether the
-// API error is set, and what reaches the caller.
+// API error is set (a line written is the API error too), and what reaches
+// the caller.
 TEST(HxApiQuery, ReplyOutcomesByFamily) {
   constexpr int kNone = -1;
   auto old_error = [] { return new HxOldError("boom"); };
@@ -255,7 +264,7 @@ TEST(HxApiQuery, ReplyOutcomesByFamily) {
     std::function<HxPack*()> content;
     int result, length;
     char const* err;
-    int error;  // kNone: left as it was
+    int error;  // kNone: left as it was, unless a line is written
   } const rows[] = {
       // L: an error reply sets the API error; N: it fails as a wrong list.
       {"jobinfo old error", query_call<HxJobList>(hxjobinfo), 4, old_error, 0, 0, "", 100000},
@@ -310,7 +319,12 @@ TEST(HxApiQuery, ReplyOutcomesByFamily) {
     EXPECT_EQ(o.call.result, row.result);
     EXPECT_EQ(o.call.length, row.length);
     EXPECT_EQ(o.err, row.err);
-    EXPECT_EQ(o.error, row.error == kNone ? kSentinel : row.error);
+    if (row.err[0] != '\0') {
+      EXPECT_EQ(o.error, 100000);
+      EXPECT_EQ(o.error_text, hxtest::cause_of(row.err));
+    } else {
+      EXPECT_EQ(o.error, row.error == kNone ? kSentinel : row.error);
+    }
   }
 }
 

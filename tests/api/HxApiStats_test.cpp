@@ -10,6 +10,7 @@
 #include "model/job/HxCommand.h"
 #include "model/job/HxHistory.h"
 #include "model/job/HxLog.h"
+#include "tests/api/ApiExchange.h"
 #include "tests/api/ApiTestUtil.h"
 
 using hxtest::S;
@@ -27,7 +28,8 @@ HxPack* one() {
 
 // Each request with its tag and content, the answer appended after what the
 // caller held, and the family's failures: silent when nobody answers, a line
-// for an error reply, the API error never touched.
+// for an error reply; the API error names the cause of either and is left
+// alone by a success.
 TEST(HxApiStats, RequestsRepliesAndFailures) {
   struct Row {
     char const* name;
@@ -85,7 +87,13 @@ TEST(HxApiStats, RequestsRepliesAndFailures) {
       testing::internal::CaptureStderr();
       int const result = row.call(length);
       EXPECT_EQ(testing::internal::GetCapturedStderr(), up ? row.err : "");
-      EXPECT_EQ(hxerror().integervalue(), kSentinel);
+      if (!up) {
+        EXPECT_EQ(S(hxerror().value()), "unable to contact supervisor.");
+      } else if (row.err[0] != '\0') {
+        EXPECT_EQ(S(hxerror().value()), hxtest::cause_of(row.err));
+      } else {
+        EXPECT_EQ(hxerror().integervalue(), kSentinel);
+      }
       hxsetclientlogpath("");
       if (!up) {
         EXPECT_EQ(result, 0);

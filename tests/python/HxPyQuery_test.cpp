@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "tests/api/ApiTestUtil.h"
+#include "tests/api/FakeSupervisor.h"
 #include "tests/python/PyTestUtil.h"
 
 namespace {
@@ -52,6 +55,49 @@ TEST_F(PyQueryArgs, ArgumentErrorsSendNothing) {
       {"_hx.command(5)", "None"},
   };
   for (Row const& row : rows) EXPECT_EQ(py_repr(row.expr), row.want) << row.expr;
+}
+
+// The ids that the texts of one command, history or statistics call name
+// are bounded in total, not only per text, and counted before they are
+// made: past the bound the call raises RuntimeError naming the limit and
+// sends nothing. Run in a child whose address space may grow by 256 MB,
+// far less than the gigabytes the texts would take made.
+TEST_F(PyQueryArgs, IdsOfOneCallAreBoundedInTotal) {
+  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  hxtest::ApiWorld world;
+  hxtest::ApiWorldGuard guard(world);
+  hxtest::FakeSupervisor supe(world);
+  ASSERT_TRUE(supe.ok());
+  std::string const over = "<error RuntimeError: too many ids in one call (limit 1048576)>";
+  std::string const huge = "'1-16777216'";
+  struct Row {
+    std::string expr;
+    std::string want;
+  } const rows[] = {
+      {"_hx.kill(" + huge + ")", over},
+      {"_hx.kill(" + huge + ", " + huge + ", " + huge + ", " + huge + ")", over},
+      {"_hx.kill('1-4096.1-4096')", over},
+      // Each text within the bound, together past it (each is read as job
+      // ids and as work ids).
+      {"_hx.kill('1-300000', '1-300000')", over},
+      {"_hx.killwork({'user': 'ann'}, '1-600000')", over},
+      {"_hx.top(" + huge + ")", over},
+      {"_hx.hist(" + huge + ")", over},
+      {"_hx.stats('1-300000', 12, '1-300000')", over},
+  };
+  int const code = hxtest::in_child_with_memory_limit(256u << 20, [&] {
+    PyOS_AfterFork_Child();
+    int wrong = 0;
+    for (Row const& row : rows) {
+      std::string const got = hxtest::py_repr(row.expr);
+      if (got == row.want) continue;
+      std::fprintf(stderr, "%s gave %s\n", row.expr.c_str(), got.c_str());
+      ++wrong;
+    }
+    return wrong;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(supe.requests().size(), 0u);
 }
 
 }  // namespace
