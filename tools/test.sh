@@ -42,29 +42,28 @@ peak=0
 counts=()
 times=()
 
-# The bytes the build trees take now; the largest seen is kept.
+# Sets size to the bytes the build trees take now; the largest seen is kept
+# in peak. (du fails for the trees not made yet; its total still counts.)
+size=0
 trees() {
-  local now
-  now=$(du -scb build build-san build-tsan build-fuzz 2>/dev/null | tail -n 1 | cut -f 1)
-  now=${now:-0}
-  if [ "$now" -gt "$peak" ]; then peak=$now; fi
-  echo "$now"
+  size=$(du -scb build build-san build-tsan build-fuzz 2>/dev/null | tail -n 1 | cut -f 1 || true)
+  size=${size:-0}
+  if [ "$size" -gt "$peak" ]; then peak=$size; fi
 }
 gb() { awk -v b="$1" 'BEGIN { printf "%.2f GB", b / 1e9 }'; }
 
 # One stage's figures: its name, the seconds its build and its run took.
 stage_done() {
   local name=$1 built=$2 ran=$3
-  local now
-  now=$(trees)
+  trees
   times+=("$name $((built + ran)) s")
-  echo "== $name: built in ${built} s, ran in ${ran} s; build trees now $(gb "$now"), peak $(gb "$peak")"
+  echo "== $name: built in ${built} s, ran in ${ran} s; build trees now $(gb "$size"), peak $(gb "$peak")"
 }
 
 # The closing lines: time and peak disk of the whole run, then the counts.
 finish() {
   local status=$1
-  trees >/dev/null
+  trees
   local summary
   summary=$(IFS=';'; echo "${counts[*]}" | sed 's/;/; /g')
   echo "time: $(( $(date +%s) - started )) s (${times[*]:-none}); build trees: peak $(gb "$peak")"
@@ -157,7 +156,7 @@ stage() {
   t0=$(date +%s)
   { cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null && cmake --build "$dir" -j "$jobs"; } || { counts+=("$name build FAILED"); stage_done "$name" $(( $(date +%s) - t0 )) 0; finish 1; }
   t1=$(date +%s)
-  trees >/dev/null
+  trees
   local rc=0
   run_tests "$name" "$dir" "$@" || rc=$?
   t2=$(date +%s)
@@ -185,7 +184,7 @@ t0=$(date +%s)
 { CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null &&
   cmake --build build-fuzz -j "$jobs" --target hx_fuzzers; } || { counts+=("fuzz build FAILED"); finish 1; }
 t1=$(date +%s)
-trees >/dev/null
+trees
 runs=${HX_FUZZ_RUNS:-200000}
 secs=${HX_FUZZ_SECONDS:-30}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -206,6 +205,7 @@ targets=$(ls fuzz/fuzz_*.cpp | wc -l)
 fuzz_ok=$(cat build-fuzz/fuzz/*.result 2>/dev/null | grep -c '^ok$' || true)
 fuzz_bad=$((targets - fuzz_ok))
 for f in build-fuzz/fuzz/*.result; do
+  [ -e "$f" ] || continue
   if [ "$(cat "$f")" != ok ]; then
     echo "== $(basename "$f" .result) failed; the end of its log:"
     tail -n 40 "${f%.result}.log"
