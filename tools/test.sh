@@ -64,10 +64,11 @@ stage_done() {
 finish() {
   local status=$1
   trees
-  local summary
-  summary=$(IFS=';'; echo "${counts[*]}" | sed 's/;/; /g')
-  echo "time: $(( $(date +%s) - started )) s (${times[*]:-none}); build trees: peak $(gb "$peak")"
-  echo "total: ${summary:-nothing ran}"
+  local spent summary
+  spent=$(printf '%s, ' "${times[@]}")
+  summary=$(printf '%s; ' "${counts[@]}")
+  echo "time: $(( $(date +%s) - started )) s (${spent%, }); build trees: peak $(gb "$peak"), at the end $(gb "$size")"
+  echo "total: ${summary%; }"
   exit "$status"
 }
 
