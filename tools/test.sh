@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
-# Builds and runs every test: a normal build, a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, a build with ThreadSanitizer, then each fuzz
-# target for a fixed number of inputs.
+# Builds and runs every test: the layer check, a normal build, a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, a build with
+# ThreadSanitizer, then each fuzz target for a fixed number of inputs. Each
+# stage prints its time and the disk its build trees take; the last line
+# counts what ran: tests passed, failed and skipped per build (the module's
+# Python tests one by one), and the fuzz targets.
+#
+# Each tree gives back its object files once its tests have passed, so that
+# the four trees never hold more than about 3 GB together: the programs stay,
+# so one test can still be run again (`cd build-san && ctest -R <name>`), the
+# benchmarks and the demonstration still run from build/, and the next build
+# in a tree compiles from scratch. A stage that fails keeps its tree whole and
+# ends the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$(pwd)
+started=$(date +%s)
+
 echo "== layers"
 # Includes point down only: a folder may include the ones before it in this
 # list, never one after it (net may use crypto, crypto never uses net).
@@ -23,40 +36,187 @@ echo "layers ok"
 tools/setup.sh
 jobs=$(nproc)
 
-echo "== normal build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs") | tee build/ctest.log
+# ---- figures -----------------------------------------------------------------
 
-echo "== sanitizer build"
-cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHX_SANITIZE=ON >/dev/null
-cmake --build build-san -j "$jobs"
-(cd build-san && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-   ctest --output-on-failure -j "$jobs") | tee build-san/ctest.log
+peak=0
+counts=()
+times=()
 
-echo "== thread sanitizer build"
+# Sets size to the bytes the build trees take now; the largest seen is kept
+# in peak. (du fails for the trees not made yet; its total still counts.)
+size=0
+trees() {
+  size=$(du -scb build build-san build-tsan build-fuzz 2>/dev/null | tail -n 1 | cut -f 1 || true)
+  size=${size:-0}
+  if [ "$size" -gt "$peak" ]; then peak=$size; fi
+}
+gb() { awk -v b="$1" 'BEGIN { printf "%.2f GB", b / 1e9 }'; }
+
+# One stage's figures: its name, the seconds its build and its run took.
+stage_done() {
+  local name=$1 built=$2 ran=$3
+  trees
+  times+=("$name $((built + ran)) s")
+  echo "== $name: built in ${built} s, ran in ${ran} s; build trees now $(gb "$size"), peak $(gb "$peak")"
+}
+
+# The closing lines: time and peak disk of the whole run, then the counts.
+finish() {
+  local status=$1
+  trees
+  local spent summary
+  spent=$(printf '%s, ' "${times[@]}")
+  summary=$(printf '%s; ' "${counts[@]}")
+  echo "time: $(( $(date +%s) - started )) s (${spent%, }); build trees: peak $(gb "$peak"), at the end $(gb "$size")"
+  echo "total: ${summary%; }"
+  exit "$status"
+}
+
+# Counts one build's tests from ctest's JUnit report; the module's test
+# (python_module) is replaced by pytest's own report, one test per case.
+# Prints "N passed, N failed, N skipped", or "not counted (why)". The run's
+# verdict never rests on this count: ctest's exit status decides, and a count
+# that finds a failure ctest did not report fails the run too.
+count_tests() {
+  /usr/bin/python3 - "$1" "$2" <<'EOF' 2>/dev/null || echo "not counted (the reports could not be read)"
+import os
+import sys
+import xml.etree.ElementTree as ET
+
+ctest_report, pytest_report = sys.argv[1], sys.argv[2]
+passed = failed = skipped = 0
+for case in ET.parse(ctest_report).getroot().iter("testcase"):
+    status = case.get("status")
+    if case.get("name") == "python_module" and status != "notrun" and os.path.exists(pytest_report):
+        bad = 0
+        for suite in ET.parse(pytest_report).getroot().iter("testsuite"):
+            n = int(suite.get("tests", 0))
+            f = int(suite.get("failures", 0)) + int(suite.get("errors", 0))
+            s = int(suite.get("skipped", 0))
+            passed += n - f - s
+            failed += f
+            skipped += s
+            bad += f
+        # pytest that failed after writing its report (a crash at exit)
+        # still counts as a failure.
+        if status == "fail" and bad == 0:
+            failed += 1
+        continue
+    if status == "run":
+        passed += 1
+    elif status == "fail":
+        failed += 1
+    elif status == "disabled":
+        skipped += 1
+    else:
+        # "notrun": skipped by the test itself, or not run at all (no
+        # program), which ctest counts as a failure.
+        reason = case.find("skipped")
+        message = reason.get("message", "") if reason is not None else ""
+        if message.startswith("SKIP_"):
+            skipped += 1
+        else:
+            failed += 1
+print(f"{passed} passed, {failed} failed, {skipped} skipped")
+EOF
+}
+
+# Runs one build's tests: ctest with its log and JUnit report in the tree,
+# pytest's report beside it. Arguments: the stage name, the tree, then the
+# environment of the run.
+run_tests() {
+  local name=$1 dir=$2; shift 2
+  rm -f "$dir/ctest.xml" "$dir/pytest.xml"
+  local rc=0
+  (cd "$dir" && env "$@" PYTEST_ADDOPTS="${PYTEST_ADDOPTS:-} --junitxml=$top/$dir/pytest.xml" \
+     ctest --output-on-failure -j "$jobs" --output-junit "$top/$dir/ctest.xml") 2>&1 | tee "$dir/ctest.log" || rc=$?
+  local counted
+  counted=$(count_tests "$dir/ctest.xml" "$dir/pytest.xml")
+  counts+=("$name $counted")
+  case "$counted" in
+    *" 0 failed,"*|"not counted"*) ;;
+    *) if [ "$rc" = 0 ]; then rc=1; fi ;;
+  esac
+  return "$rc"
+}
+
+# Gives back a tree's objects and library archive; its programs stay.
+drop_objects() {
+  find "$1" \( -name '*.o' -o -name '*.a' \) -type f -delete
+}
+
+# One build-and-test stage: name, tree, cmake options; the test environment
+# follows "--".
+stage() {
+  local name=$1 dir=$2; shift 2
+  local options=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  echo "== $name build"
+  local t0 t1 t2
+  t0=$(date +%s)
+  { cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null && cmake --build "$dir" -j "$jobs"; } || { counts+=("$name build FAILED"); stage_done "$name" $(( $(date +%s) - t0 )) 0; finish 1; }
+  t1=$(date +%s)
+  trees
+  local rc=0
+  run_tests "$name" "$dir" "$@" || rc=$?
+  t2=$(date +%s)
+  stage_done "$name" $((t1 - t0)) $((t2 - t1))
+  [ "$rc" = 0 ] || finish 1
+}
+
+# ---- the stages ----------------------------------------------------------------
+
+stage normal build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+drop_objects build
+
+stage sanitizer build-san -DCMAKE_BUILD_TYPE=Debug -DHX_SANITIZE=ON -- \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+drop_objects build-san
+
 # The whole suite again, the many-thread stress tests among them: any data
 # race or lock-order inversion they reach fails the run.
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs"
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-   ctest --output-on-failure -j "$jobs") | tee build-tsan/ctest.log
+stage thread-sanitizer build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_TSAN=ON -- \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+drop_objects build-tsan
 
 echo "== fuzz targets"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$jobs" --target hx_fuzzers
+t0=$(date +%s)
+{ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null &&
+  cmake --build build-fuzz -j "$jobs" --target hx_fuzzers; } || { counts+=("fuzz build FAILED"); finish 1; }
+t1=$(date +%s)
+trees
 runs=${HX_FUZZ_RUNS:-200000}
 secs=${HX_FUZZ_SECONDS:-30}
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # One target per fuzz/fuzz_<name>.cpp; corpora, logs and crash inputs stay
-# next to the binaries in build-fuzz/fuzz. Each target also starts from its
-# checked-in seeds in fuzz/corpus/<name> (read only), valid forms that take
-# the short runs past the first checks at once.
+# next to the binaries in build-fuzz/fuzz (fuzz_<name>.corpus, .log, and
+# -artifact_prefix for crash-, slow-unit-, timeout- and oom- files). Each
+# target also starts from its checked-in seeds in fuzz/corpus/<name> (read
+# only), valid forms that take the short runs past the first checks at once.
+# Each writes its verdict to fuzz_<name>.result, so that every target runs
+# and is counted even when one fails.
+rm -f build-fuzz/fuzz/*.result
 for src in fuzz/fuzz_*.cpp; do basename "$src" .cpp; done | xargs -P "$jobs" -I{} sh -c \
   'bin=build-fuzz/fuzz/$1; seeds=fuzz/corpus/$1; [ -d "$seeds" ] || seeds=; mkdir -p "$bin.corpus" &&
    "$bin" -runs='"$runs"' -max_total_time='"$secs"' -rss_limit_mb=2048 -artifact_prefix="$bin." "$bin.corpus" $seeds >"$bin.log" 2>&1 \
-   && echo "fuzz ok: $1" || { echo "fuzz FAILED: $1"; tail -n 40 "$bin.log"; exit 255; }' _ {}
-# One closing line for the whole run: the tests of the three builds and the fuzz targets.
-count() { sed -n 's/.*tests failed out of \([0-9][0-9]*\).*/\1/p' "$1" | tail -n 1; }
-fuzzers=$(ls fuzz/fuzz_*.cpp | wc -l)
-echo "total: $(( $(count build/ctest.log) + $(count build-san/ctest.log) + $(count build-tsan/ctest.log) + fuzzers )) passed, 0 failed"
+   && { echo ok >"$bin.result"; echo "fuzz ok: $1"; } || { echo FAILED >"$bin.result"; echo "fuzz FAILED: $1"; }' _ {}
+t2=$(date +%s)
+targets=$(ls fuzz/fuzz_*.cpp | wc -l)
+fuzz_ok=$(cat build-fuzz/fuzz/*.result 2>/dev/null | grep -c '^ok$' || true)
+fuzz_bad=$((targets - fuzz_ok))
+for f in build-fuzz/fuzz/*.result; do
+  [ -e "$f" ] || continue
+  if [ "$(cat "$f")" != ok ]; then
+    echo "== $(basename "$f" .result) failed; the end of its log:"
+    tail -n 40 "${f%.result}.log"
+  fi
+done
+stage_done fuzz $((t1 - t0)) $((t2 - t1))
+if [ "$fuzz_bad" = 0 ]; then
+  counts+=("fuzz $targets targets ok")
+  drop_objects build-fuzz
+  finish 0
+fi
+counts+=("fuzz $fuzz_ok targets ok, $fuzz_bad failed")
+finish 1
