@@ -285,7 +285,8 @@ HxCommand* _hx_py_dict_command(PyObject* dict) {
 HxCommand* _hx_py_parse_command(PyObject* object) {
   if (object == nullptr || !PyDict_Check(object)) return nullptr;
   bool is = false;
-  for (char const* key : {"restrictions", "background", "limit", "action"}) is = is || static_cast<bool>(get(object, key));
+  for (char const* key : {"restrictions", "background", "limit", "action"})
+    is = is || static_cast<bool>(get(object, key));
   for (char const* key : {"filters", "jobids", "workids", "groups"}) is = is || has_sequence(object, key);
   return is ? _hx_py_dict_command(object) : nullptr;
 }
@@ -314,7 +315,8 @@ ModifyKey const kModifyKeys[] = {
     HX_INT_KEY(p_agenda_priority),
     HX_INT_KEY(timeout),
     HX_INT_KEY(agenda_timeout),
-    {"agendatimeout", "agenda_timeout", [](HxJob& j, PyObject* v) { return j.agenda_timeout(hx_py_kind_int(v)), true; }},
+    {"agendatimeout", "agenda_timeout",
+     [](HxJob& j, PyObject* v) { return j.agenda_timeout(hx_py_kind_int(v)), true; }},
     HX_INT_KEY(retrysubjob),
     HX_INT_KEY(retrywork),
     HX_INT_KEY(retrywork_delay),

@@ -180,7 +180,8 @@ TEST_F(PyFarm, Modify) {
   EXPECT_EQ(py_repr("_hx.modify({'priority': 1}, 2**32 + 12)"), "'invalid reference'");
   // A template or package nested without end fails the call: sent, its
   // fields would take default values.
-  EXPECT_EQ(hxtest::py_raises("d = {}; d['children'] = [d]; _hx.modify({'fields': [{'value': 'priority'}], 'job': d}, 12)"),
+  EXPECT_EQ(hxtest::py_raises("d = {}; d['children'] = [d]\n"
+                              "_hx.modify({'fields': [{'value': 'priority'}], 'job': d}, 12)"),
             "RecursionError");
   EXPECT_EQ(hxtest::py_raises("p = {}; p['x'] = p; _hx.modify({'package': p, 'priority': 1}, 12)"), "RecursionError");
   EXPECT_EQ(supe.requests(kHxReqModify).size(), 5u);
