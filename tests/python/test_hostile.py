@@ -148,9 +148,10 @@ FREED_VALUES = [
 
 @pytest.mark.parametrize("name,setup,call", FREED_VALUES, ids=[row[0] for row in FREED_VALUES])
 def test_values_dropped_while_read_are_never_read_freed(name, setup, call):
-    # The sanitizer build's environment already routes every object through
-    # the checked allocator.
-    env = {} if SANITIZED else {"PYTHONMALLOC": "debug"}
+    # Freed memory is overwritten, so that reading it again goes wrong at
+    # once, also inside the interpreter (which the sanitizer build does not
+    # instrument: there every object goes through its allocator as well).
+    env = {"PYTHONMALLOC": "malloc_debug" if SANITIZED else "debug"}
     status, said, errors = run_child(SHAPES + setup + f"""
 try:
     {call}
