@@ -130,7 +130,7 @@ HxString::HxString(HxString const& other) : HxBase(other) { copy(other); }
 // A move gives exactly what a copy gives: the same text, secure flag and
 // capacity. It takes the other's buffer only when that is the buffer a copy
 // would have allocated (and so saves the allocation); otherwise it copies.
-HxString::HxString(HxString&& other) noexcept : HxBase(other) {
+HxString::HxString(HxString&& other) : HxBase(other) {
   // A buffer that shares its block with the other object stays with it.
   if (other.length_ >= 1 && other.capacity_ == grown_capacity(other.length_) && !other.in_block_) {
     secure_ = other.secure_;

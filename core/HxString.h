@@ -16,8 +16,10 @@ class HxString : public HxBase {
   HxString(char const* text);
   HxString(HxString const& other);
   // Gives what the copy constructor gives, reusing the other's buffer where
-  // that is the one a copy would allocate.
-  HxString(HxString&& other) noexcept;
+  // that is the one a copy would allocate. Not noexcept: where the buffer
+  // cannot be reused it copies, and a copy that finds no memory throws
+  // std::bad_alloc, which must reach a caller rather than end the process.
+  HxString(HxString&& other);
   HxString(std::string const& text);
   explicit HxString(int value);
   explicit HxString(long long value);

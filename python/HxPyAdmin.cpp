@@ -1,6 +1,7 @@
 // Module functions of user permissions, administration commands and orders,
 // and the resources and properties of single workers.
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "api/HxApiAdmin.h"
@@ -18,21 +19,15 @@ namespace {
 
 // One user's permissions: "" holds the user's own mask, each group its own.
 PyObject* access_dict(HxAccess const& access) {
-  PyObject* dict = PyDict_New();
-  if (dict == nullptr || !hx_py_dict_put(dict, HxString(""), PyLong_FromLong(access.access()))) {
-    Py_XDECREF(dict);
-    return nullptr;
-  }
+  HxPyRef dict(PyDict_New());
+  if (!dict || !hx_py_dict_put(dict.get(), HxString(""), PyLong_FromLong(access.access()))) return nullptr;
   HxGroupAccessList const& groups = access.groupaccess();
   for (int i = 0; i < groups.length(); ++i) {
     HxGroupAccess const* group = groups.get(i);
     if (group == nullptr) continue;
-    if (!hx_py_dict_put(dict, group->name(), PyLong_FromLong(group->access()))) {
-      Py_DECREF(dict);
-      return nullptr;
-    }
+    if (!hx_py_dict_put(dict.get(), group->name(), PyLong_FromLong(group->access()))) return nullptr;
   }
-  return dict;
+  return dict.release();
 }
 
 // Appends the text of each item of a user or worker list value: a sequence
@@ -51,12 +46,12 @@ void append_names(PyObject* value, HxStringList& out) {
   PyErr_Clear();
 }
 
-// The administration order of a dict: the order keys, then the user,
-// method, list and configuration keys. Null for anything but a dict.
-HxAdminOrder* dict_admin_order(PyObject* dict) {
+}  // namespace
+
+HxAdminOrder* _hx_py_dict_admin_order(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  HxAdminOrder* order = new HxAdminOrder();
-  __hx_py_dict_order(dict, order);
+  std::unique_ptr<HxAdminOrder> order(new HxAdminOrder());
+  __hx_py_dict_order(dict, order.get());
   struct Text {
     char const* key;
     void (HxAdminOrder::*set)(HxString const&);
@@ -67,33 +62,32 @@ HxAdminOrder* dict_admin_order(PyObject* dict) {
       {"method", &HxAdminOrder::method},
   };
   for (Text const& t : texts) {
-    PyObject* v = PyDict_GetItemString(dict, t.key);
-    if (v != nullptr) (order->*t.set)(_py_string(v));
+    if (HxPyRef v = hx_py_dict_get(dict, t.key)) (order.get()->*t.set)(_py_string(v.get()));
   }
-  // The values are held while they are read: reading a sequence's items
-  // may run Python code that changes the dict.
+  // Every value is held while it is read: reading a sequence's items, or
+  // hashing a key, may run Python code that drops it from its dict.
   for (auto list : {std::make_pair("userlist", &order->userlist()), std::make_pair("workers", &order->workers())}) {
-    PyObject* v = PyDict_GetItemString(dict, list.first);
-    Py_XINCREF(v);
-    append_names(v, *list.second);
-    Py_XDECREF(v);
+    HxPyRef const v = hx_py_dict_get(dict, list.first);
+    append_names(v.get(), *list.second);
   }
-  PyObject* config = PyDict_GetItemString(dict, "config");
-  Py_XINCREF(config);
-  if (config != nullptr && PyDict_Check(config)) {
-    PyObject* keys = PyDict_Keys(config);
-    for (Py_ssize_t i = 0; keys != nullptr && i < PyList_GET_SIZE(keys); ++i) {
-      PyObject* key = PyList_GET_ITEM(keys, i);
+  HxPyRef const config = hx_py_dict_get(dict, "config");
+  if (config && PyDict_Check(config.get())) {
+    HxPyRef const keys(PyDict_Keys(config.get()));
+    for (Py_ssize_t i = 0; keys && i < PyList_GET_SIZE(keys.get()); ++i) {
+      PyObject* key = PyList_GET_ITEM(keys.get(), i);
       // Sections that are not dicts are skipped.
-      HxConfig* section = _hx_py_dict_config(PyDict_GetItem(config, key));
-      if (section != nullptr) order->config().set(section, _py_string(key));
+      HxPyRef const section = hx_py_dict_get(config.get(), key);
+      std::unique_ptr<HxConfig> read(_hx_py_dict_config(section.get()));
+      if (read == nullptr) continue;
+      HxString const name = _py_string(key);
+      order->config().set(read.release(), name);
     }
-    Py_XDECREF(keys);
     PyErr_Clear();
   }
-  Py_XDECREF(config);
-  return order;
+  return order.release();
 }
+
+namespace {
 
 PyObject* admin_result_dict(HxAdminResult& result) {
   PyObject* dict = __hx_py_result_dict(&result);
@@ -137,13 +131,13 @@ PyObject* _hx_py_getusers(PyObject*, PyObject*) {
     PyErr_SetString(PyExc_OSError, "Unable to retrieve user permission values");
     return nullptr;
   }
-  PyObject* dict = PyDict_New();
-  for (int i = 0; dict != nullptr && i < users.length(); ++i) {
+  HxPyRef dict(PyDict_New());
+  for (int i = 0; dict && i < users.length(); ++i) {
     HxAccess const* access = users.get(i);
     if (access == nullptr) continue;
-    if (!hx_py_dict_put(dict, access->name(), access_dict(*access))) Py_CLEAR(dict);
+    if (!hx_py_dict_put(dict.get(), access->name(), access_dict(*access))) dict.reset();
   }
-  return dict;
+  return dict.release();
 }
 
 PyObject* _hx_py_setusers(PyObject*, PyObject* args) {
@@ -170,17 +164,16 @@ PyObject* _hx_py_admincommandstr(PyObject*, PyObject* args) {
 PyObject* _hx_py_admincommand(PyObject*, PyObject* args) {
   PyObject* arg = nullptr;
   if (!PyArg_ParseTuple(args, "O", &arg)) return nullptr;
-  HxAdminOrder* order = dict_admin_order(arg);
+  std::unique_ptr<HxAdminOrder> order(_hx_py_dict_admin_order(arg));
   if (order == nullptr) Py_RETURN_NONE;
   if (PyErr_Occurred()) {
     // Reading the dict failed (a value nested beyond the limits): nothing
     // is sent.
-    delete order;
     return nullptr;
   }
   HxAdminResult result;
   int ok = hxadmincommand(*order, result);
-  delete order;
+  order.reset();
   if (!ok) Py_RETURN_NONE;
   return admin_result_dict(result);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "core/HxLimits.h"
 
@@ -51,11 +52,8 @@ bool pack_sequence(PyObject* seq, _hx_package_pack* node, int depth) {
   // The size is read again each round: the list may change while an item's
   // own conversion runs Python code.
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
-    PyObject* item = PySequence_Fast_GET_ITEM(seq, i);
-    Py_INCREF(item);
-    bool ok = pack_child(item, node, nullptr, depth);
-    Py_DECREF(item);
-    if (!ok) return false;
+    HxPyRef const item = HxPyRef::borrowed(PySequence_Fast_GET_ITEM(seq, i));
+    if (!pack_child(item.get(), node, nullptr, depth)) return false;
   }
   return true;
 }
@@ -71,61 +69,57 @@ bool key_name(PyObject* key, HxString& name) {
 }
 
 bool pack_dict(PyObject* dict, _hx_package_pack* node, int depth) {
-  PyObject* keys = PyDict_Keys(dict);
-  if (keys == nullptr) return false;
-  bool ok = true;
-  for (Py_ssize_t i = 0; ok && i < PyList_GET_SIZE(keys); ++i) {
-    PyObject* key = PyList_GET_ITEM(keys, i);
+  HxPyRef const keys(PyDict_Keys(dict));
+  if (!keys) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+    PyObject* key = PyList_GET_ITEM(keys.get(), i);
     HxString name;
     if (!key_name(key, name)) {
       unrecognized();
       continue;
     }
-    PyObject* item = PyDict_GetItemWithError(dict, key);
-    if (item == nullptr) {
+    // A key's own __hash__ or __eq__ runs here.
+    HxPyRef const item = HxPyRef::borrowed(PyDict_GetItemWithError(dict, key));
+    if (!item) {
       // Removed while an earlier value was converted: nothing to pack.
-      if (PyErr_Occurred()) ok = false;
+      if (PyErr_Occurred()) return false;
       continue;
     }
-    Py_INCREF(item);
-    ok = pack_child(item, node, &name, depth);
-    Py_DECREF(item);
+    if (!pack_child(item.get(), node, &name, depth)) return false;
   }
-  Py_DECREF(keys);
-  return ok;
+  return true;
 }
 
 bool pack_mapping(PyObject* map, _hx_package_pack* node, int depth) {
-  PyObject* keys = PyMapping_Keys(map);
-  if (keys == nullptr) {
+  HxPyRef keys(PyMapping_Keys(map));
+  if (!keys) {
     // Objects that index but have no keys (bytes, ranges) are no mapping.
     if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
     PyErr_Clear();
     unrecognized();
     return true;
   }
-  PyObject* fast = PySequence_Fast(keys, "mapping keys are not a sequence");
-  Py_DECREF(keys);
-  if (fast == nullptr) return false;
-  bool ok = true;
-  for (Py_ssize_t i = 0; ok && i < PySequence_Fast_GET_SIZE(fast); ++i) {
-    PyObject* key = PySequence_Fast_GET_ITEM(fast, i);
-    if (!PyUnicode_Check(key)) continue;
-    PyObject* item = PyObject_GetItem(map, key);
-    if (item == nullptr) {
-      ok = false;
-      break;
-    }
-    HxString name = _py_string(key);
-    ok = pack_child(item, node, &name, depth);
-    Py_DECREF(item);
+  HxPyRef const fast(PySequence_Fast(keys.get(), "mapping keys are not a sequence"));
+  keys.reset();
+  if (!fast) return false;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(fast.get()); ++i) {
+    // The key is held: fetching the value runs the mapping's own code,
+    // which may change a key list that is the mapping's own list.
+    HxPyRef const key = HxPyRef::borrowed(PySequence_Fast_GET_ITEM(fast.get(), i));
+    if (!PyUnicode_Check(key.get())) continue;
+    HxPyRef const item(PyObject_GetItem(map, key.get()));
+    if (!item) return false;
+    HxString name = _py_string(key.get());
+    if (!pack_child(item.get(), node, &name, depth)) return false;
   }
-  Py_DECREF(fast);
-  return ok;
+  return true;
 }
 
 bool pack_(PyObject* value, _hx_package_pack* node, int depth) {
-  if (Py_EnterRecursiveCall(" while converting a value to a package")) return false;
+  HxPyRecursion const level(" while converting a value to a package");
+  if (!level.entered()) return false;
+  // A mapping's keys() may drop the last other reference to it.
+  HxPyRef const hold = HxPyRef::borrowed(value);
   bool ok = true;
   if (PyTuple_Check(value) || PyList_Check(value)) {
     ok = pack_sequence(value, node, depth);
@@ -140,7 +134,6 @@ bool pack_(PyObject* value, _hx_package_pack* node, int depth) {
   } else {
     unrecognized();
   }
-  Py_LeaveRecursiveCall();
   return ok;
 }
 
@@ -170,6 +163,18 @@ HxString _py_string(PyObject* object) {
   }
   if (PyLong_Check(object)) return decimal(low32(object));
   return HxString();
+}
+
+bool hx_py_path(PyObject* object, HxString& path) {
+  HxString text = _py_string(object);
+  for (int i = 0; i < text.length(); ++i) {
+    if (text.value()[i] == '\0') {
+      PyErr_SetString(PyExc_ValueError, "embedded null character");
+      return false;
+    }
+  }
+  path = text;
+  return true;
 }
 
 bool _py_is_int(PyObject* object) { return object != nullptr && PyLong_Check(object); }
@@ -207,39 +212,52 @@ PyObject* _unpack(_hx_package_pack* node) {
     if (len > 0) return hx_py_str(hx_package_get_value(node), len);
     Py_RETURN_NONE;
   }
-  if (Py_EnterRecursiveCall(" while converting a package")) return nullptr;
-  PyObject* out = nullptr;
+  HxPyRecursion const level(" while converting a package");
+  if (!level.entered()) return nullptr;
+  HxPyRef out;
   if (hx_package_name_len(hx_package_list_get(node, 0)) > 0) {
-    out = PyDict_New();
-    for (int i = 0; out != nullptr && i < n; ++i) {
+    out.reset(PyDict_New());
+    for (int i = 0; out && i < n; ++i) {
       _hx_package_pack* child = hx_package_list_get(node, i);
-      PyObject* key = hx_py_str(hx_package_get_name(child), hx_package_name_len(child));
-      PyObject* item = key == nullptr ? nullptr : _unpack(child);
-      if (item == nullptr || PyDict_SetItem(out, key, item) < 0) Py_CLEAR(out);
-      Py_XDECREF(key);
-      Py_XDECREF(item);
+      HxPyRef const key(hx_py_str(hx_package_get_name(child), hx_package_name_len(child)));
+      HxPyRef const item(key ? _unpack(child) : nullptr);
+      if (!item || PyDict_SetItem(out.get(), key.get(), item.get()) < 0) out.reset();
     }
   } else {
-    out = PyList_New(n);
-    for (int i = 0; out != nullptr && i < n; ++i) {
+    out.reset(PyList_New(n));
+    for (int i = 0; out && i < n; ++i) {
       PyObject* item = _unpack(hx_package_list_get(node, i));
-      if (item == nullptr) {
-        Py_CLEAR(out);
-        break;
-      }
-      PyList_SET_ITEM(out, i, item);
+      if (item == nullptr) out.reset();
+      else PyList_SET_ITEM(out.get(), i, item);
     }
   }
-  Py_LeaveRecursiveCall();
-  return out;
+  return out.release();
 }
 
 bool hx_py_kind_package(PyObject* v, HxString& out) {
-  _hx_package_pack* node = hx_package_new();
-  bool ok = _pack(v, node);
-  if (ok) out = HxString(hx_package_compact(node));
-  hx_package_destroy(node);
+  struct Destroy {
+    void operator()(_hx_package_pack* n) const { hx_package_destroy(n); }
+  };
+  std::unique_ptr<_hx_package_pack, Destroy> node(hx_package_new());
+  bool ok = _pack(v, node.get());
+  if (ok) out = HxString(hx_package_compact(node.get()));
   return ok;
+}
+
+HxPyRef hx_py_dict_get(PyObject* dict, PyObject* key) {
+  if (dict == nullptr || key == nullptr) return HxPyRef();
+  HxPyRef value = HxPyRef::borrowed(PyDict_GetItemWithError(dict, key));
+  if (!value) PyErr_Clear();
+  return value;
+}
+
+HxPyRef hx_py_dict_get(PyObject* dict, char const* key) {
+  HxPyRef name(PyUnicode_FromString(key));
+  if (!name) {
+    PyErr_Clear();
+    return HxPyRef();
+  }
+  return hx_py_dict_get(dict, name.get());
 }
 
 PyObject* hx_py_str(char const* bytes, Py_ssize_t n) {
@@ -278,42 +296,33 @@ bool hx_py_dict_put(PyObject* dict, HxString const& key, PyObject* value) {
 
 HxConfig* _hx_py_dict_config(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  HxConfig* config = new HxConfig();
-  PyObject* keys = PyDict_Keys(dict);
-  if (keys == nullptr) {
+  // A key's __hash__ or __eq__ may drop the last other reference to the dict.
+  HxPyRef const hold = HxPyRef::borrowed(dict);
+  std::unique_ptr<HxConfig> config(new HxConfig());
+  HxPyRef const keys(PyDict_Keys(dict));
+  if (!keys) {
     PyErr_Clear();
-    return config;
+    return config.release();
   }
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys); ++i) {
-    PyObject* key = PyList_GET_ITEM(keys, i);
-    PyObject* value = PyDict_GetItemWithError(dict, key);
-    if (value == nullptr) {
-      PyErr_Clear();
-      continue;
-    }
-    config->option(_py_string(key), _py_string(value));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+    PyObject* key = PyList_GET_ITEM(keys.get(), i);
+    HxPyRef const value = hx_py_dict_get(dict, key);
+    if (value) config->option(_py_string(key), _py_string(value.get()));
   }
-  Py_DECREF(keys);
-  return config;
+  return config.release();
 }
 
 PyObject* _hx_py_config_dict(HxConfig* config) {
-  PyObject* dict = PyDict_New();
-  if (dict == nullptr || config == nullptr) return dict;
+  HxPyRef dict(PyDict_New());
+  if (!dict || config == nullptr) return dict.release();
   HxStringList names;
   config->labels(names);
   for (int i = 0; i < names.length(); ++i) {
     HxString const* name = names.get(i);
     if (name == nullptr) continue;
-    PyObject* key = hx_py_str(*name);
-    PyObject* value = key == nullptr ? nullptr : hx_py_str(config->option(*name));
-    bool ok = value != nullptr && PyDict_SetItem(dict, key, value) == 0;
-    Py_XDECREF(key);
-    Py_XDECREF(value);
-    if (!ok) {
-      Py_DECREF(dict);
-      return nullptr;
-    }
+    HxPyRef const key(hx_py_str(*name));
+    HxPyRef const value(key ? hx_py_str(config->option(*name)) : nullptr);
+    if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
   }
-  return dict;
+  return dict.release();
 }

@@ -18,10 +18,100 @@
 // Unix time of the system's time base; the record's time fields count from it.
 constexpr long long kHxPyTimeEpoch = 946702800;
 
+// ---- owning references ------------------------------------------------------
+
+// Owns one reference to a Python object (or none) and drops it when it goes.
+// A value read from a dict or a sequence is held by one of these while Python
+// code runs (a sequence's __len__ or __getitem__, a key's __hash__ or __eq__,
+// a mapping's keys()) that could drop the container's reference to it; and an
+// object being built is released when a C++ exception (memory running out)
+// unwinds past it.
+class HxPyRef {
+ public:
+  HxPyRef() = default;
+  // Takes over a new reference; null gives an empty owner.
+  explicit HxPyRef(PyObject* owned) : object_(owned) {}
+  // A reference of its own to a borrowed object; null gives an empty owner.
+  static HxPyRef borrowed(PyObject* object) {
+    Py_XINCREF(object);
+    return HxPyRef(object);
+  }
+  HxPyRef(HxPyRef&& other) noexcept : object_(other.release()) {}
+  HxPyRef& operator=(HxPyRef&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  HxPyRef(HxPyRef const&) = delete;
+  HxPyRef& operator=(HxPyRef const&) = delete;
+  ~HxPyRef() { Py_XDECREF(object_); }
+
+  PyObject* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  // Hands the reference to the caller; the owner is empty afterwards.
+  PyObject* release() {
+    PyObject* out = object_;
+    object_ = nullptr;
+    return out;
+  }
+  // Drops the reference held (after taking the new one: dropping may run
+  // Python code that reads this owner).
+  void reset(PyObject* owned = nullptr) {
+    PyObject* old = object_;
+    object_ = owned;
+    Py_XDECREF(old);
+  }
+
+ private:
+  PyObject* object_ = nullptr;
+};
+
+// The value under a key as a reference of its own; empty when the key is
+// absent. A lookup that fails (a key's __eq__ raising) counts as absent and
+// leaves no exception behind.
+HxPyRef hx_py_dict_get(PyObject* dict, PyObject* key);
+HxPyRef hx_py_dict_get(PyObject* dict, char const* key);
+
+// One level of the interpreter's recursion limit for a scope, given back also
+// when a C++ exception leaves it. entered() is false, with RecursionError set,
+// when the limit is reached.
+class HxPyRecursion {
+ public:
+  explicit HxPyRecursion(char const* where) : entered_(Py_EnterRecursiveCall(where) == 0) {}
+  ~HxPyRecursion() {
+    if (entered_) Py_LeaveRecursiveCall();
+  }
+  HxPyRecursion(HxPyRecursion const&) = delete;
+  HxPyRecursion& operator=(HxPyRecursion const&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  bool entered_;
+};
+
+// Pauses the cyclic collector for a scope and restarts it (when it ran
+// before) also when a C++ exception leaves the scope.
+class HxPyGcPause {
+ public:
+  HxPyGcPause() : collecting_(PyGC_Disable()) {}
+  ~HxPyGcPause() {
+    if (collecting_) PyGC_Enable();
+  }
+  HxPyGcPause(HxPyGcPause const&) = delete;
+  HxPyGcPause& operator=(HxPyGcPause const&) = delete;
+
+ private:
+  int collecting_;
+};
+
 // The text of a value: a str's UTF-8 text (lone surrogates go through
 // "surrogateescape", else "replace"), an int's low 32 bits in decimal;
 // anything else (None included) gives an undefined string. Never fails.
 HxString _py_string(PyObject* object);
+// The text of a value that names a file, as _py_string gives it. False, with
+// ValueError "embedded null character" set (the words of the interpreter's
+// own open()), when the text holds a NUL byte: the file system would see
+// only the part before it, another file.
+bool hx_py_path(PyObject* object, HxString& path);
 // True for an int or int subclass (bool included).
 bool _py_is_int(PyObject* object);
 // An int's low 64 bits as a signed value; a str read like strtol (leading
@@ -80,15 +170,14 @@ bool hx_py_dict_put(PyObject* dict, HxString const& key, PyObject* value);
 // so that large replies cost more than linear time.
 template <class List, class Fn>
 PyObject* hx_py_list_of(List const& list, Fn&& fn) {
-  int const collecting = PyGC_Disable();
-  PyObject* out = PyList_New(list.length());
-  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+  HxPyGcPause pause;
+  HxPyRef out(PyList_New(list.length()));
+  for (int i = 0; out && i < list.length(); ++i) {
     PyObject* item = fn(list.get(i));
-    if (item == nullptr) Py_CLEAR(out);
-    else PyList_SET_ITEM(out, i, item);
+    if (item == nullptr) out.reset();
+    else PyList_SET_ITEM(out.get(), i, item);
   }
-  if (collecting) PyGC_Enable();
-  return out;
+  return out.release();
 }
 
 // The list-of-records kind: calls fn(item) for each item of a value that
@@ -102,14 +191,17 @@ bool hx_py_each_item(PyObject* seq, Fn&& fn) {
   // A lone str is one item, not one per character: {"jobids": "12"} names
   // job 12, not jobs 1 and 2.
   if (PyUnicode_Check(seq)) return fn(seq);
+  // The sequence's own __len__ and __getitem__ may drop the last other
+  // reference to it.
+  HxPyRef const hold = HxPyRef::borrowed(seq);
   Py_ssize_t n = PySequence_Size(seq);
   if (n < 0) {
     PyErr_Clear();
     return true;
   }
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = PySequence_GetItem(seq, i);
-    if (item == nullptr) {
+    HxPyRef item(PySequence_GetItem(seq, i));
+    if (!item) {
       // A sequence that shrank while it was read ends there.
       if (PyErr_ExceptionMatches(PyExc_IndexError)) {
         PyErr_Clear();
@@ -117,9 +209,7 @@ bool hx_py_each_item(PyObject* seq, Fn&& fn) {
       }
       return false;
     }
-    bool ok = fn(item);
-    Py_DECREF(item);
-    if (!ok) return false;
+    if (!fn(item.get())) return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 #include "config/HxEnv.h"
 #include "config/HxPathMap.h"
@@ -176,17 +177,14 @@ bool read_keys(PyObject* dict, R& record, Index<R> const& index, Key const (&ord
     Field<R> const* f = index[k];
     PyObject* keyobj = key(k);
     if (f == nullptr || f->read == nullptr || keyobj == nullptr) continue;
-    PyObject* v = PyDict_GetItemWithError(dict, keyobj);
-    if (v == nullptr) {
+    // A reader may run Python code (a mapping's keys(), a sequence's
+    // __getitem__) that drops the value from the dict: hold it for the read.
+    HxPyRef const v = HxPyRef::borrowed(PyDict_GetItemWithError(dict, keyobj));
+    if (!v) {
       if (PyErr_Occurred()) return false;
       continue;
     }
-    // A reader may run Python code (a mapping's keys()) that drops the
-    // value from the dict: hold it for the read.
-    Py_INCREF(v);
-    bool ok = f->read(record, v);
-    Py_DECREF(v);
-    if (!ok) return false;
+    if (!f->read(record, v.get())) return false;
   }
   return true;
 }
@@ -194,26 +192,22 @@ bool read_keys(PyObject* dict, R& record, Index<R> const& index, Key const (&ord
 // Writes every field of the table, in its order, into a new dict.
 template <class R, size_t N>
 PyObject* write_keys(R const& record, Field<R> const (&fields)[N]) {
-  PyObject* dict = dict_for(static_cast<Py_ssize_t>(N));
-  if (dict == nullptr) return nullptr;
+  HxPyRef dict(dict_for(static_cast<Py_ssize_t>(N)));
+  if (!dict) return nullptr;
   for (Field<R> const& f : fields) {
     if (f.write == nullptr) continue;
-    PyObject* v = f.write(record);
-    if (v == nullptr) {
+    HxPyRef const v(f.write(record));
+    if (!v) {
       if (!PyErr_Occurred()) continue;
-      Py_DECREF(dict);
       return nullptr;
     }
     PyObject* keyobj = key(f.key);
-    int rc = keyobj != nullptr ? PyDict_SetItem(dict, keyobj, v) : -1;
-    Py_DECREF(v);
-    if (rc < 0) {
+    if (keyobj == nullptr || PyDict_SetItem(dict.get(), keyobj, v.get()) < 0) {
       if (!PyErr_Occurred()) PyErr_NoMemory();
-      Py_DECREF(dict);
       return nullptr;
     }
   }
-  return dict;
+  return dict.release();
 }
 
 // ---- work ------------------------------------------------------------------
@@ -331,17 +325,14 @@ bool read_list(PyObject* seq, List& list, Convert convert) {
 template <class List, class Convert>
 PyObject* write_list(List const& list, Convert convert) {
   if (list.length() == 0) return nullptr;
-  PyObject* out = PyList_New(list.length());
-  if (out == nullptr) return nullptr;
+  HxPyRef out(PyList_New(list.length()));
+  if (!out) return nullptr;
   for (int i = 0; i < list.length(); ++i) {
     PyObject* item = convert(list.get(i));
-    if (item == nullptr) {
-      Py_DECREF(out);
-      return nullptr;
-    }
-    PyList_SET_ITEM(out, i, item);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(out.get(), i, item);
   }
-  return out;
+  return out.release();
 }
 
 // The ten counters of a tally that have keys (its warning count has none).
@@ -367,26 +358,26 @@ bool read_tally(PyObject* v, HxStatusTally& tally) {
   if (!PyDict_Check(v)) return true;
   for (TallyKey const& t : kTallyKeys) {
     PyObject* keyobj = key(t.key);
-    PyObject* n = keyobj != nullptr ? PyDict_GetItemWithError(v, keyobj) : nullptr;
-    if (n != nullptr) (tally.*t.set)(hx_py_kind_int(n));
+    HxPyRef const n = HxPyRef::borrowed(keyobj != nullptr ? PyDict_GetItemWithError(v, keyobj) : nullptr);
+    if (n) (tally.*t.set)(hx_py_kind_int(n.get()));
     else if (PyErr_Occurred()) return false;
   }
   return true;
 }
 
 PyObject* write_tally(HxStatusTally const& tally) {
-  PyObject* dict = dict_for(static_cast<Py_ssize_t>(std::size(kTallyKeys)));
+  HxPyRef dict(dict_for(static_cast<Py_ssize_t>(std::size(kTallyKeys))));
   for (TallyKey const& t : kTallyKeys) {
-    if (dict == nullptr) break;
-    PyObject* n = hx_py_int((tally.*t.get)());
-    if (n == nullptr || PyDict_SetItem(dict, key(t.key), n) < 0) Py_CLEAR(dict);
-    Py_XDECREF(n);
+    if (!dict) break;
+    HxPyRef const n(hx_py_int((tally.*t.get)()));
+    if (!n || PyDict_SetItem(dict.get(), key(t.key), n.get()) < 0) dict.reset();
   }
-  return dict;
+  return dict.release();
 }
 
 bool read_env(PyObject* v, HxEnv& env) {
   if (!PyDict_Check(v)) return true;
+  // The walk runs no Python code: the texts are taken by C code only.
   Py_ssize_t pos = 0;
   PyObject *name, *value;
   while (PyDict_Next(v, &pos, &name, &value)) env.set(_py_string(name), _py_string(value));
@@ -396,29 +387,27 @@ bool read_env(PyObject* v, HxEnv& env) {
 // Names with their values, pairwise; a record from elsewhere whose two
 // lists differ in length gives the pairs of the shorter.
 PyObject* write_env(HxEnv const& env) {
-  PyObject* dict = PyDict_New();
+  HxPyRef dict(PyDict_New());
   HxEnv& e = const_cast<HxEnv&>(env);  // the lists' readers are not const; nothing is changed
   int n = e.keys().length() < e.values().length() ? e.keys().length() : e.values().length();
-  for (int i = 0; dict != nullptr && i < n; ++i) {
+  for (int i = 0; dict && i < n; ++i) {
     HxString const* name = e.keys().get(i);
     HxString const* value = e.values().get(i);
-    PyObject* k = hx_py_str(name != nullptr ? *name : HxString());
-    PyObject* val = hx_py_str(value != nullptr ? *value : HxString());
-    if (k == nullptr || val == nullptr || PyDict_SetItem(dict, k, val) < 0) Py_CLEAR(dict);
-    Py_XDECREF(k);
-    Py_XDECREF(val);
+    HxPyRef const k(hx_py_str(name != nullptr ? *name : HxString()));
+    HxPyRef const val(hx_py_str(value != nullptr ? *value : HxString()));
+    if (!k || !val || PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) dict.reset();
   }
-  return dict;
+  return dict.release();
 }
 
 // Drive (its first character; "" for an empty drive name, which a record
 // from elsewhere can carry) to user "@" share, or the share alone; the
 // password never reaches the dict.
 PyObject* write_drivemap(HxEnv const& env) {
-  PyObject* dict = PyDict_New();
+  HxPyRef dict(PyDict_New());
   HxStringList drives;
   env.mounts(drives);
-  for (int i = 0; dict != nullptr && i < drives.length(); ++i) {
+  for (int i = 0; dict && i < drives.length(); ++i) {
     HxString const& drive = *drives.get(i);
     HxString user, password, share;
     password.secure(1);
@@ -431,13 +420,11 @@ PyObject* write_drivemap(HxEnv const& env) {
     } else {
       text = share;
     }
-    PyObject* k = hx_py_str(drive.value(), drive.length() > 0 ? 1 : 0);
-    PyObject* val = hx_py_str(text);
-    if (k == nullptr || val == nullptr || PyDict_SetItem(dict, k, val) < 0) Py_CLEAR(dict);
-    Py_XDECREF(k);
-    Py_XDECREF(val);
+    HxPyRef const k(hx_py_str(drive.value(), drive.length() > 0 ? 1 : 0));
+    HxPyRef const val(hx_py_str(text));
+    if (!k || !val || PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) dict.reset();
   }
-  return dict;
+  return dict.release();
 }
 
 HxJob* dict_job(PyObject* dict);
@@ -569,13 +556,22 @@ Index<R> const& index() {
 template <class R, size_t M>
 R* read_record(PyObject* dict, Index<R> const& index, Key const (&order)[M]) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  R* record = new R();
-  if (!read_keys(dict, *record, index, order)) {
-    delete record;
-    return nullptr;
-  }
-  return record;
+  // Python code run while the keys are read (a key's __eq__, a value's own
+  // methods) may drop the last other reference to the dict.
+  HxPyRef const hold = HxPyRef::borrowed(dict);
+  std::unique_ptr<R> record(new R());
+  if (!read_keys(dict, *record, index, order)) return nullptr;
+  return record.release();
 }
+
+// One level of "children" for a scope, given back also when a C++
+// exception leaves it.
+struct JobLevel {
+  JobLevel() { ++t_job_depth; }
+  ~JobLevel() { --t_job_depth; }
+  JobLevel(JobLevel const&) = delete;
+  JobLevel& operator=(JobLevel const&) = delete;
+};
 
 HxJob* dict_job(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
@@ -583,12 +579,10 @@ HxJob* dict_job(PyObject* dict) {
     PyErr_SetString(PyExc_RecursionError, "job dictionaries nested too deeply");
     return nullptr;
   }
-  if (Py_EnterRecursiveCall(" while reading a job dictionary") != 0) return nullptr;
-  ++t_job_depth;
-  HxJob* out = read_record<HxJob>(dict, job::index(), job::kRead);
-  --t_job_depth;
-  Py_LeaveRecursiveCall();
-  return out;
+  HxPyRecursion const level(" while reading a job dictionary");
+  if (!level.entered()) return nullptr;
+  JobLevel const depth;
+  return read_record<HxJob>(dict, job::index(), job::kRead);
 }
 
 }  // namespace
@@ -608,15 +602,16 @@ HxJob* _hx_py_dict_job(PyObject* dict) { return dict_job(dict); }
 HxPathMap* _hx_py_dict_pathmap(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   PyObject* keyobj = key(k_directmap);
-  PyObject* direct = keyobj != nullptr ? PyDict_GetItemWithError(dict, keyobj) : nullptr;
-  if (direct == nullptr) return PyErr_Occurred() ? nullptr : new HxPathMap();
-  if (!PyDict_Check(direct)) return nullptr;
-  HxPathMap* map = new HxPathMap();
+  HxPyRef const direct = HxPyRef::borrowed(keyobj != nullptr ? PyDict_GetItemWithError(dict, keyobj) : nullptr);
+  if (!direct) return PyErr_Occurred() ? nullptr : new HxPathMap();
+  if (!PyDict_Check(direct.get())) return nullptr;
+  std::unique_ptr<HxPathMap> map(new HxPathMap());
+  // The walk runs no Python code: the texts are taken by C code only.
   Py_ssize_t pos = 0;
   PyObject *source, *replacement;
-  while (PyDict_Next(direct, &pos, &source, &replacement))
+  while (PyDict_Next(direct.get(), &pos, &source, &replacement))
     map->addToDirectMap(_py_string(source), _py_string(replacement));
-  return map;
+  return map.release();
 }
 
 bool _hx_py_dict_work_report(PyObject* dict, HxWork& work) {
@@ -641,28 +636,24 @@ PyObject* _hx_py_callback_dict(HxCallback const* callback) {
 
 PyObject* _hx_py_job_dict(HxJob const* job) {
   if (job == nullptr) return PyDict_New();
-  if (Py_EnterRecursiveCall(" while writing a job dictionary") != 0) return nullptr;
-  PyObject* out = write_keys(*job, job::kFields);
-  Py_LeaveRecursiveCall();
-  return out;
+  HxPyRecursion const level(" while writing a job dictionary");
+  if (!level.entered()) return nullptr;
+  return write_keys(*job, job::kFields);
 }
 
 PyObject* _hx_py_pathmap_dict(HxPathMap const* map) {
-  PyObject* out = PyDict_New();
-  if (out == nullptr || map == nullptr || map->is_empty()) return out;
+  HxPyRef out(PyDict_New());
+  if (!out || map == nullptr || map->is_empty()) return out.release();
   HxStringHash& hash = const_cast<HxPathMap*>(map)->directmap();  // read only
-  PyObject* direct = PyDict_New();
-  for (int s = 0; direct != nullptr && s < hash.size(); ++s) {
+  HxPyRef direct(PyDict_New());
+  for (int s = 0; direct && s < hash.size(); ++s) {
     HxString const* source = hash._key(s);
     HxString const* replacement = source != nullptr ? hash._value(s) : nullptr;
     if (source == nullptr || replacement == nullptr) continue;
-    PyObject* k = hx_py_str(*source);
-    PyObject* v = hx_py_str(*replacement);
-    if (k == nullptr || v == nullptr || PyDict_SetItem(direct, k, v) < 0) Py_CLEAR(direct);
-    Py_XDECREF(k);
-    Py_XDECREF(v);
+    HxPyRef const k(hx_py_str(*source));
+    HxPyRef const v(hx_py_str(*replacement));
+    if (!k || !v || PyDict_SetItem(direct.get(), k.get(), v.get()) < 0) direct.reset();
   }
-  if (direct == nullptr || PyDict_SetItem(out, key(k_directmap), direct) < 0) Py_CLEAR(out);
-  Py_XDECREF(direct);
-  return out;
+  if (!direct || PyDict_SetItem(out.get(), key(k_directmap), direct.get()) < 0) return nullptr;
+  return out.release();
 }

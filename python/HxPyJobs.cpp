@@ -45,10 +45,8 @@ PyObject* _hx_py_submit(PyObject*, PyObject* args) {
   // Items are read by index below the list's current size: converting one
   // may run code that changes the list.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    PyObject* item = PyList_GET_ITEM(list, i);
-    Py_INCREF(item);
-    HxJob* job = _hx_py_dict_job(item);
-    Py_DECREF(item);
+    HxPyRef const item = HxPyRef::borrowed(PyList_GET_ITEM(list, i));
+    HxJob* job = _hx_py_dict_job(item.get());
     if (job != nullptr) in.append(job);
     else if (PyErr_Occurred()) return nullptr;  // nothing is sent
   }
@@ -64,7 +62,8 @@ PyObject* _hx_py_archivejob(PyObject*, PyObject* args) {
     PyErr_SetString(PyExc_TypeError, "archivejob() takes a path, a job dictionary and a format");
     return nullptr;
   }
-  HxString path = _py_string(PyTuple_GET_ITEM(args, 0));
+  HxString path;
+  if (!hx_py_path(PyTuple_GET_ITEM(args, 0), path)) return nullptr;
   std::unique_ptr<HxJob> job(_hx_py_dict_job(PyTuple_GET_ITEM(args, 1)));
   if (job == nullptr) return PyErr_Occurred() ? nullptr : PyLong_FromLong(0);
   PyObject* f = PyTuple_GET_ITEM(args, 2);
@@ -78,7 +77,8 @@ PyObject* _hx_py_archivejob(PyObject*, PyObject* args) {
 
 PyObject* _hx_py_recoverjob(PyObject*, PyObject* args) {
   if (PyTuple_GET_SIZE(args) < 1) return PyLong_FromLong(0);
-  HxString path = _py_string(PyTuple_GET_ITEM(args, 0));
+  HxString path;
+  if (!hx_py_path(PyTuple_GET_ITEM(args, 0), path)) return nullptr;
   HxJob job;
   int result = hx_py_released([&] { return hxrecoverjob(path, job, 0); });
   if (result <= 0) return PyLong_FromLong(0);
@@ -107,7 +107,11 @@ PyObject* _hx_py__assignment(PyObject*, PyObject* args) {
 }
 
 PyObject* _hx_py__setjob(PyObject*, PyObject* args) {
-  if (PyTuple_GET_SIZE(args) >= 1) _hx_set_job(_py_string(PyTuple_GET_ITEM(args, 0)));
+  if (PyTuple_GET_SIZE(args) >= 1) {
+    HxString path;
+    if (!hx_py_path(PyTuple_GET_ITEM(args, 0), path)) return nullptr;
+    _hx_set_job(path);
+  }
   return PyLong_FromLong(0);
 }
 

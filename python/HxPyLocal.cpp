@@ -16,14 +16,14 @@ namespace {
 
 // A new list of str, one per string; null with an exception set on failure.
 PyObject* str_list(HxStringList const& list) {
-  PyObject* out = PyList_New(list.length());
-  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+  HxPyRef out(PyList_New(list.length()));
+  for (int i = 0; out && i < list.length(); ++i) {
     HxString const* s = list.get(i);
     PyObject* item = s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s);
-    if (item == nullptr) Py_CLEAR(out);
-    else PyList_SET_ITEM(out, i, item);
+    if (item == nullptr) out.reset();
+    else PyList_SET_ITEM(out.get(), i, item);
   }
-  return out;
+  return out.release();
 }
 
 // The texts of args[from...] joined with ",".

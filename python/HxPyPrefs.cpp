@@ -51,20 +51,19 @@ PyObject* field_value(HxDbField const& field) {
 }
 
 PyObject* rows_list(HxDbRows const& rows) {
-  PyObject* out = PyList_New(0);
-  for (int i = 0; out != nullptr && i < rows.length(); ++i) {
+  HxPyRef out(PyList_New(0));
+  for (int i = 0; out && i < rows.length(); ++i) {
     HxDbRow const* row = rows.get(i);
     if (row == nullptr) continue;
-    PyObject* dict = PyDict_New();
-    for (int j = 0; dict != nullptr && j < row->length(); ++j) {
+    HxPyRef dict(PyDict_New());
+    for (int j = 0; dict && j < row->length(); ++j) {
       HxDbField const* field = row->get(j);
       if (field == nullptr) continue;
-      if (!hx_py_dict_put(dict, field->name(), field_value(*field))) Py_CLEAR(dict);
+      if (!hx_py_dict_put(dict.get(), field->name(), field_value(*field))) dict.reset();
     }
-    if (dict == nullptr || PyList_Append(out, dict) < 0) Py_CLEAR(out);
-    Py_XDECREF(dict);
+    if (!dict || PyList_Append(out.get(), dict.get()) < 0) out.reset();
   }
-  return out;
+  return out.release();
 }
 
 }  // namespace

@@ -191,7 +191,10 @@ PyObject* _hx_py_modify(PyObject*, PyObject* args) {
   Py_ssize_t const n = PyTuple_GET_SIZE(args);
   if (n == 0) Py_RETURN_NONE;
   std::unique_ptr<HxModifyCommand> command(_hx_py_dict_modifycommand(PyTuple_GET_ITEM(args, 0)));
-  if (command == nullptr) Py_RETURN_NONE;
+  if (command == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+  }
   for (Py_ssize_t i = 1; i < n; ++i) {
     PyObject* target = PyTuple_GET_ITEM(args, i);
     int id = 0;

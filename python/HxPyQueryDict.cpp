@@ -1,6 +1,7 @@
 #include "python/HxPyQueryDict.h"
 
 #include <climits>
+#include <memory>
 #include <string_view>
 
 #include "python/HxPyConvert.h"
@@ -8,35 +9,36 @@
 
 namespace {
 
-// The value of a present key (borrowed), else null. Lookups by text never
-// leave an exception behind.
-PyObject* get(PyObject* dict, char const* key) { return PyDict_GetItemString(dict, key); }
+// The value of a present key, held for as long as the caller uses it (its
+// conversion may run Python code that drops it from the dict); empty when
+// the key is absent. Lookups never leave an exception behind.
+HxPyRef get(PyObject* dict, char const* key) { return hx_py_dict_get(dict, key); }
 
 // A present key whose value passes the sequence check (a str does too).
 bool has_sequence(PyObject* dict, char const* key) {
-  PyObject* v = get(dict, key);
-  return v != nullptr && PySequence_Check(v);
+  HxPyRef const v = get(dict, key);
+  return v && PySequence_Check(v.get());
 }
 
 // Fills a new dict by fn(dict); null (dict dropped) when fn failed.
 template <class Fn>
 PyObject* make_dict(Fn&& fn) {
-  PyObject* dict = PyDict_New();
-  if (dict != nullptr && !fn(dict)) Py_CLEAR(dict);
-  return dict;
+  HxPyRef dict(PyDict_New());
+  if (dict && !fn(dict.get())) dict.reset();
+  return dict.release();
 }
 
 // A new list with one object per element made by fn(element); null when
 // fn or the list failed.
 template <class List, class Fn>
 PyObject* make_list(List const& list, Fn&& fn) {
-  PyObject* out = PyList_New(list.length());
-  for (int i = 0; out != nullptr && i < list.length(); ++i) {
+  HxPyRef out(PyList_New(list.length()));
+  for (int i = 0; out && i < list.length(); ++i) {
     PyObject* item = fn(list.get(i));
-    if (item == nullptr) Py_CLEAR(out);
-    else PyList_SET_ITEM(out, i, item);
+    if (item == nullptr) out.reset();
+    else PyList_SET_ITEM(out.get(), i, item);
   }
-  return out;
+  return out.release();
 }
 
 // Appends the records fn makes of the dict items of a list-of-records value.
@@ -115,54 +117,52 @@ PyObject* __hx_py_result_dict(HxResult* result) {
 
 HxField* _hx_py_dict_field(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  auto* field = new HxField;
-  if (PyObject* v = get(dict, "value")) field->value(hx_py_kind_text(v));
-  PyObject* sign = get(dict, "sign");
-  if (sign == nullptr) {
+  std::unique_ptr<HxField> field(new HxField);
+  if (HxPyRef v = get(dict, "value")) field->value(hx_py_kind_text(v.get()));
+  HxPyRef const sign = get(dict, "sign");
+  if (!sign) {
     // Without a sign of its own a field compares plainly, whatever "value"
     // began with.
     field->sign(HxString(""));
   } else {
-    HxString text = hx_py_kind_text(sign);
+    HxString text = hx_py_kind_text(sign.get());
     if (text.length() > 0) field->sign(text);
   }
-  return field;
+  return field.release();
 }
 
 HxFilter* _hx_py_dict_filter(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  auto* filter = new HxFilter;
-  if (PyObject* v = get(dict, "name")) filter->name(hx_py_kind_text(v));
-  if (PyObject* v = get(dict, "sign")) {
-    HxString text = hx_py_kind_text(v);
+  std::unique_ptr<HxFilter> filter(new HxFilter);
+  if (HxPyRef v = get(dict, "name")) filter->name(hx_py_kind_text(v.get()));
+  if (HxPyRef v = get(dict, "sign")) {
+    HxString text = hx_py_kind_text(v.get());
     if (text.length() > 0) filter->sign(text);
   }
-  if (PyObject* v = get(dict, "neg")) filter->neg(hx_py_kind_byte(v));
-  if (PyObject* v = get(dict, "fields")) append_records(v, filter->fields(), _hx_py_dict_field);
-  return filter;
+  if (HxPyRef v = get(dict, "neg")) filter->neg(hx_py_kind_byte(v.get()));
+  if (HxPyRef v = get(dict, "fields")) append_records(v.get(), filter->fields(), _hx_py_dict_field);
+  return filter.release();
 }
 
 bool __hx_py_dict_order(PyObject* dict, HxOrder* order) {
   if (dict == nullptr || order == nullptr || !PyDict_Check(dict)) return false;
-  if (PyObject* v = get(dict, "lock")) order->lock(hx_py_kind_text(v));
-  if (PyObject* v = get(dict, "action")) order->action(hx_py_kind_int(v));
-  if (PyObject* v = get(dict, "filters")) append_records(v, order->filters(), _hx_py_dict_filter);
+  if (HxPyRef v = get(dict, "lock")) order->lock(hx_py_kind_text(v.get()));
+  if (HxPyRef v = get(dict, "action")) order->action(hx_py_kind_int(v.get()));
+  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), order->filters(), _hx_py_dict_filter);
   return true;
 }
 
 HxOrder* _hx_py_dict_order(PyObject* dict) {
-  auto* order = new HxOrder;
-  if (__hx_py_dict_order(dict, order)) return order;
-  delete order;
-  return nullptr;
+  std::unique_ptr<HxOrder> order(new HxOrder);
+  return __hx_py_dict_order(dict, order.get()) ? order.release() : nullptr;
 }
 
 HxQuery* _hx_py_dict_query(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  auto* query = new HxQuery;
-  if (PyObject* v = get(dict, "fields")) append_records(v, query->fields(), _hx_py_dict_field);
-  if (PyObject* v = get(dict, "filters")) append_records(v, query->filters(), _hx_py_dict_filter);
-  return query;
+  std::unique_ptr<HxQuery> query(new HxQuery);
+  if (HxPyRef v = get(dict, "fields")) append_records(v.get(), query->fields(), _hx_py_dict_field);
+  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), query->filters(), _hx_py_dict_filter);
+  return query.release();
 }
 
 HxQuery* _hx_py_parse_query(PyObject* object) {
@@ -174,29 +174,31 @@ HxQuery* _hx_py_parse_query(PyObject* object) {
 void hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
   // A snapshot of the pairs: reading a value must not meet a dict that
   // changed under it.
-  PyObject* items = PyDict_Items(dict);
-  if (items == nullptr) {
+  HxPyRef const items(PyDict_Items(dict));
+  if (!items) {
     PyErr_Clear();
     return;
   }
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
-    PyObject* pair = PyList_GET_ITEM(items, i);
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    // The pair, held by the snapshot, holds its value while a filter
+    // dictionary's conversion runs Python code.
+    PyObject* pair = PyList_GET_ITEM(items.get(), i);
     HxString const name = _py_string(PyTuple_GET_ITEM(pair, 0));
     PyObject* value = PyTuple_GET_ITEM(pair, 1);
     if (PyTuple_Check(value) || PyList_Check(value)) {
-      auto* filter = new HxFilter(name);
+      // Reading the items by index runs no Python code.
+      std::unique_ptr<HxFilter> filter(new HxFilter(name));
       for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(value); ++k) {
         PyObject* item = PySequence_Fast_GET_ITEM(value, k);
         if (item != Py_None) filter->fields().append(new HxField(_py_string(item)));
       }
-      filters.append(filter);
+      filters.append(filter.release());
     } else if (PyDict_Check(value) && dict_is_filter) {
       filters.append(_hx_py_dict_filter(value));
     } else {
       filters.append(new HxFilter(name, PyDict_Check(value) ? HxString("") : _py_string(value)));
     }
   }
-  Py_DECREF(items);
 }
 
 void hx_py_positional_query(PyObject* args, Py_ssize_t at, HxQuery& query) {
@@ -209,8 +211,8 @@ void hx_py_positional_query(PyObject* args, Py_ssize_t at, HxQuery& query) {
   if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) hx_py_filters(PyTuple_GET_ITEM(args, at++), query.filters(), true);
   if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) {
     PyObject* options = PyTuple_GET_ITEM(args, at);
-    if (PyObject* v = get(options, "limit")) query.limit(hx_py_kind_int(v));
-    if (PyObject* v = get(options, "orderby")) query.order_by(_py_string(v));
+    if (HxPyRef v = get(options, "limit")) query.limit(hx_py_kind_int(v.get()));
+    if (HxPyRef v = get(options, "orderby")) query.order_by(_py_string(v.get()));
   }
 }
 
@@ -255,37 +257,36 @@ bool id_item(PyObject* item, HxString& text) {
 
 bool __hx_py_dict_command(PyObject* dict, HxCommand* command) {
   if (dict == nullptr || command == nullptr || !PyDict_Check(dict)) return false;
-  if (PyObject* v = get(dict, "restrictions")) command->restrictions(hx_py_kind_byte(v));
-  if (PyObject* v = get(dict, "background")) command->background(hx_py_kind_byte(v));
-  if (PyObject* v = get(dict, "limit")) command->limit(hx_py_kind_int(v));
-  if (PyObject* v = get(dict, "action")) command->action(hx_py_kind_int(v));
-  if (PyObject* v = get(dict, "filters")) append_records(v, command->filters(), _hx_py_dict_filter);
-  if (PyObject* v = get(dict, "jobids"))
-    append_records(v, command->jobids(), [](PyObject* item) -> HxJobId* {
+  if (HxPyRef v = get(dict, "restrictions")) command->restrictions(hx_py_kind_byte(v.get()));
+  if (HxPyRef v = get(dict, "background")) command->background(hx_py_kind_byte(v.get()));
+  if (HxPyRef v = get(dict, "limit")) command->limit(hx_py_kind_int(v.get()));
+  if (HxPyRef v = get(dict, "action")) command->action(hx_py_kind_int(v.get()));
+  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), command->filters(), _hx_py_dict_filter);
+  if (HxPyRef v = get(dict, "jobids"))
+    append_records(v.get(), command->jobids(), [](PyObject* item) -> HxJobId* {
       HxString text;
       return id_item(item, text) ? new HxJobId(text) : nullptr;
     });
-  if (PyObject* v = get(dict, "workids"))
-    append_records(v, command->workids(), [](PyObject* item) -> HxWorkId* {
+  if (HxPyRef v = get(dict, "workids"))
+    append_records(v.get(), command->workids(), [](PyObject* item) -> HxWorkId* {
       HxString text;
       return id_item(item, text) ? new HxWorkId(text) : nullptr;
     });
-  if (PyObject* v = get(dict, "groups"))
-    append_records(v, command->groups(), [](PyObject* item) { return new HxString(_py_string(item)); });
+  if (HxPyRef v = get(dict, "groups"))
+    append_records(v.get(), command->groups(), [](PyObject* item) { return new HxString(_py_string(item)); });
   return true;
 }
 
 HxCommand* _hx_py_dict_command(PyObject* dict) {
-  auto* command = new HxCommand;
-  if (__hx_py_dict_command(dict, command)) return command;
-  delete command;
-  return nullptr;
+  std::unique_ptr<HxCommand> command(new HxCommand);
+  return __hx_py_dict_command(dict, command.get()) ? command.release() : nullptr;
 }
 
 HxCommand* _hx_py_parse_command(PyObject* object) {
   if (object == nullptr || !PyDict_Check(object)) return nullptr;
   bool is = false;
-  for (char const* key : {"restrictions", "background", "limit", "action"}) is = is || get(object, key) != nullptr;
+  for (char const* key : {"restrictions", "background", "limit", "action"})
+    is = is || static_cast<bool>(get(object, key));
   for (char const* key : {"filters", "jobids", "workids", "groups"}) is = is || has_sequence(object, key);
   return is ? _hx_py_dict_command(object) : nullptr;
 }
@@ -294,10 +295,12 @@ HxCommand* _hx_py_parse_command(PyObject* object) {
 
 namespace {
 
-using Setter = void (*)(HxJob&, PyObject*);
+// Sets the template's field from a value; false with an exception set when
+// the value cannot be read (a package nested without end).
+using Setter = bool (*)(HxJob&, PyObject*);
 
-#define HX_INT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { j.key(hx_py_kind_int(v)); }}
-#define HX_TEXT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { j.key(hx_py_kind_text(v)); }}
+#define HX_INT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { return j.key(hx_py_kind_int(v)), true; }}
+#define HX_TEXT_KEY(key) {#key, #key, [](HxJob& j, PyObject* v) { return j.key(hx_py_kind_text(v)), true; }}
 
 struct ModifyKey {
   char const* key;
@@ -312,7 +315,8 @@ ModifyKey const kModifyKeys[] = {
     HX_INT_KEY(p_agenda_priority),
     HX_INT_KEY(timeout),
     HX_INT_KEY(agenda_timeout),
-    {"agendatimeout", "agenda_timeout", [](HxJob& j, PyObject* v) { j.agenda_timeout(hx_py_kind_int(v)); }},
+    {"agendatimeout", "agenda_timeout",
+     [](HxJob& j, PyObject* v) { return j.agenda_timeout(hx_py_kind_int(v)), true; }},
     HX_INT_KEY(retrysubjob),
     HX_INT_KEY(retrywork),
     HX_INT_KEY(retrywork_delay),
@@ -331,24 +335,25 @@ ModifyKey const kModifyKeys[] = {
     HX_TEXT_KEY(hostorder),
     HX_INT_KEY(cpus),
     {"max_cpus", "max_cpus",
-     [](HxJob& j, PyObject* v) { j.max_cpus(_py_string(v) == "*" ? -1 : hx_py_kind_int(v)); }},
+     [](HxJob& j, PyObject* v) { return j.max_cpus(_py_string(v) == "*" ? -1 : hx_py_kind_int(v)), true; }},
     HX_TEXT_KEY(data),
     {"package", "data",
      [](HxJob& j, PyObject* v) {
        HxString text;
-       if (!hx_py_kind_package(v, text)) PyErr_Clear();
+       if (!hx_py_kind_package(v, text)) return false;
        j.data(text);
+       return true;
      }},
     HX_INT_KEY(pgrp),
     {"env", "env",
      [](HxJob& j, PyObject* v) {
-       PyObject* items = PyDict_Items(v);
-       if (items == nullptr) return PyErr_Clear();
-       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items); ++i) {
-         PyObject* pair = PyList_GET_ITEM(items, i);
+       HxPyRef const items(PyDict_Items(v));
+       if (!items) return false;
+       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+         PyObject* pair = PyList_GET_ITEM(items.get(), i);
          j.env().set(_py_string(PyTuple_GET_ITEM(pair, 0)), _py_string(PyTuple_GET_ITEM(pair, 1)));
        }
-       Py_DECREF(items);
+       return true;
      }},
     HX_TEXT_KEY(prod_show),
     HX_TEXT_KEY(prod_shot),
@@ -373,34 +378,32 @@ ModifyKey const kModifyKeys[] = {
 
 HxModifyCommand* _hx_py_dict_modifycommand(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
-  auto* command = new HxModifyCommand;
-  __hx_py_dict_command(dict, command);
-  if (PyObject* v = get(dict, "job")) {
-    if (HxJob* job = _hx_py_dict_job(v)) {
-      command->job(*job);
-      delete job;
-    }
+  std::unique_ptr<HxModifyCommand> command(new HxModifyCommand);
+  __hx_py_dict_command(dict, command.get());
+  if (HxPyRef v = get(dict, "job")) {
+    // A template that cannot be read (nested without end) fails the whole
+    // command: sent without it, the fields would take default values.
+    std::unique_ptr<HxJob> job(_hx_py_dict_job(v.get()));
+    if (job != nullptr) command->job(*job);
+    else if (PyErr_Occurred()) return nullptr;
   }
-  PyObject* fields = get(dict, "fields");
-  if (fields != nullptr && PySequence_Check(fields)) {
-    append_records(fields, command->fields(), _hx_py_dict_field);
-    return command;
+  HxPyRef const fields = get(dict, "fields");
+  if (fields && PySequence_Check(fields.get())) {
+    append_records(fields.get(), command->fields(), _hx_py_dict_field);
+    return command.release();
   }
   HxJob job;
   bool any = false;
   for (ModifyKey const& k : kModifyKeys) {
-    PyObject* v = get(dict, k.key);
-    if (v == nullptr) continue;
-    if (std::string_view(k.key) == "agendatimeout" && get(dict, "agenda_timeout") != nullptr) continue;
-    if (std::string_view(k.key) == "env" && !PyDict_Check(v)) continue;
+    HxPyRef const v = get(dict, k.key);
+    if (!v) continue;
+    if (std::string_view(k.key) == "agendatimeout" && get(dict, "agenda_timeout")) continue;
+    if (std::string_view(k.key) == "env" && !PyDict_Check(v.get())) continue;
     command->fields().append(new HxField(HxString(k.field)));
-    k.set(job, v);
+    if (!k.set(job, v.get())) return nullptr;
     any = true;
   }
-  if (!any) {
-    delete command;
-    return nullptr;
-  }
+  if (!any) return nullptr;
   command->job(job);
-  return command;
+  return command.release();
 }

@@ -11,6 +11,7 @@
 #include <Python.h>
 
 #include "core/HxString.h"
+#include "model/farm/HxAdmin.h"
 #include "model/farm/HxHost.h"
 #include "model/job/HxCommand.h"
 #include "model/job/HxHistory.h"
@@ -59,8 +60,16 @@ HxCommand* _hx_py_dict_command(PyObject* dict);
 // or "action", or "filters", "jobids", "workids" or "groups" as a sequence.
 HxCommand* _hx_py_parse_command(PyObject* object);
 
+// An administration order: the order keys, then "username", "userdomain",
+// "password", "group", "method", "userlist", "workers" and "config" (each
+// section a configuration dict). Null for anything but a dict. Defined with
+// the administration functions.
+HxAdminOrder* _hx_py_dict_admin_order(PyObject* dict);
+
 // Null when the argument is not a dict, or when it has neither a sequence
-// "fields" nor any of the top-level modify keys.
+// "fields" nor any of the top-level modify keys; null with an exception set
+// (the one exception to the rule above) when its job template or package
+// cannot be read (nested without end): such a command is not sent.
 HxModifyCommand* _hx_py_dict_modifycommand(PyObject* dict);
 
 // The text of an identifier argument: a str's text or an int's decimal

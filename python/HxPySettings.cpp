@@ -128,7 +128,9 @@ PyObject* _hx_py_isadmin(PyObject*, PyObject* args) {
 }
 
 PyObject* _hx_py_jobtypeavailable(PyObject*, PyObject* args) {
-  HxString path = PyTuple_GET_SIZE(args) > 0 ? _py_string(PyTuple_GET_ITEM(args, 0)) : HxString("");
+  // The extra path names directories that are listed.
+  HxString path("");
+  if (PyTuple_GET_SIZE(args) > 0 && !hx_py_path(PyTuple_GET_ITEM(args, 0), path)) return nullptr;
   HxStringList types;
   hxjobtypeavailable(path, types);
   return hx_py_str_list(types);
@@ -164,17 +166,15 @@ PyObject* _hx_py_getresources(PyObject*, PyObject*) {
     PyErr_SetString(PyExc_OSError, "Unable to retrieve global resources");
     return nullptr;
   }
-  PyObject* dict = PyDict_New();
-  for (int i = 0; dict != nullptr && i < list.length(); ++i) {
+  HxPyRef dict(PyDict_New());
+  for (int i = 0; dict && i < list.length(); ++i) {
     HxResource const* r = list.get(i);
     if (r == nullptr) continue;
-    PyObject* key = hx_py_str(r->resname());
-    PyObject* value = key == nullptr ? nullptr : Py_BuildValue("(ii)", r->used(), r->total());
-    if (value == nullptr || PyDict_SetItem(dict, key, value) < 0) Py_CLEAR(dict);
-    Py_XDECREF(key);
-    Py_XDECREF(value);
+    HxPyRef const key(hx_py_str(r->resname()));
+    HxPyRef const value(key ? Py_BuildValue("(ii)", r->used(), r->total()) : nullptr);
+    if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict.reset();
   }
-  return dict;
+  return dict.release();
 }
 
 PyObject* _hx_py_currenttime(PyObject*, PyObject*) {

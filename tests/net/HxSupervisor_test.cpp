@@ -326,6 +326,67 @@ TEST(HxTimeSync, FilesAreReplacedNotWrittenThroughLinks) {
   EXPECT_FALSE(hx_cache_save(world.dir.hxfile("none/x"), "1"));
 }
 
+// The supervisor cache is written as a new file of the user's own, mode
+// 0600, that replaces whatever held its name: links planted at the name and
+// at the names a writer might use for its temporary file are never written
+// through, and an old file at the name is not reused.
+TEST(HxCacheFile, WrittenAsAFreshPrivateFileNeverThroughLinks) {
+  struct Row {
+    char const* name;
+    char const* at_final;  // "": nothing; "link": to a victim; "dangling"; "file": an old 0644 file
+  } const rows[] = {
+      {"nothing there", ""},
+      {"a link", "link"},
+      {"a dangling link", "dangling"},
+      {"an old file open to others", "file"},
+  };
+  char const* const temporary_names[] = {".tmp", ".new", "~", ".part", ".temp", ".XXXXXX", ".1"};
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    DaemonWorld world;
+    WorldGuard guard(world);
+    std::string const path = S(HxClient::cachePath());
+    std::vector<std::string> victims;
+    auto plant = [&](std::string const& at) {
+      victims.push_back(world.dir.file("victim" + std::to_string(victims.size())));
+      std::ofstream(victims.back()) << "keep";
+      ASSERT_EQ(symlink(victims.back().c_str(), at.c_str()), 0) << at;
+    };
+    for (char const* suffix : temporary_names) plant(path + suffix);
+    std::string const at_final = row.at_final;
+    std::string const nowhere = world.dir.file("nowhere");
+    ino_t old_inode = 0;
+    if (at_final == "link") plant(path);
+    if (at_final == "dangling") {
+      ASSERT_EQ(symlink(nowhere.c_str(), path.c_str()), 0);
+    }
+    if (at_final == "file") {
+      std::ofstream(path) << "10.0.0.1";
+      chmod(path.c_str(), 0644);
+      struct stat st;
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      old_inode = st.st_ino;
+    }
+
+    ASSERT_TRUE(hx_cache_save(H(path), "127.0.0.1"));
+
+    for (std::string const& victim : victims) EXPECT_EQ(file_text(victim), "keep") << victim;
+    for (char const* suffix : temporary_names) {
+      struct stat st;
+      ASSERT_EQ(lstat((path + suffix).c_str(), &st), 0) << suffix;
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << suffix;
+    }
+    EXPECT_NE(access(nowhere.c_str(), F_OK), 0);
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, getuid());
+    EXPECT_NE(st.st_ino, old_inode);
+    EXPECT_EQ(file_text(path), "127.0.0.1");
+  }
+}
+
 // The tags of the requests a peer received, in order.
 std::vector<int> tags_of(FakePeer const& peer) {
   std::vector<int> out;

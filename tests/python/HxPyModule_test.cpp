@@ -1,16 +1,29 @@
+#include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "api/ApiTestUtil.h"
 #include "api/FakeSupervisor.h"
 #include "api/HxApiState.h"
+#include "api/HxRequestTypes.h"
 #include "net/HxIntro.h"
+#include "tests/api/JobProcessTestUtil.h"
 #include "tests/python/PyTestUtil.h"
 
 namespace {
 
 using hxtest::py_exec;
 using hxtest::py_repr;
+
+// Seconds on the monotonic clock, the one Python's time.monotonic() reads.
+double monotonic_seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 using PyModule = hxtest::PyModuleTest;
 
@@ -47,6 +60,151 @@ TEST_F(PyModule, EveryFunctionSurvivesWrongArguments) {
   testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(py_repr("bad"), "[]");
+}
+
+// Whether another Python thread runs while a function waits for its reply,
+// for every function that talks to a peer: the fake holds each reply a
+// moment, and a second Python thread stamps the clock whenever it gets to
+// run. A function that keeps the interpreter lock lets it stamp during no
+// hold; one that lets go of the lock, during every hold.
+TEST_F(PyModule, InterpreterLockDuringRequests) {
+  hxtest::JobWorld world;
+  hxtest::ApiWorldGuard guard(world);
+  hxtest::JobStateGuard state;
+  constexpr auto kHold = std::chrono::milliseconds(60);
+  std::mutex mu;
+  std::vector<std::pair<double, double>> holds;
+  hxtest::FakeFarm farm(world, [&](HxMessage& request, HxMessage& reply) {
+    double const start = monotonic_seconds();
+    std::this_thread::sleep_for(kHold);
+    {
+      std::lock_guard<std::mutex> hold(mu);
+      holds.emplace_back(start, monotonic_seconds());
+    }
+    // A subscription that gets no answer ends waitfor at once; every other
+    // request is confirmed, which ends the retries of the job process's
+    // requests.
+    return request.tag() != kHxReqSubmitGraph && hxtest::answer(reply, kHxReplyConfirmed);
+  });
+  ASSERT_TRUE(farm.ok());
+  hxtest::py_set("port", PyLong_FromLong(farm.port()));
+
+  struct Row {
+    char const* call;
+    bool released;
+    bool job_process;  // needs an assignment from a worker
+  } const rows[] = {
+      {"_hx._init_assign()", false, false},
+      {"_hx.bannedworkers()", false, false},
+      {"_hx.jobtagvalues('show')", false, false},
+      {"_hx.stderr(['12'], 0, 10)", false, false},
+      {"_hx.stdout(['12'], 0, 10)", false, false},
+      {"_hx.command({'action': 207, 'jobids': ['12']})", false, false},
+      {"_hx.waitfor('an event', 1)", false, false},
+      {"_hx.trigger('an event')", false, false},
+      {"_hx.admincommandstr('resync')", false, false},
+      {"_hx.admincommand({'action': 5})", false, false},
+      {"_hx.setpreference('type', 'path', 'value', 'tier', 'preset', 'user', True)", false, false},
+      {"_hx.deletepreference('type', 'path', 'tier', 'preset', 'user')", false, false},
+      {"_hx.jobinfo()", true, false},
+      {"_hx.hostinfo()", true, false},
+      {"_hx.workerlock('1')", true, false},
+      {"_hx.joborder()", true, false},
+      {"_hx.hostorder()", true, false},
+      {"_hx.hist(12)", true, false},
+      {"_hx.stats(12)", true, false},
+      {"_hx.killwork('12:frame')", true, false},
+      {"_hx.retirework('12:frame')", true, false},
+      {"_hx.blockwork('12:frame')", true, false},
+      {"_hx.unblockwork('12:frame')", true, false},
+      {"_hx.retrywork('12:frame')", true, false},
+      {"_hx.requeuework('12:frame')", true, false},
+      {"_hx.modify({'priority': 1}, 12)", true, false},
+      {"_hx.kill(12)", true, false},
+      {"_hx.top(12)", true, false},
+      {"_hx.bottom(12)", true, false},
+      {"_hx.migrate(12)", true, false},
+      {"_hx.remove(12)", true, false},
+      {"_hx.interrupt(12)", true, false},
+      {"_hx.block(12)", true, false},
+      {"_hx.unblock(12)", true, false},
+      {"_hx.preempt(12)", true, false},
+      {"_hx.retry(12)", true, false},
+      {"_hx.requeue(12)", true, false},
+      {"_hx.reset(12)", true, false},
+      {"_hx.suspend(12)", true, false},
+      {"_hx.resume(12)", true, false},
+      {"_hx.retire(12)", true, false},
+      {"_hx.shove(12)", true, false},
+      {"_hx.submit([{'name': 'a job'}], False)", true, false},
+      {"_hx.updatepassword('a password')", true, false},
+      {"_hx.checkpassword()", true, false},
+      {"_hx.requestwork()", true, true},
+      {"_hx.reportwork({'name': '1', 'status': 'complete'})", true, true},
+      {"_hx.reportjob('running')", true, true},
+      {"_hx.ping(None)", true, false},
+      {"_hx.workerping('127.0.0.1')", true, false},
+      {"_hx.hostping('127.0.0.1', port)", true, false},
+      {"_hx.currenttime()", true, false},
+      {"_hx.supervisorconfig()", true, false},
+      {"_hx.workerconfig('127.0.0.1')", true, false},
+      {"_hx.updateresource('license.a', 1, 2)", true, false},
+      {"_hx.getresources()", true, false},
+      {"_hx.isadmin('ann')", true, false},
+      {"_hx.getusers()", true, false},
+      {"_hx.setusers('add', 'ann', '', 1)", true, false},
+      {"_hx.updateworkerresources('127.0.0.1', 'a=1')", true, false},
+      {"_hx.updateworkerproperties('127.0.0.1', 'a=1')", true, false},
+      {"_hx.deleteworkerresources('127.0.0.1', ['a'])", true, false},
+      {"_hx.deleteworkerproperties('127.0.0.1', ['a'])", true, false},
+      {"_hx.getpipelinevariables()", true, false},
+  };
+  ASSERT_EQ(py_exec("import threading, time\n"
+                    "stamps = []\n"
+                    "spinning = True\n"
+                    "def spin():\n"
+                    "    while spinning:\n"
+                    "        stamps.append(time.monotonic())\n"
+                    "        time.sleep(0.001)\n"
+                    "spinner = threading.Thread(target=spin, daemon=True)\n"
+                    "spinner.start()\n"),
+            "");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.call);
+    _hx_assignment(row.job_process ? std::shared_ptr<HxAssignment const>(hxtest::made_assignment(12, 3)) : nullptr);
+    {
+      std::lock_guard<std::mutex> hold(mu);
+      holds.clear();
+    }
+    EXPECT_EQ(py_exec(std::string("del stamps[:]\ntry:\n    ") + row.call + "\nexcept Exception:\n    pass\n"), "");
+    std::vector<std::pair<double, double>> seen;
+    {
+      std::lock_guard<std::mutex> hold(mu);
+      seen = holds;
+    }
+    // Stamps taken inside a hold, a millisecond of the clocks' rounding
+    // left out at each end.
+    PyObject* list = hxtest::py_eval("list(stamps)");
+    ASSERT_NE(list, nullptr);
+    int inside = 0;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+      double t = PyFloat_AsDouble(PyList_GET_ITEM(list, i));
+      for (auto const& [start, end] : seen) inside += t > start + 0.001 && t < end - 0.001;
+    }
+    Py_DECREF(list);
+    EXPECT_FALSE(seen.empty()) << "no request reached the fake";
+    if (row.released) {
+      EXPECT_GE(inside, 5) << "no other thread ran during the request";
+    } else {
+      EXPECT_EQ(inside, 0) << "another thread ran during the request";
+    }
+  }
+  _hx_assignment(nullptr);
+  testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(py_exec("spinning = False\nspinner.join()\n"), "");
 }
 
 // The number of calls per thread: the full count unless the environment

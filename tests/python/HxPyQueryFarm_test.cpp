@@ -192,6 +192,12 @@ TEST_F(PyFarm, Modify) {
     }
   }
   EXPECT_EQ(py_repr("_hx.modify({'priority': 1}, 2**32 + 12)"), "'invalid reference'");
+  // A template or package nested without end fails the call: sent, its
+  // fields would take default values.
+  EXPECT_EQ(hxtest::py_raises("d = {}; d['children'] = [d]\n"
+                              "_hx.modify({'fields': [{'value': 'priority'}], 'job': d}, 12)"),
+            "RecursionError");
+  EXPECT_EQ(hxtest::py_raises("p = {}; p['x'] = p; _hx.modify({'package': p, 'priority': 1}, 12)"), "RecursionError");
   EXPECT_EQ(supe.requests(kHxReqModify).size(), 5u);
 }
 
@@ -330,15 +336,35 @@ TEST_F(PyFarm, BannedWorkersAndAssignment) {
   EXPECT_EQ(py_repr("_hx._init_assign()"), "None");
 }
 
-// Many calls against the fake keep Python's memory flat.
+// Many calls against the fake keep Python's memory flat. Every text that
+// comes back is longer than one character: the interpreter shares one
+// object per one-character text, so a leaked reference to one would not
+// show.
 TEST_F(PyFarm, CallsKeepMemoryFlat) {
   supe.on(kHxReqJobTagValues, [](HxMessage&, HxMessage& r) {
     auto* values = new HxStringList;
-    values->append(new HxString("a"));
+    values->append(new HxString("a tag value"));
     return hxtest::answer(r, kHxReplyConfirmed, values);
   });
-  for (char const* call : {"_hx.jobtagvalues('x')", "_hx.workerlock({'n': ('a', None)}, 'l')",
-                           "_hx.stderr(['12', '13.1'], 0, 5)", "_hx.kill({'u': 'a'}, '12-13', 1.5)"}) {
+  supe.on(kHxReqWorkerLock, [](HxMessage&, HxMessage& r) {
+    auto* result = new HxResult;
+    result->hostnames().append(new HxHostname("a locked host", 7));
+    return hxtest::answer(r, kHxReplyConfirmed, result);
+  });
+  supe.on(kHxReqStderr, [](HxMessage& q, HxMessage& r) {
+    auto* list = new HxLogList;
+    auto const* c = dynamic_cast<HxCommand const*>(q.content());
+    for (int i = 0; c != nullptr && i < c->jobids().length(); ++i) {
+      auto* log = new HxLog;
+      log->jobid(c->jobids().get(i)->id());
+      log->data("a line of the log");
+      list->append(log);
+    }
+    return hxtest::answer(r, kHxReplyConfirmed, list);
+  });
+  for (char const* call : {"_hx.jobtagvalues('a tag')", "_hx.workerlock({'name': ('a host', None)}, 'a lock')",
+                           "_hx.stderr(['12', '13.1'], 0, 5)", "_hx.kill({'user': 'someone'}, '12-13', 1.5)",
+                           "_hx.jobinfo()", "_hx.hostinfo()"}) {
     SCOPED_TRACE(call);
     std::string code = std::string("import tracemalloc, gc\n"
                                    "def once():\n"

@@ -1,8 +1,11 @@
 """Every module function called many times keeps memory flat: the Python
 objects it makes (tracemalloc) and the library's own allocations (resident
 size; skipped under AddressSanitizer, whose quarantine holds freed memory)."""
+import atexit
 import gc
 import os
+import shutil
+import tempfile
 import tracemalloc
 
 import pytest
@@ -10,8 +13,24 @@ import pytest
 import _hx
 from test_module import METHODS
 
+# A job file for the functions that read one. Its texts are longer than one
+# character throughout: the interpreter shares one object per one-character
+# text (and per small int), so a leaked reference to such a value would show
+# in no count of memory.
+JOB_DIR = tempfile.mkdtemp(prefix="hxleaks")
+atexit.register(shutil.rmtree, JOB_DIR, True)
+JOB_FILE = os.path.join(JOB_DIR, "job.xml")
+_hx.archivejob(JOB_FILE, {
+    "name": "a job of some name", "user": "somebody", "notes": "notes of some length",
+    "package": {"first key": ["a value", None], "second key": "another value"},
+    "env": {"SOME_NAME": "some value"}, "cwd": "/some/directory",
+    "agenda": [{"name": "frame %d" % i, "data": "data of frame %d" % i} for i in range(5)],
+    "subjobs": [{"id": 1, "data": "subjob data"}], "callbacks": [{"code": "some code", "language": "python"}],
+    "pathmap": {"directmap": {"/from/here": "/to/there"}}}, 2)
+
 # One call per function: the arguments reach the function's deepest path that
-# this build has (errors count too; their objects must go as well).
+# this build has (errors count too; their objects must go as well). Texts
+# that come back are longer than one character, as above.
 CALLS = {
     "rangesplit": ("1-50", "shot[01-20]"),
     "rangechunk": (3, "1-100", "7"),
@@ -20,9 +39,10 @@ CALLS = {
     "updatepassword": ("a", "b", "c", "d"),
     "waitfor": ("event", "5"),
     "trigger": (None,),
-    "configDictToStr": ({"a": "1", "b": 2, "c": "\udcff"}, "a=0\n# c\nd=1\n"),
-    "configStrToDict": ("a=1\nb = 2 # c\n[s]\nc=3\n",),
-    "packageStrToDict": ("(=(a=1)(b=(=x)(=(c=\u00e9))))",),
+    "configDictToStr": ({"alpha": "first value", "beta": 22, "gamma": "\udcff and more"},
+                        "alpha=0\n# gamma\ndelta=1\n"),
+    "configStrToDict": ("alpha=first value\nbeta = 22 # comment\n[section]\ngamma=third value\n",),
+    "packageStrToDict": ("(=(alpha=one)(beta=(=xyz)(=(gamma=\u00e9t\u00e9))))",),
     "convertpath": ("/PROJ/x", {"directmap": {"/proj": "/mnt/p", "C:/": "/c/"}}),
     # Commands, history and modify read every argument before the last one
     # stops them short of the network.
@@ -38,12 +58,12 @@ CALLS = {
         "agenda": [{"name": str(i), "resultpackage": {"r": i}} for i in range(5)],
         "subjobs": [{"id": 1}], "callbacks": [{"language": "python"}], "cpustally": {"running": 2},
         "children": [{"name": "c", "agenda": [{"name": "1"}]}]}, 3),
-    "recoverjob": ("/nonexistent/job",),
+    "recoverjob": (JOB_FILE,),
     "submit": ({"name": "not in a list"}, True),
     # The job process in development mode (the packed assignment sets only
     # its develop flag): requests and reports stay in the process.
     "_assignment": (b"\x00\x00\x00\x01\x00\x09\x00\x06\x01", 5),
-    "_setjob": ("/nonexistent/job",),
+    "_setjob": (JOB_FILE,),
     "reportwork": ({"name": "1", "status": "running", "resultpackage": {"r": [1]}},),
     "reportjob": ({"status": "running", "package": ["x"]},),
 }
@@ -57,14 +77,14 @@ NETWORK = {"getusers", "getresources", "currenttime", "supervisorconfig", "check
 BLOCKING = {"_init_assign"}
 
 
-# Functions of the job process, called in development mode only: with a
-# worker's assignment they would wait for the supervisor.
+# Functions of the job process, called in development mode only (on the job
+# file): with a worker's assignment they would wait for the supervisor.
 JOB_PROCESS = {"requestwork", "reportwork", "reportjob", "workerpathmap", "jobobj", "subjobobj"}
 
 
 def call(name):
     if name in JOB_PROCESS:
-        _hx._setjob("/nonexistent/job")
+        _hx._setjob(JOB_FILE)
     try:
         getattr(_hx, name)(*CALLS.get(name, ()))
     except (NotImplementedError, TypeError, RuntimeError, OSError):

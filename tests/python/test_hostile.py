@@ -1,0 +1,190 @@
+"""Hostile Python values: calls whose conversion runs out of memory,
+containers that drop their own values while the module reads them, and
+paths holding a NUL byte. The first two run in child processes, so that a
+crash fails one row instead of the whole run."""
+import os
+import socket
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import _hx
+
+SANITIZED = os.environ.get("HX_SANITIZED") == "1"
+
+
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run_child(code, **env):
+    """Runs code with the module imported, in a new interpreter that names a
+    supervisor nobody listens on. Gives the exit status and the lines the
+    code printed with say() (the library's own lines left out), or the end
+    of its standard error."""
+    full = dict(os.environ, HX_SUPERVISOR="127.0.0.1:%d" % closed_port(), **env)
+    prelude = ("import sys\nsys.path.insert(0, %r)\nimport _hx\n"
+               "def say(*what):\n    print('=>', *what, flush=True)\n") % os.path.dirname(_hx.__file__)
+    result = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)], env=full,
+                            capture_output=True, text=True, timeout=120)
+    said = [line[3:] for line in result.stdout.splitlines() if line.startswith("=> ")]
+    return result.returncode, said, result.stderr[-3000:]
+
+
+# Ten million ids, given to each function in one of its forms: converting
+# them would take gigabytes, far beyond the child's address-space limit.
+MEMORY_CALLS = [
+    ("A = (L, 0, 10)", "_hx.stdout(*A)"),
+    ("A = (L, 0, 10)", "_hx.stderr(*A)"),
+    ("A = ({'jobids': L},)", "_hx.top(*A)"),
+    ("A = tuple(L)", "_hx.bottom(*A)"),
+    ("A = ({'jobids': L, 'priority': 1},)", "_hx.modify(*A)"),
+    ("A = ({'fields': [{'value': 'priority'}] * len(L), 'priority': 1}, 12)", "_hx.modify(*A)"),
+]
+
+
+@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer reserves more address space than a limit leaves")
+@pytest.mark.parametrize("setup,call", MEMORY_CALLS)
+def test_memory_running_out_raises_memory_error(setup, call):
+    status, said, errors = run_child(f"""
+        import gc, resource
+        L = ["12"] * 10_000_000
+        {setup}
+        with open("/proc/self/status") as f:
+            size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
+        limit = size + (256 << 20)
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        try:
+            {call}
+            say("returned")
+        except MemoryError:
+            say("MemoryError")
+        del A, L
+        # The interpreter goes on: the same call with one id, the collector on.
+        say(_hx.stdout(["12"], 0, 1), gc.isenabled())
+        """)
+    assert status == 0, errors
+    assert said == ["MemoryError", "[] True"]
+
+
+# Shapes that drop a value from its container while the module reads it.
+# The dropped containers are subclasses, which the interpreter frees at
+# once instead of keeping them for reuse, so that a later read meets freed
+# memory: under the debug allocator it is overwritten, under the sanitizer
+# build it is poisoned.
+SHAPES = """
+class D(dict):
+    pass
+
+class Gone(list):
+    '''A list that runs drop() when its first item is read.'''
+    def __init__(self, items, drop):
+        super().__init__(items)
+        self.drop = drop
+    def __getitem__(self, i):
+        drop, self.drop = self.drop, None
+        if drop:
+            drop()
+        return list.__getitem__(self, i)
+
+def gone(d, key, items):
+    '''d with d[key] a list that removes itself from d when read.'''
+    d[key] = Gone(items, lambda: d.pop(key))
+    return d
+
+class PopMap:
+    '''A mapping whose keys() removes it from its dict.'''
+    def __init__(self, owner, key):
+        self.owner, self.key = owner, key
+    def keys(self):
+        self.owner.pop(self.key)
+        return ["first key", "second key"]
+    def __getitem__(self, k):
+        return "value of " + k
+
+class Clearing(str):
+    '''A str key whose __hash__ clears another dict once armed.'''
+    victim = None
+    def __hash__(self):
+        if self.victim is not None:
+            self.victim.clear()
+        return str.__hash__(self)
+    __eq__ = str.__eq__
+"""
+
+FREED_VALUES = [
+    ("command filters", "",
+     "_hx.kill(gone({}, 'filters', [{'name': 'user'}, {'name': 'name'}]))"),
+    ("command jobids", "", "_hx.kill(gone({}, 'jobids', ['12', '13', '14']))"),
+    ("command workids", "", "_hx.killwork(gone({}, 'workids', ['12:a', '12:b']))"),
+    ("command groups", "", "_hx.command(gone({'action': 207}, 'groups', ['one group', 'another']))"),
+    ("filter fields", "",
+     "_hx.kill({'filters': [gone(D(name='user'), 'fields', [{'value': 'ann'}, {'value': 'bob'}])]})"),
+    ("query fields", "", "_hx.jobinfo(gone({}, 'fields', [{'value': 'id'}, {'value': 'name'}]))"),
+    ("query filters", "", "_hx.hostinfo(gone({}, 'filters', [{'name': 'name'}, {'name': 'cluster'}]))"),
+    ("modify fields", "", "_hx.modify(gone({}, 'fields', [{'value': 'priority'}, {'value': 'name'}]), 12)"),
+    ("modify job",
+     "outer = {'fields': [{'value': 'name'}]}\n"
+     "outer['job'] = D(name='x', agenda=Gone([{'name': '1'}, {'name': '2'}], lambda: outer.pop('job')))",
+     "_hx.modify(outer, 12)"),
+    ("modify package", "outer = {'priority': 1}\nouter['package'] = PopMap(outer, 'package')",
+     "_hx.modify(outer, 12)"),
+    ("order filters", "", "_hx.admincommand(gone({'action': 5}, 'filters', [{'name': 'a'}, {'name': 'b'}]))"),
+    ("order userlist", "", "_hx.admincommand(gone({'action': 3}, 'userlist', ['ann', 'bob']))"),
+    ("order config section",
+     "key = Clearing('an option')\nconfig = {'section': D({key: 'its value'})}\nkey.victim = config",
+     "_hx.admincommand({'action': 1, 'config': config})"),
+    ("submitted job",
+     "jobs = []\njobs.append(D(name='j', agenda=Gone([{'name': '1'}, {'name': '2'}], jobs.clear)))",
+     "_hx.submit(jobs, False)"),
+    ("work report package", "w = {'name': '1'}\nw['resultpackage'] = PopMap(w, 'resultpackage')",
+     "_hx.reportwork(w)"),
+]
+
+
+@pytest.mark.parametrize("name,setup,call", FREED_VALUES, ids=[row[0] for row in FREED_VALUES])
+def test_values_dropped_while_read_are_never_read_freed(name, setup, call):
+    # Freed memory is overwritten, so that reading it again goes wrong at
+    # once, also inside the interpreter (which the sanitizer build does not
+    # instrument: there every object goes through its allocator as well).
+    env = {"PYTHONMALLOC": "malloc_debug" if SANITIZED else "debug"}
+    status, said, errors = run_child(SHAPES + setup + f"""
+try:
+    {call}
+    say("returned")
+except (RuntimeError, OSError) as e:
+    say("raised")
+""", **env)
+    assert status == 0, (name, status, errors)
+    assert said in (["returned"], ["raised"])
+
+
+# Every function that hands a text to the file system, given one with a NUL
+# byte after the name of a file that exists.
+NUL_PATHS = [
+    "_hx.archivejob(cut + '\\0.job', {'name': 'new'}, 1)",
+    "_hx.archivejob(cut + '\\0.job', {'name': 'new'}, 2)",
+    "_hx.recoverjob(cut + '\\0.job')",
+    "_hx._setjob(cut + '\\0.job')",
+    "_hx.jobtypeavailable(str(tmp_path) + '\\0/elsewhere')",
+    "_hx.setlogpath(cut + '\\0.log')",
+]
+
+
+@pytest.mark.parametrize("call", NUL_PATHS)
+def test_paths_holding_a_nul_raise_value_error(call, tmp_path, capfd):
+    cut = str(tmp_path / "report.txt")
+    assert _hx.archivejob(cut, {"name": "kept"}, 2) > 0
+    with open(cut, "rb") as f:
+        before = f.read()
+    with pytest.raises(ValueError, match="embedded null character"):
+        eval(call)
+    with open(cut, "rb") as f:
+        assert f.read() == before
+    assert os.listdir(tmp_path) == ["report.txt"]
+    # Nothing read the file at the cut name either.
+    assert "loading development environment" not in capfd.readouterr().out
