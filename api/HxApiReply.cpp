@@ -31,7 +31,18 @@ void _hx_api_fail(HxString const& line) {
   _hx_api_line(line);
 }
 
+namespace {
+thread_local bool t_no_memory = false;
+}  // namespace
+
+bool _hx_take_no_memory() {
+  bool const was = t_no_memory;
+  t_no_memory = false;
+  return was;
+}
+
 void _hx_set_no_memory() {
+  t_no_memory = true;
   try {
     _hx_set_cause(kHxNoMemoryCause);
   } catch (std::bad_alloc const&) {

@@ -49,6 +49,12 @@ void _hx_api_fail(HxString const& line);
 // table ("unspecifed error") takes its place.
 inline constexpr char kHxNoMemoryCause[] = "out of memory";
 void _hx_set_no_memory();
+// Whether a call on this thread ran out of memory since the last time this
+// was asked; asking clears it. A caller that turns failures into values of
+// its own (the module) asks before and after each call, so that memory that
+// ran out deep inside a call that then failed normally is still reported as
+// such.
+bool _hx_take_no_memory();
 
 // Runs body and gives its result; a std::bad_alloc under it fails the call
 // instead of escaping: the API error says so and `failed` is given.

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "api/HxApiReply.h"
 #include "config/HxDefaults.h"
 #include "python/HxPyConvert.h"
 
@@ -17,11 +18,19 @@ namespace {
 // hold) is MemoryError; anything else is SystemError with its text. By then
 // the interpreter lock is held again (hx_py_released takes it back while the
 // exception passes) and the Python objects of the call are released (they
-// are held by owners that unwind).
+// are held by owners that unwind). The library's own functions catch
+// memory that runs out under them and fail the call; such a call also ends
+// in MemoryError, whatever value or exception the function made of that
+// failure.
 template <PyCFunction F>
 PyObject* guarded(PyObject* self, PyObject* args) {
   try {
-    return F(self, args);
+    _hx_take_no_memory();
+    PyObject* result = F(self, args);
+    if (!_hx_take_no_memory()) return result;
+    Py_XDECREF(result);
+    PyErr_Clear();
+    return PyErr_NoMemory();
   } catch (std::bad_alloc const&) {
     return PyErr_NoMemory();
   } catch (std::length_error const&) {

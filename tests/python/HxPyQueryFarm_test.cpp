@@ -2,6 +2,7 @@
 // in this process against a fake supervisor on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "api/HxApiState.h"
@@ -9,6 +10,7 @@
 #include "model/job/HxCommand.h"
 #include "model/job/HxHistory.h"
 #include "model/job/HxLog.h"
+#include "tests/api/ApiTestUtil.h"
 #include "tests/api/FakeSupervisor.h"
 #include "tests/python/PyTestUtil.h"
 
@@ -159,6 +161,30 @@ TEST_F(PyFarmEach, UnreachableSupervisor) {
     EXPECT_EQ(py_repr(row.call), row.result) << row.call;
     EXPECT_EQ(py_str("_hx.error()"), "unable to contact supervisor.") << row.call;
   }
+}
+
+// Memory that runs out inside the library, where the request road fails
+// the call instead of letting it escape, still reaches Python as
+// MemoryError: the reply's one job carries a name of 128 MB that the child,
+// allowed 192 MB more, can receive but not also decode.
+TEST_F(PyFarmEach, MemoryRunningOutInTheLibraryRaisesMemoryError) {
+  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  hxtest::ApiWorld w;
+  hxtest::ApiWorldGuard g(w);
+  hxtest::FakeSupervisor supe(w);
+  ASSERT_TRUE(supe.ok());
+  HxJob job;
+  job.id(12);
+  job.name(HxString(std::string(128u << 20, 'x').c_str()));
+  supe.addJob(job);
+  int const code = hxtest::in_child_with_memory_limit(192u << 20, [&] {
+    PyOS_AfterFork_Child();
+    std::string const got = py_repr("_hx.jobinfo()");
+    if (got == "<error MemoryError: >") return 0;
+    std::fprintf(stderr, "jobinfo() gave %s\n", got.c_str());
+    return 1;
+  });
+  EXPECT_EQ(code, 0);
 }
 
 // The modify command: the fields and template sent for each form; an int
