@@ -1,5 +1,7 @@
 #include "api/HxApiEvents.h"
 
+#include <algorithm>
+
 #include <memory>
 
 #include "api/HxApiAssign.h"
@@ -101,8 +103,17 @@ unsigned char hxwaitfor(HxString& triggers, int timeout) {
   if (!carry(Route::kSupervisor, kHxReqSubmitGraph, posts, reply)) return 0;
 
   int64_t const start = hx_world().now();
+  int const pass_ms = mediator.timeout();
   bool broken = false;
   while (mediator.post().triggers().length() == 0) {
+    if (timeout >= 1) {
+      // A pass waits no longer than the caller's time-out has left (the
+      // loop ends once more than `timeout` whole seconds went by), so that
+      // waitfor(name, 1) returns after a second or two, not after the
+      // mediator's own wait.
+      int64_t const left = int64_t{timeout} + 1 - (hx_world().now() - start);
+      mediator.timeout(static_cast<int>(std::min<int64_t>(pass_ms, std::max<int64_t>(left, 1) * 1000)));
+    }
     if (mediator.eventloop(kWaitPassConnections) == -1) {
       // The port can no longer be waited on: waiting on would spin.
       broken = true;

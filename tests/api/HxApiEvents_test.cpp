@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -180,6 +181,7 @@ class WaitWorld : public hxtest::JobWorld {
                     getsockopt(fds[0].fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_DGRAM;
     if (!mediator) return HxWorld::poll(fds, count, timeout_ms);
     ++passes;
+    longest = std::max(longest.load(), timeout_ms);
     if (fail) {
       errno = EBADF;
       return -1;
@@ -189,6 +191,7 @@ class WaitWorld : public hxtest::JobWorld {
     return r;
   }
   std::atomic<int> passes{0};
+  std::atomic<int> longest{0};  // the longest wait a pass asked for, in ms
   bool fail = false;
 
  private:
@@ -198,7 +201,8 @@ class WaitWorld : public hxtest::JobWorld {
 // The wait: registration with the port and the job, a post delivered to
 // the mediator ending it, the time-out on the world's clock (passes until
 // more than that many seconds went by), an unreachable supervisor, and a
-// failing wait ending in 0 after the unregistration.
+// failing wait ending in 0 after the unregistration. A pass never waits
+// longer than the caller's time-out has left.
 TEST(HxApiEvents, WaitFor) {
   struct Row {
     char const* name;
@@ -209,12 +213,15 @@ TEST(HxApiEvents, WaitFor) {
     int timeout;
     int result;
     int passes;
+    int longest;               // the longest wait of a pass, ms
     char const* unsubscribed;  // the triggers of the 1102's post; null: none sent
   } const rows[] = {
-      {"post arrives", true, true, true, false, 0, 1, -1, "render.done"},
-      {"time-out 5", true, false, false, false, 5, 1, 6, ""},
-      {"wait fails", true, true, false, true, 0, 0, 1, ""},
-      {"unreachable", false, true, false, false, 5, 0, 0, nullptr},
+      {"post arrives", true, true, true, false, 0, 1, -1, 30000, "render.done"},
+      {"time-out 5", true, false, false, false, 5, 1, 6, 6000, ""},
+      {"time-out 1", true, false, false, false, 1, 1, 2, 2000, ""},
+      {"time-out beyond a pass", true, false, false, false, 100, 1, 101, 30000, ""},
+      {"wait fails", true, true, false, true, 0, 0, 1, 30000, ""},
+      {"unreachable", false, true, false, false, 5, 0, 0, 0, nullptr},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
@@ -245,6 +252,7 @@ TEST(HxApiEvents, WaitFor) {
     testing::internal::GetCapturedStdout();
     if (row.passes >= 0) {
       EXPECT_EQ(world.passes.load(), row.passes);
+      EXPECT_EQ(world.longest.load(), row.longest);
     }
     auto const requests = farm.requests();
     ASSERT_EQ(requests.size(), row.up ? 2u : 0u);
