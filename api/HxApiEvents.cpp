@@ -136,14 +136,8 @@ unsigned char hxtrigger(HxString const& name) {
     names.append(new HxString(name));
     HxMessage request(kHxReqTrigger), reply;
     HxLentContent lend(request, names);
-    bool const delivered = _hx_api_deliver(
-        [&] {
-          HxClient client;
-          _hx_api_client(client, true);
-          return client.converseSupervisor(request, reply);
-        },
-        nullptr, kHxNoSupervisorLine);
-    if (!delivered) return 0;
+    // The client's own time-out: a trigger does not take the API's.
+    if (!_hx_api_supervisor(request, reply, nullptr, true)) return 0;
     if (reply.tag() == kHxReplyConfirmed) return 1;
     _hx_api_fail("ERROR: couldn't execute event(s).");
     return 0;

@@ -19,11 +19,11 @@ bool _hx_api_settle(bool delivered, char const* line, char const* cause) {
   return false;
 }
 
-bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable) {
+bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable, bool keep_timeout) {
   return _hx_api_deliver(
       [&] {
         HxClient client;
-        _hx_api_client(client);
+        _hx_api_client(client, keep_timeout);
         return client.converseSupervisor(request, reply);
       },
       unreachable, kHxNoSupervisorLine);

@@ -35,7 +35,9 @@ bool _hx_api_deliver(Converse&& converse, char const* line, char const* cause);
 // locates it) and fills the reply. A failed conversation writes
 // `unreachable` as one line on standard error (nothing when null), sets the
 // API error to "unable to contact supervisor." and gives false.
-bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable = kHxNoSupervisorLine);
+// keep_timeout keeps the client's own time-out instead of the API's.
+bool _hx_api_supervisor(HxMessage& request, HxMessage& reply, char const* unreachable = kHxNoSupervisorLine,
+                        bool keep_timeout = false);
 
 // The same to the supervisor's sub port, with up to `retries` further
 // attempts when retries is above 0.

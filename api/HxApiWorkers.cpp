@@ -75,14 +75,7 @@ unsigned char order(int tag, HxOrderForm form, bool error, HxOrder& order, HxHos
   HxMessage request(tag), reply;
   {
     HxLentContent lend(request, order);
-    bool const delivered = _hx_api_deliver(
-        [&] {
-          HxClient client;
-          _hx_api_client(client, true);
-          return client.converseSupervisor(request, reply);
-        },
-        nullptr, kHxNoSupervisorLine);
-    if (!delivered) return 0;
+    if (!_hx_api_supervisor(request, reply, nullptr, true)) return 0;
   }
   return static_cast<unsigned char>(_hx_order_reply(reply, form, error, hosts));
 }
