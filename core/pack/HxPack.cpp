@@ -16,9 +16,6 @@ namespace {
 // Nesting level of the object records being decoded on this thread.
 thread_local int t_pack_depth = 0;
 
-// The innermost decode budget open on this thread.
-thread_local HxDecodeBudget* t_budget = nullptr;
-
 // The budget of one decode: the caller's, or one of the default size for
 // the time of the decode when the caller opened none.
 class DefaultBudget {
@@ -35,20 +32,18 @@ class DefaultBudget {
 
 // ---- decode budget -----------------------------------------------------------
 
-HxDecodeBudget::HxDecodeBudget(long long bytes) : outer_(t_budget), left_(bytes > 0 ? bytes : 0) {
-  t_budget = this;
-}
+__thread HxDecodeBudget* HxDecodeBudget::current_ = nullptr;
 
-HxDecodeBudget::~HxDecodeBudget() { t_budget = outer_; }
+HxDecodeBudget::HxDecodeBudget(long long bytes) : outer_(current_), left_(bytes > 0 ? bytes : 0) { current_ = this; }
 
-bool HxDecodeBudget::claim(long long bytes) {
-  HxDecodeBudget* const inner = t_budget;
-  if (inner == nullptr) return true;
-  if (inner->spent_) return false;
+HxDecodeBudget::~HxDecodeBudget() { current_ = outer_; }
+
+bool HxDecodeBudget::claimNested_(long long bytes) {
+  HxDecodeBudget* const inner = current_;
   for (HxDecodeBudget* b = inner; b != nullptr; b = b->outer_) {
-    if (b->left_ >= bytes && !b->spent_) continue;
+    if (bytes <= b->left_) continue;
     // Refused: this budget and every one inside it is spent.
-    for (HxDecodeBudget* s = inner; s != b->outer_; s = s->outer_) s->spent_ = true;
+    for (HxDecodeBudget* s = inner; s != b->outer_; s = s->outer_) s->left_ = -1;
     return false;
   }
   for (HxDecodeBudget* b = inner; b != nullptr; b = b->outer_) {
@@ -60,16 +55,12 @@ bool HxDecodeBudget::claim(long long bytes) {
 
 long long HxDecodeBudget::left() {
   long long least = LLONG_MAX;
-  for (HxDecodeBudget const* b = t_budget; b != nullptr; b = b->outer_) {
-    if (b->spent_) return 0;
+  for (HxDecodeBudget const* b = current_; b != nullptr; b = b->outer_) {
+    if (b->left_ < 0) return 0;
     if (b->left_ < least) least = b->left_;
   }
   return least;
 }
-
-bool HxDecodeBudget::refused() { return t_budget != nullptr && t_budget->spent_; }
-
-bool HxDecodeBudget::open() { return t_budget != nullptr; }
 
 bool HxPack::claim_text_(int n) { return HxDecodeBudget::claim(n < 3 ? 16 : 4LL * n + 4); }
 

@@ -28,27 +28,43 @@ class HxDecodeBudget {
   HxDecodeBudget& operator=(HxDecodeBudget const&) = delete;
 
   // Whether a claim was refused while this budget was open.
-  bool spent() const { return spent_; }
+  bool spent() const { return left_ < 0; }
   // The bytes claimed under it so far.
   long long claimed() const { return claimed_; }
 
   // For the decoders: takes bytes from the budgets open on this thread;
   // false, and the budget spent, when they do not hold them. Without an
-  // open budget every claim is granted.
-  static bool claim(long long bytes);
+  // open budget every claim is granted. A claim comes with every object a
+  // decode makes, so the usual case (one budget, room left) is inline.
+  static bool claim(long long bytes) {
+    HxDecodeBudget* const b = current_;
+    if (b == nullptr) return true;
+    if (b->outer_ == nullptr && bytes <= b->left_) {
+      b->left_ -= bytes;
+      b->claimed_ += bytes;
+      return true;
+    }
+    return claimNested_(bytes);
+  }
   // What the innermost open budget still grants (0 once spent); a huge
   // number when none is open.
   static long long left();
   // Whether the innermost open budget is spent.
-  static bool refused();
+  static bool refused() { return current_ != nullptr && current_->left_ < 0; }
   // Whether a budget is open on this thread.
-  static bool open();
+  static bool open() { return current_ != nullptr; }
 
  private:
+  // A claim through nested budgets, or one refused.
+  static bool claimNested_(long long bytes);
+
+  // The innermost budget open on this thread (a plain thread-local pointer,
+  // reached without the initialisation check of thread_local).
+  static __thread HxDecodeBudget* current_;
+
   HxDecodeBudget* outer_;
-  long long left_;
+  long long left_;  // below 0 once spent
   long long claimed_ = 0;
-  bool spent_ = false;
 };
 
 // Conversion between host and big-endian byte order.
