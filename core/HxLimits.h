@@ -38,8 +38,9 @@ constexpr size_t kHxMaxPasswdBuffer = 1 << 20;
 // its own limit could otherwise ask for hundreds of gigabytes. Past the
 // bound the decoder drops the rest, as it does for malformed input, and a
 // received message counts as one that did not decode. Real records carry
-// their values on the wire and decode to a few times their size: a reply of
-// 10,000 jobs, each with 4 subjobs and 20 work items, claims about 0.2 GB,
-// a tenth of this. A message at the bound holds 2 GiB of records, plus its
-// frame (at most 1 GiB) while it is decoded.
+// their values on the wire and decode to about three times their size: a
+// reply of 10,000 jobs, each with 4 subjobs and 20 work items (70 MB on the
+// wire), claims 0.21 GB, a tenth of this; with 100 work items each (270 MB)
+// 0.77 GB. A message at the bound holds 2 GiB of records, plus its frame
+// (at most 1 GiB) while it is decoded.
 constexpr long long kHxMaxDecodeBytes = 2LL << 30;
