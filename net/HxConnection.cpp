@@ -411,7 +411,10 @@ int HxConnection::sendTcp(char const* data, int length) {
       buf.trim();
       return -1;
     }
-    ssize_t w = ::write(socket_, frame + done, total - done);
+    // Only what fits now is written; the next wait decides whether there is
+    // time for more, so a peer that reads slowly cannot hold one write past
+    // the frame's deadline.
+    ssize_t w = ::send(socket_, frame + done, total - done, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (w > 0) {
       done += static_cast<size_t>(w);
       continue;

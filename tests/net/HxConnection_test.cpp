@@ -322,9 +322,9 @@ TEST(HxConnectionTimeout, WholeFrameWithinItsDeadline) {
     std::string const payload = random_bytes(row.payload, 7);
     std::string const wire = frame_of(payload);
     if (sending) {
+      // A blocking socket: no single write may wait for the slow peer.
       int small = 4096;
       setsockopt(p.conn->sock(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-      fcntl(p.conn->sock(), F_SETFL, O_NONBLOCK);
     }
     world.steady = 0;
     std::vector<int64_t> clocks;
