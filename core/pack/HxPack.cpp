@@ -34,10 +34,6 @@ class DefaultBudget {
 
 __thread HxDecodeBudget* HxDecodeBudget::current_ = nullptr;
 
-HxDecodeBudget::HxDecodeBudget(long long bytes) : outer_(current_), left_(bytes > 0 ? bytes : 0) { current_ = this; }
-
-HxDecodeBudget::~HxDecodeBudget() { current_ = outer_; }
-
 bool HxDecodeBudget::claimNested_(long long bytes) {
   HxDecodeBudget* const inner = current_;
   for (HxDecodeBudget* b = inner; b != nullptr; b = b->outer_) {
@@ -62,7 +58,6 @@ long long HxDecodeBudget::left() {
   return least;
 }
 
-bool HxPack::claim_text_(int n) { return HxDecodeBudget::claim(n < 3 ? 16 : 4LL * n + 4); }
 
 HxPack::~HxPack() { delete[] buffer_; }
 

@@ -22,8 +22,10 @@ class HxPackObj;
 // one has left, and what it claims counts for both.
 class HxDecodeBudget {
  public:
-  explicit HxDecodeBudget(long long bytes = kHxMaxDecodeBytes);
-  ~HxDecodeBudget();
+  explicit HxDecodeBudget(long long bytes = kHxMaxDecodeBytes) : outer_(current_), left_(bytes > 0 ? bytes : 0) {
+    current_ = this;
+  }
+  ~HxDecodeBudget() { current_ = outer_; }
   HxDecodeBudget(HxDecodeBudget const&) = delete;
   HxDecodeBudget& operator=(HxDecodeBudget const&) = delete;
 
@@ -339,7 +341,7 @@ class HxPack : public HxBase {
   void drop_() { length_ = 0; }
   // Claims from the decode budget the buffer a string grows to for n bytes
   // of text (the string's capacity rule: 4n + 4, at least 16).
-  static bool claim_text_(int n);
+  static bool claim_text_(int n) { return HxDecodeBudget::claim(n < 3 ? 16 : 4LL * n + 4); }
   // Hands the buffer being written to a child record, which writes its
   // fields straight after the parent's, and takes it back when the loan ends,
   // also when the child's encoding throws half way.
