@@ -484,6 +484,9 @@ class HxPackedHash : public Table, public HxPack {
     }
   }
 
+  // Each entry claims its key, its value and the slots of the table from the
+  // decode budget before it is made; once a claim is refused the rest of the
+  // hash is dropped.
   void decode() override {
     if (!_itemsFollow()) return;
     // Each key is read into one reused string, then made in one block.
@@ -492,6 +495,10 @@ class HxPackedHash : public Table, public HxPack {
       text.clear();
       restore(10, text);
       _yank();
+      if (!HxDecodeBudget::claim(entry_claim_(text))) {
+        drop_();
+        break;
+      }
       HxString* key = HxString::_new(text);
       V value = Slot::make();
       if (_readtag()) {
@@ -515,13 +522,31 @@ class HxPackedHash : public Table, public HxPack {
     for (int i = 0;; ++i) {
       char const* kname = _xmlName(kroom, "key", i);
       if (!_xmlHasObject(kname) && !_xmlHasValue(kname)) break;
+      if (!HxDecodeBudget::claim(entry_claim_(HxString()))) break;
       HxString* key = new HxString();
       restoreXML(kname, *key);
+      if (HxDecodeBudget::refused()) {
+        delete key;
+        break;
+      }
       V value = Slot::make();
       restoreXML(_xmlName(eroom, "element", i), Slot::ref(value));
       while (!this->_set(value, key)) this->grow_();
     }
     return true;
+  }
+
+ private:
+  // What one decoded entry claims: its key made in one block, its value
+  // when the table owns it, and eight slots, as many as a table grown from
+  // half full to four times its size keeps per entry; the first entry also
+  // the table's first slots.
+  long long entry_claim_(HxString const& key) const {
+    long long const slot = static_cast<long long>(sizeof(typename Table::Slot));
+    long long bytes = static_cast<long long>(sizeof(HxString)) + key.length() + 1 + 8 * slot;
+    if (this->table_ == nullptr) bytes += this->size_ * slot;
+    if constexpr (std::is_pointer<V>::value) bytes += static_cast<long long>(sizeof(std::remove_pointer_t<V>));
+    return bytes;
   }
 };
 

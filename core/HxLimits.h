@@ -30,3 +30,17 @@ constexpr int kHxMaxPackageDepth = 256;
 // from the system's hint while the lookup asks for more room, up to this, so
 // a broken database cannot make the lookup allocate without end.
 constexpr size_t kHxMaxPasswdBuffer = 1 << 20;
+
+// What the objects made while decoding one message (or one file) may claim,
+// in bytes: every list item, hash entry and message content claims its
+// object before it is made, and every text buffer before it grows. An empty
+// record of 12 bytes on the wire becomes a job of 4 KB, so a frame within
+// its own limit could otherwise ask for hundreds of gigabytes. Past the
+// bound the decoder drops the rest, as it does for malformed input, and a
+// received message counts as one that did not decode. Real records carry
+// their values on the wire and decode to about three times their size: a
+// reply of 10,000 jobs, each with 4 subjobs and 20 work items (70 MB on the
+// wire), claims 0.21 GB, a tenth of this; with 100 work items each (270 MB)
+// 0.77 GB. A message at the bound holds 2 GiB of records, plus its frame
+// (at most 1 GiB) while it is decoded.
+constexpr long long kHxMaxDecodeBytes = 2LL << 30;

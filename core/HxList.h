@@ -178,14 +178,23 @@ class HxList : public HxBaseList<T>, public HxPack {
 
   // The array is sized once, from the count, to the capacity that appending
   // the items one by one would reach. The count is only trusted as far as
-  // the bytes that follow can hold items.
+  // the bytes that follow can hold items (each takes at least 4) and the
+  // decode budget can pay for them: each item claims its object and two
+  // slots of the array before it is made, and once a claim is refused the
+  // rest of the list is dropped.
   void decode() override {
     int count = _itemCount();
     if (count < 1) return;
     int const cap = HxBaseList<T>::capacity_, last = this->last_;
-    int const room = _remaining() / 4;
-    this->reserve_appends_(count < room ? count : room);
+    long long fits = _remaining() / 4;
+    long long const affordable = HxDecodeBudget::left() / kItemClaim;
+    if (affordable < fits) fits = affordable;
+    this->reserve_appends_(count < fits ? count : static_cast<int>(fits));
     while (_readtag()) {
+      if (!HxDecodeBudget::claim(kItemClaim)) {
+        drop_();
+        break;
+      }
       T* e = new T();
       restore(10, *e);
       this->append(e);
@@ -203,12 +212,18 @@ class HxList : public HxBaseList<T>, public HxPack {
     for (int i = 0;; ++i) {
       char const* name = _xmlName(room, "item", i);
       if (!_xmlHasObject(name) && !_xmlHasValue(name)) break;
+      if (!HxDecodeBudget::claim(kItemClaim)) break;
       T* e = new T();
       restoreXML(name, *e);
       this->append(e);
     }
     return true;
   }
+
+ private:
+  // What one decoded item claims: its object, and the two slots of the
+  // array that it may take as the array doubles.
+  static constexpr long long kItemClaim = static_cast<long long>(sizeof(T) + 2 * sizeof(T*));
 };
 
 // Names a list class: its element type, type number and XML tag.

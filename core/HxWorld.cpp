@@ -47,6 +47,11 @@ int64_t HxWorld::now() {
   return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+int64_t HxWorld::steadyMillis() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void HxWorld::sleepMillis(int64_t millis) {
   if (millis > 0) std::this_thread::sleep_for(std::chrono::milliseconds(millis));
 }

@@ -19,6 +19,9 @@ class HxWorld {
   virtual ~HxWorld() = default;
   // Seconds since the Unix epoch.
   virtual int64_t now();
+  // Milliseconds of a clock that only moves forward (not the time of day):
+  // what deadlines are measured on.
+  virtual int64_t steadyMillis();
   // Pauses the calling thread.
   virtual void sleepMillis(int64_t millis);
   // A pseudo-random number from 0 to RAND_MAX.

@@ -1,13 +1,17 @@
 // Arbitrary bytes as the binary record form of records with nested records,
-// lists and strings: decoding stays within the input, and whatever decodes
-// packs to a form that decodes to the same bytes again.
+// lists and strings: decoding stays within the input and within its decode
+// budget, and whatever decodes packs to a form that decodes to the same
+// bytes again. Two targets repeat one item record of the input a megabyte
+// long, so that lists of many thousand items reach the budget.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/HxHash.h"
 #include "core/HxList.h"
 #include "core/pack/HxRecord.h"
+#include "fuzz/FuzzBudget.h"
 
 namespace {
 
@@ -61,12 +65,18 @@ class Tree : public HxRecord<Tree> {
   }
 };
 
-// Decodes the bytes into a fresh T; when that worked, its packed form must
-// decode into another fresh T that packs to the very same bytes.
+// Decodes the bytes into a fresh T under the fuzz budget; when that worked,
+// its packed form (what the budget let through) must decode into another
+// fresh T that packs to the very same bytes.
 template <class T>
 void check(char const* bytes, int size) {
   T first;
-  if (first.unpack(bytes, size) != 0) return;
+  {
+    FuzzBudget budget;
+    int const r = first.unpack(bytes, size);
+    budget.check();
+    if (r != 0) return;
+  }
   first.pack();
   HxString once(first.packContents(), first.packSize());
   T second;
@@ -74,6 +84,21 @@ void check(char const* bytes, int size) {
   second.pack();
   if (second.packSize() != once.length() || std::memcmp(second.packContents(), once.value(), once.length()) != 0)
     std::abort();
+}
+
+// A record whose field 3 is a list of the given type: its count claims two
+// billion items, and its items are the one item record `item` repeated to
+// fill a megabyte: the shape of a small message that asks for millions of
+// objects.
+std::string repeated_list(int type, std::string const& item) {
+  auto be32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+  };
+  std::string body = be32(0x00010001u) + be32(0x7fffffffu);
+  while (!item.empty() && body.size() + item.size() <= (1u << 20)) body += item;
+  return be32(1) + be32(0x00030004u) + be32(static_cast<uint32_t>(type)) +
+         be32(static_cast<uint32_t>(body.size())) + body;
 }
 
 }  // namespace
@@ -84,15 +109,30 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
   int n = static_cast<int>(size - 1);
   // Each input goes to one target, chosen by its first byte, so that the
   // corpus of each stays meaningful; every target reads the rest in place.
-  switch (data[0] % 5) {
+  switch (data[0] % 7) {
     case 0: check<Tree>(bytes, n); break;
     case 1: check<Branch>(bytes, n); break;
     case 2: check<LeafList>(bytes, n); break;
     case 3: check<HxStringList>(bytes, n); break;
-    default: {
+    case 4: {
       // A header-less body, as the message envelope hands it over.
       Tree t;
+      FuzzBudget budget;
       t._unpack(bytes, n);
+      budget.check();
+      break;
+    }
+    default: {
+      // The rest is one item record, repeated in the leaf list of a branch
+      // (5) or the branch list of a tree (6), whose items hold lists too.
+      std::string const item(bytes, static_cast<size_t>(n));
+      if (data[0] % 7 == 5) {
+        std::string const form = repeated_list(9602, item);
+        check<Branch>(form.data(), static_cast<int>(form.size()));
+      } else {
+        std::string const form = repeated_list(9604, item);
+        check<Tree>(form.data(), static_cast<int>(form.size()));
+      }
       break;
     }
   }

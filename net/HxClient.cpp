@@ -30,11 +30,15 @@ void pause_seconds(int seconds) { hx_world().sleepMillis(int64_t{1000} * seconds
 // A reply is read into a cleared message, so that bytes that do not decode
 // leave tag 0 (a failure) rather than what an earlier exchange left in it.
 // Only the version the caller set survives: a peer that sends none keeps it.
+// A reply that decodes to more than the decode budget grants does not
+// decode either: it is cleared again, to tag 0, and its records go at once.
 void decode_reply(HxMessage& reply, char const* data, int length) {
   HxMessage fresh;
   fresh.version(reply.version());
   reply = fresh;
+  HxDecodeBudget budget;
   reply.unpack(data, length);
+  if (budget.spent()) reply = fresh;
 }
 
 }  // namespace

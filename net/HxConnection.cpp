@@ -210,6 +210,10 @@ char const* HxConnection::typeName(int type) {
 
 int HxConnection::stepTimeout_(int divisor) const { return std::max(timeout_ / divisor, 1000); }
 
+int64_t HxConnection::frameDeadline_(int step_ms) const {
+  return hx_world().steadyMillis() + int64_t{kHxFrameDeadlineSteps} * step_ms;
+}
+
 // ---- connecting ------------------------------------------------------------
 
 int HxConnection::_connect() {
@@ -293,9 +297,24 @@ int HxConnection::_connect() {
 int HxConnection::checkpoint(int socket, int timeout_ms, int direction) {
   int r = wait_one(socket, direction != 1, timeout_ms);
   if (r == 1) return 0;
-  print_error("checkpoint(): select() timed out", r == 0 ? ETIMEDOUT : errno);
-  fail_(direction == 1 ? 42 : 43);
+  timedOut_(direction, r == 0 ? ETIMEDOUT : errno);
   return 1;
+}
+
+void HxConnection::timedOut_(int direction, int err) {
+  print_error("checkpoint(): select() timed out", err);
+  fail_(direction == 1 ? 42 : 43);
+}
+
+int HxConnection::waitStep_(int step_ms, int64_t deadline, int direction) {
+  int64_t const left = deadline - hx_world().steadyMillis();
+  // A peer that keeps a frame trickling in (or out) ends here: the frame
+  // ran out of time as surely as a silent step does.
+  if (left <= 0) {
+    timedOut_(direction, ETIMEDOUT);
+    return 1;
+  }
+  return checkpoint(socket_, static_cast<int>(std::min<int64_t>(step_ms, left)), direction);
 }
 
 int HxConnection::_socket_ready(int direction, int timeout_ms) {
@@ -384,11 +403,18 @@ int HxConnection::sendTcp(char const* data, int length) {
   put_be32(frame + 5, static_cast<uint32_t>(length));
 
   int const step = stepTimeout_(5);
+  int64_t const deadline = frameDeadline_(step);
   size_t const total = kFrameHeader + static_cast<size_t>(packed);
   size_t done = 0;
   while (done < total) {
-    if (checkpoint(socket_, step, 2) != 0) return -1;
-    ssize_t w = ::write(socket_, frame + done, total - done);
+    if (waitStep_(step, deadline, 2) != 0) {
+      buf.trim();
+      return -1;
+    }
+    // Only what fits now is written; the next wait decides whether there is
+    // time for more, so a peer that reads slowly cannot hold one write past
+    // the frame's deadline.
+    ssize_t w = ::send(socket_, frame + done, total - done, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (w > 0) {
       done += static_cast<size_t>(w);
       continue;
@@ -406,9 +432,9 @@ int HxConnection::sendTcp(char const* data, int length) {
   return static_cast<int>(packed);
 }
 
-HxConnection::Io HxConnection::readAll_(char* buf, size_t n, int step_ms, size_t& done) {
+HxConnection::Io HxConnection::readAll_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done) {
   while (done < n) {
-    if (checkpoint(socket_, step_ms, 1) != 0) return Io::kWaitFailed;
+    if (waitStep_(step_ms, deadline, 1) != 0) return Io::kWaitFailed;
     ssize_t r = ::read(socket_, buf + done, n - done);
     if (r > 0) {
       done += static_cast<size_t>(r);
@@ -428,10 +454,11 @@ char* HxConnection::receiveTcp(int& length) {
     return nullptr;
   }
   int const step = stepTimeout_(5);
+  int64_t const deadline = frameDeadline_(step);
 
   char version = 0;
   size_t got = 0;
-  switch (readAll_(&version, 1, step, got)) {
+  switch (readAll_(&version, 1, step, deadline, got)) {
     case Io::kWaitFailed:
       return nullptr;
     case Io::kEof:
@@ -454,7 +481,7 @@ char* HxConnection::receiveTcp(int& length) {
   for (int32_t& word : words) {
     char bytes[4];
     got = 0;
-    Io io = readAll_(bytes, 4, step, got);
+    Io io = readAll_(bytes, 4, step, deadline, got);
     if (io == Io::kWaitFailed) return nullptr;
     if (io != Io::kWhole) {
       fail_(19);
@@ -488,7 +515,7 @@ char* HxConnection::receiveTcp(int& length) {
         return nullptr;
       }
     }
-    Io io = readAll_(buf.bytes.get(), std::min(packed, buf.capacity), step, got);
+    Io io = readAll_(buf.bytes.get(), std::min(packed, buf.capacity), step, deadline, got);
     if (io == Io::kWaitFailed) {
       buf.trim();
       return nullptr;

@@ -19,8 +19,9 @@
 //
 // A failure is kept as an HxError number in error(). Waits are bounded by the
 // time-out in milliseconds: a frame's every step by time-out / 5 (a raw send's
-// by time-out / 2), at least one second; connecting, a datagram receive and
-// the first wait of a raw receive by the whole time-out.
+// by time-out / 2), at least one second, and the whole frame by
+// kHxFrameDeadlineSteps such steps; connecting, a datagram receive and the
+// first wait of a raw receive by the whole time-out.
 class HxConnection : public HxBase {
  public:
   HxConnection();
@@ -116,9 +117,20 @@ class HxConnection : public HxBase {
   void fail_(int number);
   void fail_(int number, int err);
   void closeSocket_();
-  // Reads or writes all n bytes, waiting up to step_ms before each call.
-  Io readAll_(char* buf, size_t n, int step_ms, size_t& done);
+  // Reads all n bytes, waiting up to step_ms before each read but never
+  // past the deadline (milliseconds of HxWorld::steadyMillis).
+  Io readAll_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done);
   int stepTimeout_(int divisor) const;
+  // When the whole of a frame must have moved: kHxFrameDeadlineSteps steps
+  // from now.
+  int64_t frameDeadline_(int step_ms) const;
+  // A wait of at most step_ms that ends by the deadline, as checkpoint()
+  // waits; a deadline already passed fails the way a wait that timed out
+  // does. 0 when ready, 1 on failure.
+  int waitStep_(int step_ms, int64_t deadline, int direction);
+  // What a wait that timed out reports: the line on standard error and
+  // error 42 (reading, direction 1) or 43 (writing).
+  void timedOut_(int direction, int err);
 
   int assignid_;
   unsigned char active_ = 0;

@@ -87,7 +87,15 @@ int HxDaemon::eventloop(int n) {
       if (data != nullptr) {
         HxMessage msg;
         msg.version(kUnversioned);
-        msg.unpack(data.get(), length);
+        // A request that decodes to more than the decode budget grants did
+        // not decode: nothing to serve, and its records go at once.
+        bool decoded = true;
+        {
+          HxDecodeBudget budget;
+          msg.unpack(data.get(), length);
+          decoded = !budget.spent();
+        }
+        if (!decoded) msg = HxMessage();
         data.reset();
         msg.address(conn->address());
         int const tag = msg.tag();

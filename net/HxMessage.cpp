@@ -168,6 +168,24 @@ HxPack* HxMessage::mapobj(int code) {
   return nullptr;
 }
 
+namespace {
+
+// The bytes of the object the registry makes for a code; 0 for an
+// unregistered one.
+long long content_bytes(int code) {
+  switch (code) {
+#define HX_CONTENT_SIZE(number, Class) \
+  case number:                         \
+    return static_cast<long long>(sizeof(Class));
+    HX_CONTENT_CLASSES(HX_CONTENT_SIZE)
+#undef HX_CONTENT_SIZE
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
 bool HxMessage::registered(int code) {
   switch (code) {
 #define HX_CONTENT_KNOWN(number, Class) \
@@ -220,6 +238,8 @@ void HxMessage::restoreptr(short field, HxPack** target) {
   cursor_ += 4;
   length_ -= 4;
   clear();
+  // The content claims its object from the decode budget like any item.
+  if (!HxDecodeBudget::claim(content_bytes(code))) return drop_();
   std::unique_ptr<HxPack> made(mapobj(code));
   if (made == nullptr || made->type() != code) return drop_();
   if (length_ < 4) return drop_();
@@ -228,6 +248,9 @@ void HxMessage::restoreptr(short field, HxPack** target) {
   length_ -= 4;
   if (n < 0 || n > length_) return drop_();
   made->_unpack(cursor_, n);
+  // A content cut short by the budget is no content: it goes at once, with
+  // the rest of the message.
+  if (HxDecodeBudget::refused()) return drop_();
   cursor_ += n;
   length_ -= n;
   *target = made.release();

@@ -94,8 +94,9 @@ class HxMessage : public HxRecord<HxMessage> {
 
   // Reads the content record of `field` into *target: the class code, a new
   // empty object of that class from mapobj(), then its records. An
-  // unregistered or mismatched code, or a length the bytes cannot hold,
-  // leaves the content null and drops the rest of the buffer.
+  // unregistered or mismatched code, a length the bytes cannot hold, or a
+  // content that the decode budget (HxDecodeBudget) cannot pay for leaves
+  // the content null and drops the rest of the buffer.
   virtual void restoreptr(short field, HxPack** target);
 
   // A new empty object of the content class registered for code, owned by

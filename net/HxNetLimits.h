@@ -20,6 +20,16 @@ constexpr size_t kHxMaxFrameBytes = size_t{1} << 30;
 constexpr size_t kHxMaxInflateRatio = 1032;
 constexpr size_t kHxInflateSlack = 64;
 
+// A frame's every wait lasts at most one step (the connection's time-out / 5,
+// at least 1 s), but a peer that sends a byte now and then starts each wait
+// afresh: the whole frame, header and payload, must also be read (or
+// written) within this many steps of the first wait, twice the time-out, or
+// it fails as a step that timed out does (error 42 reading, 43 writing). A
+// live reply streams after its first byte; twice the time-out leaves a large
+// one on a slow link room: 20 s for a 10 s time-out (about 240 MB at
+// 100 Mbit/s), 20 minutes for the default 600 s.
+constexpr int kHxFrameDeadlineSteps = 10;
+
 // The compressed payload is read into a buffer that grows as bytes arrive,
 // starting at most this large, so a length word alone never reserves memory.
 constexpr size_t kHxFrameReadChunk = 64 * 1024;

@@ -3,11 +3,16 @@
 // Helpers shared by the tests: the bytes of a string as a std::string, and
 // temporary files and directories that leave nothing behind.
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <exception>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -133,5 +138,52 @@ class TempFile {
  private:
   std::string path_;
 };
+
+// Whether the tests run under a sanitizer that maps shadow memory far
+// beyond any limit on the address space: tests of memory faults, which run
+// under such a limit, are skipped there.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define HX_TEST_SHADOW_MEMORY 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define HX_TEST_SHADOW_MEMORY 1
+#endif
+#if defined(HX_TEST_SHADOW_MEMORY)
+inline constexpr bool kShadowMemory = true;
+#else
+inline constexpr bool kShadowMemory = false;
+#endif
+
+// Runs fn in a child process whose address space may grow by `extra` bytes
+// beyond what this process maps now (RLIMIT_AS), so that a fault of memory
+// ends the child, not the machine. The child's exit code is fn's result;
+// a child ended by a signal gives 128 + its number (134: an abort, as an
+// uncaught std::bad_alloc ends); one still running after a minute is ended.
+inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  size_t const now = static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  pid_t const child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    alarm(60);
+    rlimit limit;
+    limit.rlim_cur = limit.rlim_max = now + extra;
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
+    // An exception must not reach the test framework's handler, which would
+    // carry on with the other tests in the child: it ends the child as it
+    // ends a program.
+    try {
+      _exit(fn());
+    } catch (...) {
+      std::terminate();
+    }
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
 
 }  // namespace hxtest

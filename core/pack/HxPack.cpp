@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <optional>
 
 #include "core/HxFile.h"
 #include "core/HxLimits.h"
@@ -15,7 +16,48 @@ namespace {
 // Nesting level of the object records being decoded on this thread.
 thread_local int t_pack_depth = 0;
 
+// The budget of one decode: the caller's, or one of the default size for
+// the time of the decode when the caller opened none.
+class DefaultBudget {
+ public:
+  DefaultBudget() {
+    if (!HxDecodeBudget::open()) own_.emplace();
+  }
+
+ private:
+  std::optional<HxDecodeBudget> own_;
+};
+
 }  // namespace
+
+// ---- decode budget -----------------------------------------------------------
+
+__thread HxDecodeBudget* HxDecodeBudget::current_ = nullptr;
+
+bool HxDecodeBudget::claimNested_(long long bytes) {
+  HxDecodeBudget* const inner = current_;
+  for (HxDecodeBudget* b = inner; b != nullptr; b = b->outer_) {
+    if (bytes <= b->left_) continue;
+    // Refused: this budget and every one inside it is spent.
+    for (HxDecodeBudget* s = inner; s != b->outer_; s = s->outer_) s->left_ = -1;
+    return false;
+  }
+  for (HxDecodeBudget* b = inner; b != nullptr; b = b->outer_) {
+    b->left_ -= bytes;
+    b->claimed_ += bytes;
+  }
+  return true;
+}
+
+long long HxDecodeBudget::left() {
+  long long least = LLONG_MAX;
+  for (HxDecodeBudget const* b = current_; b != nullptr; b = b->outer_) {
+    if (b->left_ < 0) return 0;
+    if (b->left_ < least) least = b->left_;
+  }
+  return least;
+}
+
 
 HxPack::~HxPack() { delete[] buffer_; }
 
@@ -95,13 +137,17 @@ int HxPack::unpack(char const* bytes, int size) {
   _clear();
   if (_rc_int32(bytes) != 1) return 3;
   if (size == 4) return 2;
+  DefaultBudget budget;
   read_records_(bytes + 4, size - 4);
   return 0;
 }
 
 int HxPack::_unpack(char const* bytes, int n) {
   _clear();
-  if (bytes != nullptr && n > 0) read_records_(bytes, n);
+  if (bytes != nullptr && n > 0) {
+    DefaultBudget budget;
+    read_records_(bytes, n);
+  }
   return 0;
 }
 
@@ -209,7 +255,9 @@ int HxPack::write_out_(std::FILE* f) {
 // open) or a read that fails part way gives no bytes, which unpack refuses.
 int HxPack::recover(HxString const& path) {
   HxString data = HxFile::load(path);
-  if (unpack(data.value(), data.length()) != 0) return 0;
+  // A file that decodes to more than the budget grants does not decode.
+  HxDecodeBudget budget;
+  if (unpack(data.value(), data.length()) != 0 || budget.spent()) return 0;
   return data.length();
 }
 

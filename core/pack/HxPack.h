@@ -5,9 +5,69 @@
 #include <cstring>
 
 #include "core/HxBase.h"
+#include "core/HxLimits.h"
 #include "core/HxString.h"
 
 class HxPackObj;
+
+// A bound on the memory that decoding makes, open on one thread while it
+// lives. The decoders claim bytes before they allocate: every list item and
+// hash entry its object and slots, a message its content, a text the buffer
+// it grows to. Once a claim is refused the budget is spent: every later
+// claim is refused too, and each decoder drops the rest of its object as it
+// does for malformed input. unpack, _unpack, unpackXML and the file readers
+// open one of kHxMaxDecodeBytes when none is open; a caller that must know
+// whether the bound was reached (a received message) opens its own around
+// the decode. A budget opened inside another holds at most what the outer
+// one has left, and what it claims counts for both.
+class HxDecodeBudget {
+ public:
+  explicit HxDecodeBudget(long long bytes = kHxMaxDecodeBytes) : outer_(current_), left_(bytes > 0 ? bytes : 0) {
+    current_ = this;
+  }
+  ~HxDecodeBudget() { current_ = outer_; }
+  HxDecodeBudget(HxDecodeBudget const&) = delete;
+  HxDecodeBudget& operator=(HxDecodeBudget const&) = delete;
+
+  // Whether a claim was refused while this budget was open.
+  bool spent() const { return left_ < 0; }
+  // The bytes claimed under it so far.
+  long long claimed() const { return claimed_; }
+
+  // For the decoders: takes bytes from the budgets open on this thread;
+  // false, and the budget spent, when they do not hold them. Without an
+  // open budget every claim is granted. A claim comes with every object a
+  // decode makes, so the usual case (one budget, room left) is inline.
+  static bool claim(long long bytes) {
+    HxDecodeBudget* const b = current_;
+    if (b == nullptr) return true;
+    if (b->outer_ == nullptr && bytes <= b->left_) {
+      b->left_ -= bytes;
+      b->claimed_ += bytes;
+      return true;
+    }
+    return claimNested_(bytes);
+  }
+  // What the innermost open budget still grants (0 once spent); a huge
+  // number when none is open.
+  static long long left();
+  // Whether the innermost open budget is spent.
+  static bool refused() { return current_ != nullptr && current_->left_ < 0; }
+  // Whether a budget is open on this thread.
+  static bool open() { return current_ != nullptr; }
+
+ private:
+  // A claim through nested budgets, or one refused.
+  static bool claimNested_(long long bytes);
+
+  // The innermost budget open on this thread (a plain thread-local pointer,
+  // reached without the initialisation check of thread_local).
+  static __thread HxDecodeBudget* current_;
+
+  HxDecodeBudget* outer_;
+  long long left_;  // below 0 once spent
+  long long claimed_ = 0;
+};
 
 // Conversion between host and big-endian byte order.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -163,7 +223,11 @@ class HxPack : public HxBase {
     if (length_ < 4) return drop_();
     int n = _rc_int32(cursor_);
     if (n < 0 || n > length_ - 4) return drop_();
-    if (n > 0) value.copy(cursor_ + 4, n);
+    if (n > 0) {
+      // A text that outgrows its buffer claims the new one first.
+      if (n >= value.capacity() && !claim_text_(n)) return drop_();
+      value.copy(cursor_ + 4, n);
+    }
     cursor_ += 4 + n;
     length_ -= 4 + n;
     consumed_ = 1;
@@ -275,6 +339,9 @@ class HxPack : public HxBase {
   }
   // Drops the rest of the object being read.
   void drop_() { length_ = 0; }
+  // Claims from the decode budget the buffer a string grows to for n bytes
+  // of text (the string's capacity rule: 4n + 4, at least 16).
+  static bool claim_text_(int n) { return HxDecodeBudget::claim(n < 3 ? 16 : 4LL * n + 4); }
   // Hands the buffer being written to a child record, which writes its
   // fields straight after the parent's, and takes it back when the loan ends,
   // also when the child's encoding throws half way.

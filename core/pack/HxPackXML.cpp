@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -897,6 +898,9 @@ long long text_longlong(char const* p, int n) { return text_integer<long long, 1
 }  // namespace
 
 int HxPack::unpackXML(char const* text, int length) {
+  // The objects the document makes are bounded as binary records are.
+  std::optional<HxDecodeBudget> budget;
+  if (!HxDecodeBudget::open()) budget.emplace();
   ReaderLease lease(length);
   Reader& r = *lease;
   if (!scan_tree(r, text, length)) {
@@ -932,7 +936,9 @@ int HxPack::recoverXML(HxString const& path) {
   HxString text("<pack>\n");
   text += body;
   text += "\n</pack>";
-  if (unpackXML(text.value(), text.length()) != 0) return 0;
+  // A file that decodes to more than the budget grants does not decode.
+  HxDecodeBudget budget;
+  if (unpackXML(text.value(), text.length()) != 0 || budget.spent()) return 0;
   return text.length();
 }
 
@@ -954,6 +960,8 @@ void HxPack::restoreXML(char const* name, HxString& value) {
   if (xmlnode_ == nullptr) return;
   int n = 0;
   if (char const* t = xmlnode_->variable(name, &n)) {
+    // A text that outgrows its buffer claims the new one first.
+    if (n > 0 && n >= value.capacity() && !claim_text_(n)) return;
     HxString& scratch = xmlnode_->tree()->scratch;
     scratch.copy(t, n);
     value = scratch;

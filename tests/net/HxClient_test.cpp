@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/HxDebug.h"
 #include "core/HxWorld.h"
+#include "model/job/HxJob.h"
 #include "net/HxIntro.h"
 #include "tests/TestUtil.h"
 #include "tests/core/pack/PackBytes.h"
@@ -40,7 +42,10 @@ class ClientWorld : public HxWorld {
   int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
     {
       std::lock_guard<std::mutex> hold(mu_);
-      if (std::this_thread::get_id() == main_) waits.push_back(timeout_ms);
+      if (std::this_thread::get_id() == main_) {
+        waits.push_back(timeout_ms);
+        if (steady >= 0) steady += steady_tick;
+      }
     }
     int const cap = cap_ms;
     return HxWorld::poll(fds, count, timeout_ms < 0 || timeout_ms > cap ? cap : timeout_ms);
@@ -61,6 +66,12 @@ class ClientWorld : public HxWorld {
     clock += tick;
     return clock;
   }
+  // Real until a test sets `steady`; then it moves by `steady_tick` at each
+  // wait of the test's own thread.
+  int64_t steadyMillis() override {
+    std::lock_guard<std::mutex> hold(mu_);
+    return steady < 0 ? HxWorld::steadyMillis() : steady;
+  }
   HxString clientConfigPath() override { return file_.path(); }
   HxString broadcastAddress() override { return broadcast; }
   bool macAddresses(HxStringList& out, HxString&) override {
@@ -75,6 +86,8 @@ class ClientWorld : public HxWorld {
   std::atomic<int> cap_ms{3000};
   int64_t clock = 1000000;
   int64_t tick = 0;
+  int64_t steady = -1;
+  int64_t steady_tick = 0;
   HxString broadcast = "127.0.0.1";
 
  private:
@@ -250,6 +263,112 @@ TEST(HxClientConverse, UndecodableReplyAfterAGoodOne) {
   EXPECT_EQ(reply.contenttype(), 0);
   EXPECT_EQ(reply.version(), 350);
   EXPECT_EQ(world.sleeps, std::vector<int64_t>{1000});
+}
+
+// A reply whose frame trickles in, a byte now and then, fails when the
+// frame's deadline (twice the time-out) has passed, exactly as a reply that
+// never comes fails when its step times out: error 42, the wait's line on
+// standard error and the client's line in the debug log.
+TEST(HxClientConverse, ReplyThatDripsTimesOutAsASilentOne) {
+  for (bool const drips : {false, true}) {
+    SCOPED_TRACE(drips ? "dripping peer" : "silent peer");
+    ClientWorld world;
+    WorldGuard guard(world);
+    // A header announcing 100,000 bytes, then a byte every millisecond.
+    std::string const frame = "\x02" + be32(100000) + be32(100000) + std::string(100000, 'z');
+    std::unique_ptr<WritingPeer> dripper(drips ? new WritingPeer(frame, 1, std::chrono::milliseconds(1)) : nullptr);
+    FakePeer silent({FakeStep::of(FakeStep::kSilence)});
+    ASSERT_TRUE(silent.ok());
+    world.cap_ms = 30;
+    world.steady = 0;
+    world.steady_tick = 1000;
+    DebugLog log;
+    HxClient client;
+    client.conversetimeout(10000);
+    HxMessage request(100), reply;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(client.converse("127.0.0.1", drips ? dripper->port() : silent.tcpPort(), request, reply));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "checkpoint(): select() timed out: Connection timed out\n");
+    EXPECT_EQ(client.error().integervalue(), 42);
+    EXPECT_EQ(log.lines(), "ERROR: unable to receive from 127.0.0.1 - select read timeout.\n");
+    // After the connect (the whole time-out), each wait a step at most.
+    ASSERT_GE(world.waits.size(), 2u);
+    EXPECT_EQ(world.waits[0], 10000);
+    for (size_t i = 1; i < world.waits.size(); ++i) EXPECT_LE(world.waits[i], 2000) << i;
+    // The frame's deadline ended it, 20 s after it began, long before the
+    // peer ran out of bytes.
+    if (drips) { EXPECT_GE(world.steady, 20000); }
+    dripper.reset();
+  }
+}
+
+// A reply that decodes to more than the decode budget grants does not
+// decode: converse and poll fail as for tag 0, after the pause, with the
+// reply cleared. A budget of 1 MiB opened around the call stands in for the
+// default bound, which the same bytes (5,000 empty jobs, 20 MB once made)
+// stay far below.
+TEST(HxClientConverse, ReplyPastTheDecodeBudgetIsNoReply) {
+  struct Row {
+    char const* call;
+    long long budget;  // 0: the default
+    bool ok;
+  } const rows[] = {
+      {"converse", 1 << 20, false}, {"converse", 0, true},  {"poll", 1 << 20, false},
+      {"poll", 0, true},            {"poll all", 1 << 20, false},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(std::string(row.call) + " " + std::to_string(row.budget));
+    FakeStep step = FakeStep::of(FakeStep::kRaw);
+    step.raw = empty_records_message(3, 5, 1, 5000);
+    ClientWorld world;
+    WorldGuard guard(world);
+    FakePeer peer({step});
+    ASSERT_TRUE(peer.ok());
+    world.config(config_for(peer));
+    world.cap_ms = 200;
+    std::optional<HxDecodeBudget> budget;
+    if (row.budget > 0) budget.emplace(row.budget);
+    HxClient client;
+    client.conversetimeout(6000);
+    HxMessage request(100), reply;
+    HxMessageList replies;
+    std::string const call = row.call;
+    bool const ok = call == "converse" ? client.converse("127.0.0.1", peer.tcpPort(), request, reply)
+                    : call == "poll"   ? client.poll(peer.udpPort(), request, reply)
+                                       : client.poll(peer.udpPort(), request, replies);
+    EXPECT_EQ(ok, row.ok);
+    if (call == "poll all") {
+      EXPECT_EQ(replies.length(), 0);
+      continue;
+    }
+    EXPECT_EQ(reply.tag(), row.ok ? 3 : 0);
+    auto const* jobs = dynamic_cast<HxJobList*>(reply.content());
+    EXPECT_EQ(jobs != nullptr ? jobs->length() : -1, row.ok ? 5000 : -1);
+    EXPECT_EQ(world.sleeps, row.ok ? std::vector<int64_t>{} : std::vector<int64_t>{1000});
+    if (budget) { EXPECT_LE(budget->claimed(), row.budget); }
+  }
+}
+
+// The shape that ended the process: a reply of about 120 KB on the wire
+// whose list holds ten million empty jobs (a 120 MB frame, 40 GB once made).
+// Under the default bound it fails as a reply that does not decode, in a
+// child whose address space may grow by 3 GiB: the bound's 2 GiB of jobs,
+// the frame and what the peer's thread maps.
+TEST(HxClientConverse, MillionsOfEmptyJobsUnderTheDefaultBound) {
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+  std::string const frame = tcp_frame(empty_records_message(3, 5, 1, 10000000));
+  int const code = hxtest::run_with_memory_limit(size_t{3} << 30, [&frame] {
+    ClientWorld world;
+    WorldGuard guard(world);
+    WritingPeer peer(frame);
+    HxClient client;
+    HxMessage request(100), reply;
+    if (client.converse("127.0.0.1", peer.port(), request, reply)) return 1;
+    if (reply.tag() != 0 || reply.content() != nullptr) return 2;
+    if (world.sleeps.size() != 1) return 3;
+    return 0;
+  });
+  EXPECT_EQ(code, 0) << "134 is an abort: the decode ran out of memory";
 }
 
 // transmit and telegram send without waiting; a transmit that cannot

@@ -295,6 +295,76 @@ TEST(HxConnectionTimeout, EachStepWaitsItsShare) {
   }
 }
 
+// A peer that keeps a frame trickling: before every wait one more byte of
+// the frame arrives (receiving), or the peer takes what waits for it through
+// a small buffer (sending), and the seam's clock moves on. Each wait lasts
+// at most one step and never past the deadline, ten steps after the frame
+// began; past it the frame fails as a step that timed out does. A frame
+// that is whole before its deadline is received as any other.
+TEST(HxConnectionTimeout, WholeFrameWithinItsDeadline) {
+  struct Row {
+    char const* op;
+    int timeout;
+    int every;         // milliseconds the clock moves per wait
+    size_t payload;    // bytes of the frame's payload
+    int64_t deadline;  // when the frame fails; 0: it completes
+  } const rows[] = {
+      {"receive", 10000, 900, 1000, 20000},     {"receive", 600000, 60000, 1000, 1200000},
+      {"receive", 1500, 400, 1000, 10000},      {"receive", 3000, 999, 1000, 10000},
+      {"receive", 10000, 1, 20, 0},             {"send", 10000, 900, 4 << 20, 20000},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(std::string(row.op) + " " + std::to_string(row.timeout) + " every " + std::to_string(row.every));
+    bool const sending = std::string(row.op) == "send";
+    NetWorld world;
+    WorldGuard guard(world);
+    Pair p(1, row.timeout);
+    std::string const payload = random_bytes(row.payload, 7);
+    std::string const wire = frame_of(payload);
+    if (sending) {
+      // A blocking socket: no single write may wait for the slow peer.
+      int small = 4096;
+      setsockopt(p.conn->sock(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    }
+    world.steady = 0;
+    std::vector<int64_t> clocks;
+    size_t fed = 0;
+    world.before_wait = [&] {
+      clocks.push_back(world.steady);
+      if (sending) {
+        drain(p.peer);
+      } else if (fed < wire.size()) {
+        write_all(p.peer, wire.substr(fed++, 1));
+      }
+      world.steady += row.every;
+    };
+    int length = 0;
+    testing::internal::CaptureStderr();
+    std::string const got = sending ? std::to_string(p.conn->send(payload.data(), static_cast<int>(payload.size())))
+                                    : received(*p.conn, length);
+    std::string const err = testing::internal::GetCapturedStderr();
+    int const step = std::max(row.timeout / 5, 1000);
+    ASSERT_FALSE(clocks.empty());
+    for (size_t i = 0; i < clocks.size(); ++i) {
+      EXPECT_LE(world.waits[i], step) << i;
+      if (row.deadline > 0) { EXPECT_LE(world.waits[i], row.deadline - clocks[i]) << i; }
+    }
+    if (row.deadline == 0) {
+      EXPECT_EQ(got, payload);
+      EXPECT_EQ(err, "");
+      continue;
+    }
+    EXPECT_EQ(got, sending ? "-1" : "<null>");
+    EXPECT_EQ(p.conn->error().integervalue(), sending ? 43 : 42);
+    EXPECT_EQ(S(p.conn->error().value()), sending ? "select write timeout" : "select read timeout");
+    EXPECT_EQ(err, "checkpoint(): select() timed out: Connection timed out\n");
+    // Failed at the first look after the deadline, not before it.
+    EXPECT_GE(world.steady, row.deadline);
+    EXPECT_LT(clocks.back(), row.deadline);
+    if (!sending) { EXPECT_EQ(fed, clocks.size()); }
+  }
+}
+
 TEST(HxConnectionTimeout, NegativeTimeOutFailsAtOnce) {
   NetWorld world;
   WorldGuard guard(world);

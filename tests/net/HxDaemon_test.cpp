@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ struct LoopRow {
   int count;
   std::vector<int> tags;
   std::vector<int> versions;
+  long long budget = 0;  // a decode budget around the loop; 0: the default
 };
 
 TEST(HxDaemon, LoopCountsWhatItHandsOn) {
@@ -62,9 +64,16 @@ TEST(HxDaemon, LoopCountsWhatItHandsOn) {
       {"older peer keeps its version", {Send::udp(100, 529)}, 1, 1, {100}, {529}},
       {"limit below 1 serves nothing", {Send::udp(5)}, 0, 0, {}, {}},
       {"limit below -1 serves nothing", {Send::udp(5)}, -2, 0, {}, {}},
+      // 5,000 empty jobs in one datagram take 20 MB once made.
+      {"request past the decode budget is not served",
+       {Send::bytes(empty_records_message(100, 5, 1, 5000)), Send::udp(9)}, 2, 1, {9}, {530}, 1 << 20},
+      {"the same request within the budget", {Send::bytes(empty_records_message(100, 5, 1, 5000))}, 1, 1, {100},
+       {530}, 64 << 20},
   };
   for (auto const& row : rows) {
     SCOPED_TRACE(row.name);
+    std::optional<HxDecodeBudget> budget;
+    if (row.budget > 0) budget.emplace(row.budget);
     Recorder d;
     d.addport(kLoopback, 0, 1);
     ASSERT_EQ(d.openport(kLoopback, 0, 2), 1);

@@ -191,6 +191,38 @@ TEST(HxMessage, BadContentRecordsDropTheRest) {
   }
 }
 
+// A content that the decode budget cannot pay for is no content: a list
+// cut short by the budget goes at once and, like any bad content record, so
+// do the records after it; a content object larger than what is left is
+// never made. The budget's claims stay within it.
+TEST(HxMessage, ContentPastTheDecodeBudgetGoesWithTheRest) {
+  struct Row {
+    char const* name;
+    std::string bytes;
+    long long budget;
+    bool spent;
+  } const rows[] = {
+      {"5,000 empty jobs, 20 MB once made", empty_records_message(3, 5, 1, 5000), 1 << 20, true},
+      {"one job, larger than the budget",
+       hex("00 00 00 01 00 01 00 01 00 00 00 03 00 04 00 01 00 00 00 01 00 03 00 04 00 00 00 01 00 00 00 00") +
+           hex(kTail),
+       1000, true},
+      {"the same jobs within the budget", empty_records_message(3, 5, 1, 5000), 64 << 20, false},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    HxMessage m;
+    m.version(350);
+    HxDecodeBudget budget(row.budget);
+    ASSERT_EQ(unpack(m, row.bytes), 0);
+    EXPECT_EQ(budget.spent(), row.spent);
+    EXPECT_LE(budget.claimed(), row.budget);
+    EXPECT_EQ(m.content() == nullptr, row.spent);
+    EXPECT_EQ(m.version(), row.spent ? 350 : 530);
+    EXPECT_EQ(m.tag(), 3);
+  }
+}
+
 // A second content record replaces the first, which is destroyed (the leak
 // checker sees it otherwise); a record of field 3 of another kind is passed
 // over.

@@ -12,11 +12,15 @@
 #include <unistd.h>
 
 #include <sys/wait.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestUtil.h"
@@ -27,13 +31,17 @@
 using hxtest::S;
 
 // Waits either pass through to the system or time out at once; every time-out
-// asked for is recorded. A hook runs before each wait (to feed a peer).
+// asked for is recorded. A hook runs before each wait (to feed a peer, or to
+// move the clock). The steady clock is real until a test sets `steady`.
 class NetWorld : public HxWorld {
  public:
   enum Mode { kReal, kTimeOut };
   Mode mode = kReal;
   std::vector<int> waits;
   std::function<void()> before_wait;
+  int64_t steady = -1;  // milliseconds; below 0 the real clock
+
+  int64_t steadyMillis() override { return steady < 0 ? HxWorld::steadyMillis() : steady; }
   int interrupt_next = 0;  // waits that fail with EINTR first
   HxString broadcast = "127.0.0.1";
   bool mac_fails = false;
@@ -125,6 +133,78 @@ inline std::string be32(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
                      static_cast<char>(v)};
 }
+
+// A whole TCP frame of these payload bytes, as a peer writes it.
+inline std::string tcp_frame(std::string const& payload) {
+  uLongf n = compressBound(payload.size());
+  std::string z(n, '\0');
+  compress(reinterpret_cast<Bytef*>(&z[0]), &n, reinterpret_cast<Bytef const*>(payload.data()), payload.size());
+  z.resize(n);
+  return "\x02" + be32(static_cast<uint32_t>(z.size())) + be32(static_cast<uint32_t>(payload.size())) + z;
+}
+
+// The packed form of a message of this tag whose content is a list (type
+// list_type) of n empty records of type item_type, 12 bytes each on the
+// wire: what a hostile peer sends to make the receiver build n objects.
+inline std::string empty_records_message(int tag, int list_type, int item_type, size_t n) {
+  std::string item = be32(0x000A0004u) + be32(static_cast<uint32_t>(item_type)) + be32(0);
+  std::string list = be32(0x00010001u) + be32(static_cast<uint32_t>(n));
+  list.reserve(list.size() + n * item.size());
+  for (size_t i = 0; i < n; ++i) list += item;
+  std::string out = be32(1) + be32(0x00010001u) + be32(static_cast<uint32_t>(tag)) + be32(0x00040001u) +
+                    be32(static_cast<uint32_t>(list_type)) + be32(0x00030004u) +
+                    be32(static_cast<uint32_t>(list_type)) + be32(static_cast<uint32_t>(list.size()));
+  out.reserve(out.size() + list.size() + 8);
+  out += list;
+  out += be32(0x00070001u) + be32(530);
+  return out;
+}
+
+// A peer on a plain TCP socket of 127.0.0.1 with a port the system chose:
+// it accepts one connection, reads the request that comes first, then
+// writes `bytes` in pieces of `piece` bytes with `pause` between them,
+// until all is written or the other end goes, and closes.
+class WritingPeer {
+ public:
+  WritingPeer(std::string bytes, size_t piece, std::chrono::milliseconds pause)
+      : listener_(listening_socket()), bytes_(std::move(bytes)) {
+    thread_ = std::thread([this, piece, pause] { serve_(piece, pause); });
+  }
+  explicit WritingPeer(std::string bytes) : WritingPeer(std::move(bytes), std::string::npos, {}) {}
+  WritingPeer(WritingPeer const&) = delete;
+  WritingPeer& operator=(WritingPeer const&) = delete;
+  ~WritingPeer() {
+    thread_.join();
+    close(listener_);
+  }
+  int port() const { return local_port(listener_); }
+  // The bytes written before the peer stopped (read after it stopped).
+  size_t written() const { return written_; }
+
+ private:
+  void serve_(size_t piece, std::chrono::milliseconds pause) {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return;
+    int const fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    pollfd r{fd, POLLIN, 0};
+    char request[65536];
+    if (::poll(&r, 1, 10000) == 1) (void)!read(fd, request, sizeof request);
+    while (written_ < bytes_.size()) {
+      size_t const n = std::min(piece, bytes_.size() - written_);
+      ssize_t const w = send(fd, bytes_.data() + written_, n, MSG_NOSIGNAL);
+      if (w <= 0) break;
+      written_ += static_cast<size_t>(w);
+      if (pause.count() > 0) std::this_thread::sleep_for(pause);
+    }
+    close(fd);
+  }
+
+  int listener_;
+  std::string bytes_;
+  size_t written_ = 0;
+  std::thread thread_;
+};
 
 // The debug log goes to a file of the test's own while this lives; lines()
 // gives what was written, each without its time-stamp prefix.

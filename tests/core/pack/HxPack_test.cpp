@@ -581,4 +581,217 @@ TEST(HxPackHostile, ADecodeThatThrowsLeavesTheNestingBoundAsItWas) {
   EXPECT_EQ(kHxMaxPackDepth, depth_of());
 }
 
+// ---- the decode budget ----------------------------------------------------------
+
+// n object records of this type with empty bodies: 12 bytes each on the wire.
+std::string empty_items(int type, int n) {
+  std::string one = hex("00 0A 00 04") + be32(type) + be32(0), out;
+  out.reserve(one.size() * static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out += one;
+  return out;
+}
+
+std::string count_of(int n) { return hex("00 01 00 01") + be32(n); }
+
+std::string text_record(int field, std::string const& text) {
+  return be32((field << 16) | 3) + be32(static_cast<int>(text.size())) + text;
+}
+
+std::string xml_doc(HxPack& p) {
+  p.packXML();
+  return "<pack>\n" + std::string(p.packContents(), static_cast<size_t>(p.packSize())) + "\n</pack>";
+}
+
+long long item_claim(size_t object) { return static_cast<long long>(object + 2 * sizeof(void*)); }
+
+// Each decoder claims from the budget before it makes anything: lists and
+// hashes, also nested in a record, texts, and the XML form. Input that asks
+// for far more than the budget stops there, with the budget spent and what
+// was made within it; a real record within the budget decodes whole.
+TEST(HxPackBudget, EveryDecoderStopsAtTheBudget) {
+  struct Row {
+    char const* name;
+    std::function<HxPack*()> make;
+    std::function<std::string()> input;  // the binary form, or the XML document
+    bool xml;
+    long long budget;
+    bool spent;
+    std::function<long long(HxPack&)> made;  // bytes of what the decode made
+  };
+  auto leaves = [](HxPack& p) { return static_cast<LeafList&>(p).length() * item_claim(sizeof(Leaf)); };
+  auto drawing = [] {
+    auto* d = new TDrawing();
+    d->title = "real";
+    for (int i = 0; i < 1000; ++i) {
+      auto* pt = new TPoint();
+      pt->x = i;
+      pt->label = "point";
+      d->points.append(pt);
+    }
+    for (int i = 0; i < 100; ++i) d->marks.set(new TPoint(), HxString("mark") + HxString(i));
+    return d;
+  };
+  std::vector<Row> const rows = {
+      {"a list of 100,000 empty records", [] { return new LeafList(); },
+       [] { return hex("00 00 00 01") + count_of(1000000) + empty_items(9101, 100000); }, false, 1 << 20, true,
+       leaves},
+      {"a list inside a record, values after it still read", [] { return new TDrawing(); },
+       [] {
+         std::string points = count_of(100000) + empty_items(9801, 100000);
+         return hex("00 00 00 01") + text_record(1, "t") + hex("00 02 00 04 00 00 26 4B") +
+                be32(static_cast<int>(points.size())) + points + hex("00 04 00 06 01");
+       },
+       false, 1 << 20, true,
+       [](HxPack& p) {
+         auto& d = static_cast<TDrawing&>(p);
+         EXPECT_EQ(hxtest::S(d.title), "t");
+         EXPECT_TRUE(d.closed);
+         return d.points.length() * item_claim(sizeof(TPoint));
+       }},
+      {"a hash of 50,000 entries", [] { return new LeafHash(); },
+       [] {
+         std::string out = hex("00 00 00 01") + count_of(50000);
+         for (int i = 0; i < 50000; ++i)
+           out += text_record(10, "k" + std::to_string(100000 + i)) + hex("00 1E 00 04 00 00 23 8D 00 00 00 00");
+         return out;
+       },
+       false, 1 << 20, true,
+       [](HxPack& p) { return static_cast<LeafHash&>(p).count() * static_cast<long long>(sizeof(Leaf) + 32); }},
+      {"a text of 1 MiB", [] {
+         auto* pt = new TPoint();
+         pt->label = "kept";
+         return pt;
+       },
+       [] { return hex("00 00 00 01 00 01 00 01 00 00 00 05") + text_record(3, std::string(1 << 20, 'a')); }, false,
+       1 << 20, true,
+       [](HxPack& p) {
+         auto& pt = static_cast<TPoint&>(p);
+         EXPECT_EQ(pt.x, 5);
+         EXPECT_EQ(hxtest::S(pt.label), "kept");
+         return 0LL;
+       }},
+      {"200,000 short texts", [] { return new HxStringList(); },
+       [] {
+         std::string out = hex("00 00 00 01") + count_of(200000);
+         for (int i = 0; i < 200000; ++i) out += text_record(10, "a");
+         return out;
+       },
+       false, 1 << 20, true,
+       [](HxPack& p) { return static_cast<HxStringList&>(p).length() * (item_claim(sizeof(HxString)) + 16); }},
+      {"a real drawing within the budget", [] { return new TDrawing(); },
+       [drawing] {
+         std::unique_ptr<TDrawing> d(drawing());
+         return packed(*d);
+       },
+       false, 1 << 20, false,
+       [](HxPack& p) {
+         auto& d = static_cast<TDrawing&>(p);
+         EXPECT_EQ(d.points.length(), 1000);
+         EXPECT_EQ(d.marks.count(), 100);
+         return d.points.length() * item_claim(sizeof(TPoint));
+       }},
+      {"an XML list of 20,000 records", [] { return new LeafList(); },
+       [] {
+         LeafList l;
+         for (int i = 0; i < 20000; ++i) l.append(new Leaf());
+         return xml_doc(l);
+       },
+       true, 64 << 10, true, leaves},
+      {"an XML hash of 5,000 entries", [] { return new LeafHash(); },
+       [] {
+         LeafHash h;
+         for (int i = 0; i < 5000; ++i) h.set(new Leaf(), HxString("k") + HxString(i));
+         return xml_doc(h);
+       },
+       true, 64 << 10, true,
+       [](HxPack& p) { return static_cast<LeafHash&>(p).count() * static_cast<long long>(sizeof(Leaf) + 32); }},
+      {"an XML text of 1 MiB", [] { return new TPoint(); },
+       [] {
+         TPoint pt;
+         pt.label = HxString(std::string(1 << 20, 'a'));
+         return xml_doc(pt);
+       },
+       true, 1 << 20, true, [](HxPack& p) { return static_cast<long long>(static_cast<TPoint&>(p).label.capacity()); }},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string const input = row.input();
+    std::unique_ptr<HxPack> p(row.make());
+    HxDecodeBudget budget(row.budget);
+    EXPECT_EQ(row.xml ? p->unpackXML(input.data(), static_cast<int>(input.size())) : unpack(*p, input), 0);
+    EXPECT_EQ(budget.spent(), row.spent);
+    EXPECT_LE(budget.claimed(), row.budget);
+    long long const made = row.made(*p);
+    EXPECT_LE(made, budget.claimed());
+    if (!row.spent) { EXPECT_GT(made, 0); }
+    // Once spent, nothing more is granted.
+    EXPECT_EQ(HxDecodeBudget::claim(1), !row.spent);
+  }
+}
+
+// Budgets nest: an inner one holds at most what the outer has left and its
+// claims count for both; a refusal by the outer spends both, one by a
+// tighter inner only the inner. A decode without a budget opens the default
+// one for its own time. A file that decodes past the budget does not
+// recover.
+TEST(HxPackBudget, NestsOpensTheDefaultAndBoundsFiles) {
+  EXPECT_FALSE(HxDecodeBudget::open());
+  EXPECT_TRUE(HxDecodeBudget::claim(1LL << 40));
+  {
+    HxDecodeBudget outer(1000);
+    {
+      HxDecodeBudget inner(1 << 20);
+      EXPECT_EQ(HxDecodeBudget::left(), 1000);
+      EXPECT_TRUE(HxDecodeBudget::claim(600));
+      EXPECT_FALSE(HxDecodeBudget::claim(600));
+      EXPECT_TRUE(inner.spent());
+      EXPECT_TRUE(outer.spent());
+      EXPECT_EQ(HxDecodeBudget::left(), 0);
+      EXPECT_EQ(inner.claimed(), 600);
+    }
+    EXPECT_EQ(outer.claimed(), 600);
+    EXPECT_FALSE(HxDecodeBudget::claim(1));
+  }
+  {
+    HxDecodeBudget outer(1000);
+    {
+      HxDecodeBudget inner(100);
+      EXPECT_FALSE(HxDecodeBudget::claim(200));
+      EXPECT_TRUE(inner.spent());
+      EXPECT_FALSE(outer.spent());
+    }
+    EXPECT_TRUE(HxDecodeBudget::claim(200));
+    EXPECT_EQ(HxDecodeBudget::left(), 800);
+  }
+  EXPECT_FALSE(HxDecodeBudget::open());
+
+  // The default budget is open during a decode only.
+  bool open_inside = false;
+  Probe probe;
+  probe.on_decode = [&open_inside](Probe&) { open_inside = HxDecodeBudget::open(); };
+  ASSERT_EQ(unpack(probe, hex("00 00 00 01 00 01 00 01 00 00 00 01")), 0);
+  EXPECT_TRUE(open_inside);
+  EXPECT_FALSE(HxDecodeBudget::open());
+
+  hxtest::TempDir tmp("hxbudget");
+  LeafList list;
+  for (int i = 0; i < 10000; ++i) list.append(new Leaf());
+  HxString const bin = hxtest::H(tmp.file("list.bin")), xml = hxtest::H(tmp.file("list.xml"));
+  int const bytes = list.archive(bin);
+  int const text = list.archiveXML(xml);
+  ASSERT_GT(bytes, 0);
+  ASSERT_GT(text, 0);
+  {
+    HxDecodeBudget small(64 << 10);
+    LeafList back, backxml;
+    EXPECT_EQ(back.recover(bin), 0);
+    EXPECT_EQ(backxml.recoverXML(xml), 0);
+  }
+  LeafList back, backxml;
+  EXPECT_EQ(back.recover(bin), bytes);
+  EXPECT_EQ(back.length(), 10000);
+  EXPECT_GT(backxml.recoverXML(xml), 0);
+  EXPECT_EQ(backxml.length(), 10000);
+}
+
 }  // namespace
