@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
 #include <exception>
 #include <functional>
@@ -165,6 +166,8 @@ inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
   long pages = 0;
   std::ifstream("/proc/self/statm") >> pages;
   size_t const now = static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  // Nothing buffered before the fork is written twice.
+  std::fflush(nullptr);
   pid_t const child = fork();
   if (child < 0) return -1;
   if (child == 0) {
@@ -175,11 +178,14 @@ inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
     // An exception must not reach the test framework's handler, which would
     // carry on with the other tests in the child: it ends the child as it
     // ends a program.
+    int code = 0;
     try {
-      _exit(fn());
+      code = fn();
     } catch (...) {
       std::terminate();
     }
+    std::fflush(nullptr);
+    _exit(code);
   }
   int status = 0;
   if (waitpid(child, &status, 0) != child) return -1;

@@ -153,7 +153,7 @@ TEST(HxApiIds, CommandTextsShareOneBudget) {
 // than one such expansion, each call ends at once with nothing appended and
 // without running out of memory (which would set the API error).
 TEST(HxApiIds, HugeTextsAreRefusedBeforeTheyAreMade) {
-  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "no address-space limit under a sanitizer";
   struct Row {
     char const* name;
     std::function<bool()> refused;
@@ -189,7 +189,7 @@ TEST(HxApiIds, HugeTextsAreRefusedBeforeTheyAreMade) {
   };
   for (auto const& r : rows) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(hxtest::in_child_with_memory_limit(16u << 20, [&] {
+    EXPECT_EQ(hxtest::run_with_memory_limit(16u << 20, [&] {
                 _hx_set_error(7);
                 if (!r.refused()) return 1;
                 return hxerror().integervalue() == 7 ? 0 : 2;

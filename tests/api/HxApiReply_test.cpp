@@ -190,7 +190,7 @@ TEST(HxApiReply, NullElementEndsTheMove) {
 // that destroying both frees each once), and the failure goes on to the
 // caller. Run in a child whose address space is bounded.
 TEST(HxApiReply, MoveKeepsOneOwnerWhenTheListCannotGrow) {
-  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "no address-space limit under a sanitizer";
   // Made before the limit: room for one more element, after which the
   // list needs an array of 64 MB (larger than any block earlier tests of
   // this process may have left free).
@@ -199,7 +199,7 @@ TEST(HxApiReply, MoveKeepsOneOwnerWhenTheListCannotGrow) {
   int const held = mine.length();
   std::unique_ptr<HxJobList> theirs(jobs({"a", "b", "c"}));
   HxJob* const first = theirs->get(0);
-  int const code = hxtest::in_child_with_memory_limit(8u << 20, [&] {
+  int const code = hxtest::run_with_memory_limit(8u << 20, [&] {
     bool thrown = false;
     try {
       _hx_move_elements(*theirs, mine);

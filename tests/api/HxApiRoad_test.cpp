@@ -217,7 +217,7 @@ TEST(HxApiRoad, FailureNamesItsCause) {
 // nothing escapes, and a submission's jobs stay whole. Each call runs in a
 // child whose address space is bounded; the records are made before.
 TEST(HxApiRoad, OutOfMemoryFailsTheCall) {
-  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "no address-space limit under a sanitizer";
   // Packing this text takes four times its size at once.
   HxString const huge = hxtest::H(std::string(32u << 20, 'a'));
   HxQuery query;
@@ -256,7 +256,7 @@ TEST(HxApiRoad, OutOfMemoryFailsTheCall) {
   ASSERT_TRUE(supe.ok());
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
-    int const code = hxtest::in_child_with_memory_limit(64u << 20, [&] {
+    int const code = hxtest::run_with_memory_limit(64u << 20, [&] {
       _hx_set_error(kHxErrAccessDenied);
       int const result = row.call();
       if (result != 0) return 10 + result;

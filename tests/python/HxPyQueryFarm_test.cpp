@@ -168,7 +168,7 @@ TEST_F(PyFarmEach, UnreachableSupervisor) {
 // MemoryError: the reply's one job carries a name of 128 MB that the child,
 // allowed 192 MB more, can receive but not also decode.
 TEST_F(PyFarmEach, MemoryRunningOutInTheLibraryRaisesMemoryError) {
-  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "no address-space limit under a sanitizer";
   hxtest::ApiWorld w;
   hxtest::ApiWorldGuard g(w);
   hxtest::FakeSupervisor supe(w);
@@ -177,7 +177,7 @@ TEST_F(PyFarmEach, MemoryRunningOutInTheLibraryRaisesMemoryError) {
   job.id(12);
   job.name(HxString(std::string(128u << 20, 'x').c_str()));
   supe.addJob(job);
-  int const code = hxtest::in_child_with_memory_limit(192u << 20, [&] {
+  int const code = hxtest::run_with_memory_limit(192u << 20, [&] {
     PyOS_AfterFork_Child();
     std::string const got = py_repr("_hx.jobinfo()");
     if (got == "<error MemoryError: >") return 0;
@@ -400,12 +400,17 @@ TEST_F(PyFarm, CallsKeepMemoryFlat) {
                        "        pass\n"
                        "for _ in range(50): once()\n"
                        "gc.collect()\n"
-                       "tracemalloc.start()\n"
-                       "before = tracemalloc.get_traced_memory()[0]\n"
-                       "for _ in range(300): once()\n"
-                       "gc.collect()\n"
-                       "grown = tracemalloc.get_traced_memory()[0] - before\n"
-                       "tracemalloc.stop()\n";
+                       "def window():\n"
+                       "    tracemalloc.start()\n"
+                       "    before = tracemalloc.get_traced_memory()[0]\n"
+                       "    for _ in range(300): once()\n"
+                       "    gc.collect()\n"
+                       "    grown = tracemalloc.get_traced_memory()[0] - before\n"
+                       "    tracemalloc.stop()\n"
+                       "    return grown\n"
+                       // A leak grows both windows; the interpreter's own
+                       // tables (the interned texts) may grow once in either.
+                       "grown = min(window(), window())\n";
     ASSERT_EQ(hxtest::py_exec(code), "");
     EXPECT_LT(hxtest::py_int("grown"), 4096);
   }

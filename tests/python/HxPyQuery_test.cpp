@@ -63,7 +63,7 @@ TEST_F(PyQueryArgs, ArgumentErrorsSendNothing) {
 // sends nothing. Run in a child whose address space may grow by 256 MB,
 // far less than the gigabytes the texts would take made.
 TEST_F(PyQueryArgs, IdsOfOneCallAreBoundedInTotal) {
-  if (hxtest::kSanitizedAddressSpace) GTEST_SKIP() << "no address-space limit under a sanitizer";
+  if (hxtest::kShadowMemory) GTEST_SKIP() << "no address-space limit under a sanitizer";
   hxtest::ApiWorld world;
   hxtest::ApiWorldGuard guard(world);
   hxtest::FakeSupervisor supe(world);
@@ -85,7 +85,7 @@ TEST_F(PyQueryArgs, IdsOfOneCallAreBoundedInTotal) {
       {"_hx.hist(" + huge + ")", over},
       {"_hx.stats('1-300000', 12, '1-300000')", over},
   };
-  int const code = hxtest::in_child_with_memory_limit(256u << 20, [&] {
+  int const code = hxtest::run_with_memory_limit(256u << 20, [&] {
     PyOS_AfterFork_Child();
     int wrong = 0;
     for (Row const& row : rows) {
