@@ -1,7 +1,6 @@
 #include "net/HxConnection.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -223,7 +222,9 @@ int HxConnection::_connect() {
     fail_(32);
     return 0;
   }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, g_tcpid);
+  // Non-blocking from the start and for good: every wait goes through poll
+  // with a bounded time, and each read or write takes only what is there.
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, g_tcpid);
   if (fd < 0) {
     fail_(38, errno);
     return 0;
@@ -235,6 +236,9 @@ int HxConnection::_connect() {
     return 0;
   }
   address_ = resolved;
+  // The library's own reads and writes never block on this socket, so the
+  // kernel does not consult these two; they stay for whoever is handed the
+  // socket (sock()), and a time-out the system refuses still fails here.
   timeval tv = hx_ms_timeval(timeout_);
   if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
     fail_(33, errno);
@@ -256,11 +260,13 @@ int HxConnection::_connect() {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port_));
     to.sin_addr.s_addr = htonl(resolved.value());
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int started = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
-    fcntl(fd, F_SETFL, flags);
-    if (started != 0 && started != EINPROGRESS && started != EINTR) {
+    if (started == 0) {
+      socket_ = fd;
+      active_ = 1;
+      return 1;
+    }
+    if (started != EINPROGRESS && started != EINTR) {
       // Refused at once (common on loopback): the socket's pending error is
       // already consumed, so it must not be read as success below.
       why = hx_sys_text(started);
@@ -406,8 +412,12 @@ int HxConnection::sendTcp(char const* data, int length) {
   int64_t const deadline = frameDeadline_(step);
   size_t const total = kFrameHeader + static_cast<size_t>(packed);
   size_t done = 0;
+  // The first write is tried at once; a wait comes only when the socket
+  // took less than was offered or nothing at all, so a frame that fits the
+  // socket's buffer costs one system call.
+  bool wait = false;
   while (done < total) {
-    if (waitStep_(step, deadline, 2) != 0) {
+    if (wait && waitStep_(step, deadline, 2) != 0) {
       buf.trim();
       return -1;
     }
@@ -417,10 +427,14 @@ int HxConnection::sendTcp(char const* data, int length) {
     ssize_t w = ::send(socket_, frame + done, total - done, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (w > 0) {
       done += static_cast<size_t>(w);
+      wait = true;  // a part went: the buffer is full
       continue;
     }
     int err = w == 0 ? EIO : errno;
-    if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) continue;
+    if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) {
+      wait = err != EINTR;
+      continue;
+    }
     print_error("HxConnection::sendTcp(): write()", err);
     // The error names the piece that could not be written whole.
     fail_(done < 1 ? 6 : done < 5 ? 7 : done < kFrameHeader ? 8 : 6, err);
@@ -432,19 +446,31 @@ int HxConnection::sendTcp(char const* data, int length) {
   return static_cast<int>(packed);
 }
 
-HxConnection::Io HxConnection::readAll_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done) {
-  while (done < n) {
-    if (waitStep_(step_ms, deadline, 1) != 0) return Io::kWaitFailed;
-    ssize_t r = ::read(socket_, buf + done, n - done);
+HxConnection::Io HxConnection::readSome_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done,
+                                          bool& wait) {
+  for (;;) {
+    if (wait && waitStep_(step_ms, deadline, 1) != 0) return Io::kWaitFailed;
+    // MSG_DONTWAIT: an accepted socket may be blocking, and a read must
+    // never wait past the step and the deadline.
+    ssize_t r = ::recv(socket_, buf + done, n - done, MSG_DONTWAIT);
     if (r > 0) {
       done += static_cast<size_t>(r);
-      continue;
+      // Less than asked for means the socket is empty now: the next read
+      // would only say so, so the wait comes first.
+      wait = done < n;
+      return Io::kWhole;
     }
     if (r == 0) return Io::kEof;
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (errno == EINTR) {
+      wait = false;
+      continue;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      wait = true;
+      continue;
+    }
     return Io::kError;
   }
-  return Io::kWhole;
 }
 
 char* HxConnection::receiveTcp(int& length) {
@@ -456,42 +482,44 @@ char* HxConnection::receiveTcp(int& length) {
   int const step = stepTimeout_(5);
   int64_t const deadline = frameDeadline_(step);
 
-  char version = 0;
+  // The header is read as one piece when it is there; each field is
+  // checked as soon as it has arrived, before anything more is waited for,
+  // so a wrong version or length fails as promptly as when read alone.
+  char header[kFrameHeader];
   size_t got = 0;
-  switch (readAll_(&version, 1, step, deadline, got)) {
-    case Io::kWaitFailed:
-      return nullptr;
-    case Io::kEof:
-      fail_(16);
-      return nullptr;
-    case Io::kError:
-      fail_(17, errno);
-      return nullptr;
-    case Io::kWhole:
-      break;
-  }
-  if (static_cast<unsigned char>(version) != kFrameVersion) {
-    fail_(18);
-    error_.set("VERSION", HxString(static_cast<int>(static_cast<unsigned char>(version))));
-    return nullptr;
-  }
-
-  // Each length word is read whole, then checked before the next is read.
+  bool wait = false;  // the read comes first; a wait only when it would block
   int32_t words[2] = {0, 0};
-  for (int32_t& word : words) {
-    char bytes[4];
-    got = 0;
-    Io io = readAll_(bytes, 4, step, deadline, got);
+  while (got < kFrameHeader) {
+    size_t const before = got;
+    Io io = readSome_(header, kFrameHeader, step, deadline, got, wait);
     if (io == Io::kWaitFailed) return nullptr;
     if (io != Io::kWhole) {
-      fail_(19);
-      error_.set("ERROR", io == Io::kEof ? HxString("end of file") : hx_sys_text(errno));
+      int const err = errno;
+      if (got == 0) {
+        if (io == Io::kEof) {
+          fail_(16);
+        } else {
+          fail_(17, err);
+        }
+      } else {
+        fail_(19);
+        error_.set("ERROR", io == Io::kEof ? HxString("end of file") : hx_sys_text(err));
+      }
       return nullptr;
     }
-    word = get_be32(bytes);
-    if (word < 1 || static_cast<size_t>(word) > kHxMaxFrameBytes) {
-      fail_(20);
+    if (before == 0 && static_cast<unsigned char>(header[0]) != kFrameVersion) {
+      fail_(18);
+      error_.set("VERSION", HxString(static_cast<int>(static_cast<unsigned char>(header[0]))));
       return nullptr;
+    }
+    for (size_t w = 0; w < 2; ++w) {
+      size_t const end = 5 + 4 * w;
+      if (before >= end || got < end) continue;
+      words[w] = get_be32(header + end - 4);
+      if (words[w] < 1 || static_cast<size_t>(words[w]) > kHxMaxFrameBytes) {
+        fail_(20);
+        return nullptr;
+      }
     }
   }
   size_t const packed = static_cast<size_t>(words[0]);
@@ -504,7 +532,8 @@ char* HxConnection::receiveTcp(int& length) {
   }
 
   // The payload buffer grows as bytes arrive, never ahead of them by more
-  // than one chunk.
+  // than one chunk. A header that came whole is followed by a read at once:
+  // a peer usually writes the frame in one piece.
   KeptBuffer& buf = receive_buffer();
   got = 0;
   while (got < packed) {
@@ -515,7 +544,7 @@ char* HxConnection::receiveTcp(int& length) {
         return nullptr;
       }
     }
-    Io io = readAll_(buf.bytes.get(), std::min(packed, buf.capacity), step, deadline, got);
+    Io io = readSome_(buf.bytes.get(), std::min(packed, buf.capacity), step, deadline, got, wait);
     if (io == Io::kWaitFailed) {
       buf.trim();
       return nullptr;

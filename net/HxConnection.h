@@ -21,7 +21,10 @@
 // time-out in milliseconds: a frame's every step by time-out / 5 (a raw send's
 // by time-out / 2), at least one second, and the whole frame by
 // kHxFrameDeadlineSteps such steps; connecting, a datagram receive and the
-// first wait of a raw receive by the whole time-out.
+// first wait of a raw receive by the whole time-out. A frame's reads and
+// writes are tried first and wait only when the socket has nothing to give
+// or no room; the sockets it opens are non-blocking and close-on-exec, and a
+// socket it wraps may be either blocking or not.
 class HxConnection : public HxBase {
  public:
   HxConnection();
@@ -117,9 +120,11 @@ class HxConnection : public HxBase {
   void fail_(int number);
   void fail_(int number, int err);
   void closeSocket_();
-  // Reads all n bytes, waiting up to step_ms before each read but never
-  // past the deadline (milliseconds of HxWorld::steadyMillis).
-  Io readAll_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done);
+  // Reads what is there of bytes done..n (at least one) into buf. It waits
+  // (up to step_ms, never past the deadline in milliseconds of
+  // HxWorld::steadyMillis) only when `wait` is set or a read would block,
+  // and leaves `wait` set when the next read should wait first.
+  Io readSome_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done, bool& wait);
   int stepTimeout_(int divisor) const;
   // When the whole of a frame must have moved: kHxFrameDeadlineSteps steps
   // from now.

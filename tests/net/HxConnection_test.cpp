@@ -122,6 +122,8 @@ TEST(HxConnectionFrame, HostileFramesFailWithTheirNumber) {
       {"plain length beyond the limit", "\x02"s + be32(glen) + be32(kHxMaxFrameBytes + 1), 20, ""},
       {"compressed beyond deflate's bound", frame(good, 1000, 10), 20, ""},
       {"plain beyond deflate's best ratio", frame(good, glen, glen * 2000), 20, ""},
+      {"compressed length 0, second word cut short", "\x02"s + be32(0) + "\x00"s, 20, ""},
+      {"version alone", "\x02"s, 19, ""},
       {"header then close", "\x02"s + be32(glen) + be32(10), 41, ""},
       {"payload cut short", frame(good.substr(0, 5), glen, 10), 41, ""},
       {"announces more than inflates", frame(good, glen, 11), 21, ""},
@@ -146,13 +148,74 @@ TEST(HxConnectionFrame, HostileFramesFailWithTheirNumber) {
   }
 }
 
+// The header is read in one piece when it is there, but a field that is
+// wrong fails as soon as it has arrived: the peer stays open and any wait
+// for the rest of the header would time out (42).
 TEST(HxConnectionFrame, WrongVersionReadsNoFurther) {
-  Pair p(1, 30000);
-  write_all(p.peer, "\x03\x00\x00\x00\x01"s);
-  int length = 0;
-  EXPECT_EQ(received(*p.conn, length), "<null>");
-  char rest[8];
-  EXPECT_EQ(read(p.conn->sock(), rest, sizeof rest), 4);
+  struct Row {
+    std::string bytes;
+    int error;
+  } const rows[] = {
+      {"\x03"s, 18},
+      {"\x03\x00\x00\x00\x01"s, 18},
+      {"\x02"s + be32(0), 20},
+      {"\x02"s + be32(0x80000000u) + "\x00"s, 20},
+      {"\x02"s + be32(20) + be32(0), 20},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.bytes));
+    NetWorld world;
+    world.mode = NetWorld::kTimeOut;
+    WorldGuard guard(world);
+    Pair p(1, 30000);
+    write_all(p.peer, row.bytes);
+    int length = 0;
+    EXPECT_EQ(received(*p.conn, length), "<null>");
+    EXPECT_EQ(p.conn->error().integervalue(), row.error);
+    EXPECT_TRUE(world.waits.empty());
+  }
+}
+
+// A frame's reads and writes wait only when the socket has nothing to give
+// or no room: the pieces after the first reach the socket one per wait, so
+// each wait is one the receive could not do without. A frame that is there
+// whole, or fits the socket, costs no wait at all.
+TEST(HxConnectionFrame, WaitsOnlyWhenTheSocketIsNotReady) {
+  std::string const message = random_bytes(3000, 8);
+  std::string const wire = frame_of(message);
+  std::string const head = wire.substr(0, 9), payload = wire.substr(9);
+  struct Row {
+    char const* name;
+    std::vector<std::string> pieces;  // receive: the first before, then one per wait
+    size_t waits;
+  } const rows[] = {
+      {"whole frame in one write", {wire}, 0},
+      {"nothing yet, then the whole frame", {"", wire}, 1},
+      {"header, then the payload", {head, payload}, 1},
+      {"header split, the payload with its end", {head.substr(0, 3), head.substr(3) + payload}, 1},
+      {"header and a part, then the rest", {head + payload.substr(0, 100), payload.substr(100)}, 1},
+      {"send on an empty socket", {}, 0},
+  };
+  for (auto const& row : rows) {
+    SCOPED_TRACE(row.name);
+    NetWorld world;
+    WorldGuard guard(world);
+    Pair p(1, 30000);
+    if (row.pieces.empty()) {
+      EXPECT_GT(p.conn->send(message.data(), static_cast<int>(message.size())), 0);
+      EXPECT_TRUE(drain(p.peer) == wire);
+    } else {
+      size_t fed = 1;
+      write_all(p.peer, row.pieces[0]);
+      world.before_wait = [&] {
+        if (fed < row.pieces.size()) write_all(p.peer, row.pieces[fed++]);
+      };
+      int length = 0;
+      EXPECT_TRUE(received(*p.conn, length) == message);
+      EXPECT_EQ(p.conn->error().integervalue(), -1);
+    }
+    EXPECT_EQ(world.waits.size(), row.waits);
+  }
 }
 
 // The peer's bytes arrive one at a time, each only when the reader waits.
@@ -274,6 +337,8 @@ TEST(HxConnectionTimeout, EachStepWaitsItsShare) {
     int type = op.find("raw") == 0 ? 4 : op.find("datagram") == 0 ? 2 : 1;
     Pair p(type, row.timeout, type == 2 ? SOCK_DGRAM : SOCK_STREAM);
     int length = 0;
+    // A send waits only when the socket has no room.
+    if (op.find("send") != std::string::npos) fill_socket(p.conn->sock());
     testing::internal::CaptureStderr();
     if (op.find("send") != std::string::npos) {
       EXPECT_EQ(p.conn->send("abc", 3), -1);
@@ -441,8 +506,12 @@ TEST(HxConnectionConnect, ConnectsWithExactSocketTimeOuts) {
     EXPECT_EQ(tv.tv_sec, 1);
     EXPECT_EQ(tv.tv_usec, 500000);
   }
+  // Non-blocking, and not left open in a program the process runs.
+  EXPECT_NE(fcntl(c.sock(), F_GETFL) & O_NONBLOCK, 0);
+  EXPECT_NE(fcntl(c.sock(), F_GETFD) & FD_CLOEXEC, 0);
   int peer = accept(listener, nullptr, nullptr);
   ASSERT_GT(c.send("hello", 5), 0);
+  EXPECT_EQ(world.waits.size(), 1u);  // the send had room: no wait
   HxConnection server(peer, 1, 1500);
   int length = 0;
   EXPECT_EQ(received(server, length), "hello");
@@ -459,12 +528,15 @@ TEST(HxConnectionConnect, FailuresAndTheirNumbers) {
     bool time_out;
     int error;
     char const* line;
+    int timeout = 30000;
   } const rows[] = {
       {"127.0.0.1", refused_port, false, 35, "Connection refused"},
       {"127.0.0.1", local_port(listener), true, 35, "timed out"},
       {"127.0.0.1", 70000, false, 35, "Invalid argument"},
       {"", 80, false, 32, nullptr},
       {"no-such-host.invalid", 80, false, 32, nullptr},
+      // A time-out the system refuses as a socket option.
+      {"127.0.0.1", local_port(listener), false, 33, nullptr, -1500},
   };
   for (auto const& row : rows) {
     SCOPED_TRACE(row.host + std::string(":") + std::to_string(row.port));
@@ -472,7 +544,7 @@ TEST(HxConnectionConnect, FailuresAndTheirNumbers) {
     world.mode = row.time_out ? NetWorld::kTimeOut : NetWorld::kReal;
     WorldGuard guard(world);
     DebugLog log;
-    HxConnection c(row.host, row.port, 1, 30000);
+    HxConnection c(row.host, row.port, 1, row.timeout);
     EXPECT_FALSE(c.active());
     EXPECT_EQ(c.sock(), -1);
     EXPECT_EQ(c.error().integervalue(), row.error);

@@ -128,6 +128,16 @@ inline void write_all(int fd, std::string const& bytes) {
   }
 }
 
+// Writes to fd until its socket takes no more, so that the next write
+// there would block (large pieces first, then single bytes to top it up).
+inline void fill_socket(int fd) {
+  std::string const chunk(65536, 'f');
+  for (size_t piece : {chunk.size(), size_t{1}}) {
+    while (send(fd, chunk.data(), piece, MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
+    }
+  }
+}
+
 // Big-endian 32-bit word as four bytes.
 inline std::string be32(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
