@@ -7,10 +7,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <string>
+
+#include "core/HxWorld.h"
 
 // Heap allocations made so far on this thread (a counting operator new).
 long long hx_bench_allocations();
@@ -67,4 +73,60 @@ class HxBenchRun {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
   }
+};
+
+// Wall time per item beside the CPU time HxBenchRun keeps, by name: "x_wall"
+// (or any counter given to ratio()) is this run's wall time over another's
+// from earlier in the same process.
+class HxBenchWallRun {
+ public:
+  explicit HxBenchWallRun(benchmark::State& state) : state_(state), start_(std::chrono::steady_clock::now()) {}
+  void done(double items, std::string const& name, std::string const& baseline = std::string()) {
+    double const iterations = static_cast<double>(state_.iterations());
+    if (iterations < 1) return;
+    double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start_).count();
+    double const per_item = ns / iterations / items;
+    times()[name] = per_item;
+    state_.counters["wall_ns/item"] = per_item;
+    if (!baseline.empty()) ratio("x_wall", name, baseline);
+  }
+  void ratio(char const* counter, std::string const& mine, std::string const& baseline) {
+    auto& t = times();
+    if (t.count(mine) != 0 && t.count(baseline) != 0 && t[baseline] > 0) state_.counters[counter] = t[mine] / t[baseline];
+  }
+  static std::map<std::string, double>& times() {
+    static std::map<std::string, double> kept;
+    return kept;
+  }
+
+ private:
+  benchmark::State& state_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// The real world but for the client configuration, which names a supervisor
+// on 127.0.0.1 at the port given, in a private temporary directory.
+class HxBenchPeerWorld : public HxWorld {
+ public:
+  HxBenchPeerWorld() {
+    char dir[] = "/tmp/hxbench.XXXXXX";
+    if (::mkdtemp(dir) != nullptr) dir_ = dir;
+  }
+  ~HxBenchPeerWorld() override { clean(); }
+  void clean() {
+    std::remove((dir_ + "/hx.conf").c_str());
+    ::rmdir(dir_.c_str());
+  }
+  void port(int p) {
+    std::string const text = "hx_supervisor = 127.0.0.1\nsupervisor_port = " + std::to_string(p) + "\n";
+    if (std::FILE* f = std::fopen((dir_ + "/hx.conf").c_str(), "w")) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+  }
+  HxString clientConfigPath() override { return HxString((dir_ + "/hx.conf").c_str()); }
+  HxString tempDir() override { return HxString(dir_.c_str()); }
+
+ private:
+  std::string dir_;
 };

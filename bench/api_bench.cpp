@@ -37,72 +37,19 @@
 
 namespace {
 
-// The client's configuration names the peer; nothing else differs from the
-// real world.
-class BenchWorld : public HxWorld {
- public:
-  BenchWorld() {
-    char dir[] = "/tmp/hxapibench.XXXXXX";
-    if (::mkdtemp(dir) != nullptr) dir_ = dir;
-  }
-  ~BenchWorld() override { clean(); }
-  void clean() {
-    std::remove((dir_ + "/hx.conf").c_str());
-    ::rmdir(dir_.c_str());
-  }
-  void port(int p) {
-    std::string const s = std::to_string(p);
-    std::string const text = "hx_supervisor = 127.0.0.1\nsupervisor_port = " + s + "\n";
-    if (std::FILE* f = std::fopen((dir_ + "/hx.conf").c_str(), "w")) {
-      std::fwrite(text.data(), 1, text.size(), f);
-      std::fclose(f);
-    }
-  }
-  HxString clientConfigPath() override { return HxString((dir_ + "/hx.conf").c_str()); }
-  HxString tempDir() override { return HxString(dir_.c_str()); }
-
- private:
-  std::string dir_;
-};
-
 // Installed again by every benchmark of this file: other files install
 // worlds of their own. Never destroyed (the peers' threads reach it until
 // exit); its directory goes at exit.
-BenchWorld* g_world = nullptr;
+HxBenchPeerWorld* g_world = nullptr;
 
-BenchWorld& world() {
+HxBenchPeerWorld& world() {
   if (g_world == nullptr) {
-    g_world = new BenchWorld;
+    g_world = new HxBenchPeerWorld;
     std::atexit([] { g_world->clean(); });
   }
   hx_set_world(g_world);
   return *g_world;
 }
-
-// Wall time per item beside the CPU time HxBenchRun keeps: "x_wall" is the
-// ratio to the baseline's wall time in the same run.
-class WallRun {
- public:
-  explicit WallRun(benchmark::State& state) : state_(state), start_(std::chrono::steady_clock::now()) {}
-  void done(double items, std::string const& name, std::string const& baseline = std::string()) {
-    double const iterations = static_cast<double>(state_.iterations());
-    if (iterations < 1) return;
-    double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start_).count();
-    double const per_item = ns / iterations / items;
-    times()[name] = per_item;
-    state_.counters["wall_ns/item"] = per_item;
-    auto it = times().find(baseline);
-    if (!baseline.empty() && it != times().end() && it->second > 0) state_.counters["x_wall"] = per_item / it->second;
-  }
-  static std::map<std::string, double>& times() {
-    static std::map<std::string, double> kept;
-    return kept;
-  }
-
- private:
-  benchmark::State& state_;
-  std::chrono::steady_clock::time_point start_;
-};
 
 std::string packed(HxMessage& m) {
   m.pack();
@@ -220,7 +167,7 @@ std::string name(char const* what, int n) { return std::string(what) + " " + std
 void plain(benchmark::State& state, Case& c, int items, std::string const& label, bool decode) {
   world().port(c.peer->tcpPort());
   std::vector<char> in, out;
-  WallRun wall(state);
+  HxBenchWallRun wall(state);
   HxBenchRun run(state);
   for (auto _ : state) {
     if (!plain_exchange(c.peer->tcpPort(), c.request, in, out)) state.SkipWithError("exchange failed");
@@ -261,7 +208,7 @@ void BM_HxJobInfo(benchmark::State& state) {
   Case& c = jobs_case(n);
   world().port(c.peer->tcpPort());
   HxQuery query;
-  WallRun wall(state);
+  HxBenchWallRun wall(state);
   HxBenchRun run(state);
   for (auto _ : state) {
     HxJobList jobs;
@@ -290,7 +237,7 @@ void BM_HxKill(benchmark::State& state) {
   world().port(c.peer->tcpPort());
   HxCommand cmd;
   for (int i = 0; i < kKillIds; ++i) cmd.jobids().append(new HxJobId(1000 + i, 0));
-  WallRun wall(state);
+  HxBenchWallRun wall(state);
   HxBenchRun run(state);
   for (auto _ : state) {
     HxJobIdList ids;

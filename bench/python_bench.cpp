@@ -191,59 +191,6 @@ BENCHMARK(BM_PyHostDicts)->Unit(benchmark::kMillisecond);
 // "x_wall" the same in wall time; "x_raw_wall" over the raw exchange alone.
 constexpr int kFarmJobs = 10;
 
-// Wall time per item, kept by name for the ratios.
-std::map<std::string, double>& wall_times() {
-  static std::map<std::string, double> kept;
-  return kept;
-}
-
-class WallRun {
- public:
-  explicit WallRun(benchmark::State& state) : state_(state), start_(std::chrono::steady_clock::now()) {}
-  void done(double items, std::string const& name) {
-    double const iterations = static_cast<double>(state_.iterations());
-    if (iterations < 1) return;
-    double const ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start_).count();
-    double const per_item = ns / iterations / items;
-    wall_times()[name] = per_item;
-    state_.counters["wall_ns/item"] = per_item;
-  }
-  void ratio(char const* counter, std::string const& mine, std::string const& baseline) {
-    auto& t = wall_times();
-    if (t.count(mine) != 0 && t.count(baseline) != 0 && t[baseline] > 0) state_.counters[counter] = t[mine] / t[baseline];
-  }
-
- private:
-  benchmark::State& state_;
-  std::chrono::steady_clock::time_point start_;
-};
-
-// The client configuration names the fake supervisor; nothing else differs
-// from the real world.
-class FarmWorld : public HxWorld {
- public:
-  FarmWorld() {
-    char dir[] = "/tmp/hxpybench.XXXXXX";
-    if (::mkdtemp(dir) != nullptr) dir_ = dir;
-  }
-  ~FarmWorld() override {
-    std::remove((dir_ + "/hx.conf").c_str());
-    ::rmdir(dir_.c_str());
-  }
-  void port(int p) {
-    std::string const text = "hx_supervisor = 127.0.0.1\nsupervisor_port = " + std::to_string(p) + "\n";
-    if (std::FILE* f = std::fopen((dir_ + "/hx.conf").c_str(), "w")) {
-      std::fwrite(text.data(), 1, text.size(), f);
-      std::fclose(f);
-    }
-  }
-  HxString clientConfigPath() override { return HxString((dir_ + "/hx.conf").c_str()); }
-  HxString tempDir() override { return HxString(dir_.c_str()); }
-
- private:
-  std::string dir_;
-};
-
 // The farm's jobs, answered to every job query.
 bool answer_jobs(HxMessage&, HxMessage& reply) {
   auto* jobs = new HxJobList;
@@ -263,7 +210,7 @@ bool answer_jobs(HxMessage&, HxMessage& reply) {
 // imported, the request frame jobinfo() sends, and the JSON text of the
 // dicts it returns.
 struct Farm {
-  FarmWorld world;
+  HxBenchPeerWorld world;
   std::unique_ptr<FakePeer> supervisor;
   bool ok = false;
   // The supervisor's thread stops before the world it reaches goes.
@@ -353,7 +300,7 @@ void run_python(benchmark::State& state, char const* fn, std::string const& name
     return;
   }
   PyObject* call = PyDict_GetItemString(globals(), fn);
-  WallRun wall(state);
+  HxBenchWallRun wall(state);
   HxBenchRun run(state);
   for (auto _ : state) {
     PyObject* v = PyObject_CallNoArgs(call);

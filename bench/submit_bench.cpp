@@ -45,28 +45,6 @@ long long& served_bytes() {
   return n;
 }
 
-// The world names the fake supervisor in a configuration file of its own.
-class BenchWorld : public HxWorld {
- public:
-  BenchWorld() {
-    char tmpl[] = "/tmp/hxsubmitbench.XXXXXX";
-    int fd = ::mkstemp(tmpl);
-    if (fd >= 0) ::close(fd);
-    path_ = tmpl;
-  }
-  ~BenchWorld() override { ::unlink(path_.c_str()); }
-  void port(int port) {
-    std::FILE* f = std::fopen(path_.c_str(), "w");
-    if (f == nullptr) return;
-    std::fprintf(f, "hx_supervisor = 127.0.0.1\nsupervisor_port = %d\n", port);
-    std::fclose(f);
-  }
-  HxString clientConfigPath() override { return HxString(path_.c_str()); }
-
- private:
-  std::string path_;
-};
-
 bool serve(HxMessage& req, HxMessage& rep) {
   rep.tag(1);
   if (req.tag() == kHxReqConfig) {
@@ -97,8 +75,8 @@ bool serve(HxMessage& req, HxMessage& rep) {
 }
 
 FakePeer& farm() {
-  static BenchWorld* world = [] {
-    auto* w = new BenchWorld;
+  static HxBenchPeerWorld* world = [] {
+    auto* w = new HxBenchPeerWorld;
     hx_set_world(w);
     return w;
   }();
