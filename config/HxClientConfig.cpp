@@ -18,8 +18,6 @@
 #include "core/HxProcessEnv.h"
 #include "core/HxWorld.h"
 
-extern char** environ;
-
 namespace {
 
 HxString text_or_default(HxConfig const& conf, char const* key, int number) {
@@ -139,17 +137,8 @@ Kept& kept() {
 bool same_variables(Snapshot const& snap) {
   std::shared_lock<HxEnvLock> hold(hx_environ_lock());
   for (int v = 0; v < kVariableCount; ++v) {
-    size_t const n = std::strlen(kVariables[v]);
-    char const* value = "";
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-      if (std::strncmp(*e, kVariables[v], n) != 0) continue;
-      char const* rest = *e + n;
-      if (*rest == '=') {
-        value = rest + 1;
-        break;
-      }
-      if (*rest == 0) break;
-    }
+    char const* value = HxEnv::findEnv(kVariables[v], std::strlen(kVariables[v]));
+    if (value == nullptr) value = "";
     HxString const& want = snap.variables[v];
     if (std::strlen(value) != static_cast<size_t>(want.length()) || std::memcmp(value, want.value(), want.length()) != 0)
       return false;

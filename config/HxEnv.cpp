@@ -378,14 +378,17 @@ void HxEnv::setEnv(HxString const& name, HxString const& value) {
   ::putenv(entry);
 }
 
-HxString HxEnv::valueEnv(HxString const& name) {
-  std::shared_lock<HxEnvLock> hold(hx_environ_lock());
+char const* HxEnv::findEnv(char const* name, size_t length) {
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     char const* entry = *e;
-    char const* eq = std::strchr(entry, '=');
-    int n = eq == nullptr ? static_cast<int>(std::strlen(entry)) : static_cast<int>(eq - entry);
-    if (n == name.length() && std::memcmp(entry, name.value(), static_cast<size_t>(n)) == 0)
-      return eq == nullptr ? HxString("") : HxString(eq + 1);
+    size_t const n = std::strcspn(entry, "=");
+    if (n == length && std::memcmp(entry, name, n) == 0) return entry[n] == '=' ? entry + n + 1 : "";
   }
-  return HxString("");
+  return nullptr;
+}
+
+HxString HxEnv::valueEnv(HxString const& name) {
+  std::shared_lock<HxEnvLock> hold(hx_environ_lock());
+  char const* value = findEnv(name.value(), static_cast<size_t>(name.length()));
+  return HxString(value != nullptr ? value : "");
 }

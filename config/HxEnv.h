@@ -72,6 +72,10 @@ class HxEnv : public HxRecord<HxEnv> {
   // ---- the live process environment ----
   static void setEnv(HxString const& name, HxString const& value);
   static HxString valueEnv(HxString const& name);
+  // The value of the first entry of the name (length bytes) in the live
+  // environment, in place: "" for an entry without '=', null for no entry.
+  // The caller holds hx_environ_lock(), shared at least, while it reads it.
+  static char const* findEnv(char const* name, size_t length);
 
   static auto wire_fields() {
     return std::make_tuple(hx_field(1, "keys", &HxEnv::keys_), hx_field(2, "values", &HxEnv::values_),

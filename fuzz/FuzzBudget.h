@@ -6,6 +6,8 @@
 // a few times what it claimed: an allocation that no claim covers (an object
 // made from a few bytes of input without asking) shows as growth beyond that.
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "core/pack/HxPack.h"
 
@@ -49,3 +51,18 @@ class FuzzBudget {
   size_t before_ = allocated();
   HxDecodeBudget budget_{kHxFuzzBudget};
 };
+
+// A big-endian word as four bytes.
+inline std::string fuzz_be32(uint32_t v) {
+  return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+}
+
+// The body of a list record whose count claims two billion items and whose
+// items are the one item record `item` repeated to fill a megabyte: the
+// shape of a small message that asks for millions of objects.
+inline std::string fuzz_repeated_items(std::string const& item) {
+  std::string body = fuzz_be32(0x00010001u) + fuzz_be32(0x7fffffffu);
+  while (!item.empty() && body.size() + item.size() <= (1u << 20)) body += item;
+  return body;
+}

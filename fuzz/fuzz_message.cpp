@@ -15,14 +15,9 @@
 
 namespace {
 
-std::string be32(uint32_t v) {
-  return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                     static_cast<char>(v)};
-}
-
 std::string repeated_content(uint32_t type, std::string const& item) {
-  std::string body = be32(0x00010001u) + be32(0x7fffffffu);
-  while (!item.empty() && body.size() + item.size() <= (1u << 20)) body += item;
+  auto const be32 = fuzz_be32;
+  std::string const body = fuzz_repeated_items(item);
   return be32(1) + be32(0x00010001u) + be32(3) + be32(0x00040001u) + be32(type) + be32(0x00030004u) + be32(type) +
          be32(static_cast<uint32_t>(body.size())) + body + be32(0x00070001u) + be32(530);
 }

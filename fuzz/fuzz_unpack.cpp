@@ -91,12 +91,8 @@ void check(char const* bytes, int size) {
 // fill a megabyte: the shape of a small message that asks for millions of
 // objects.
 std::string repeated_list(int type, std::string const& item) {
-  auto be32 = [](uint32_t v) {
-    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
-  };
-  std::string body = be32(0x00010001u) + be32(0x7fffffffu);
-  while (!item.empty() && body.size() + item.size() <= (1u << 20)) body += item;
+  auto const be32 = fuzz_be32;
+  std::string const body = fuzz_repeated_items(item);
   return be32(1) + be32(0x00030004u) + be32(static_cast<uint32_t>(type)) +
          be32(static_cast<uint32_t>(body.size())) + body;
 }

@@ -27,18 +27,10 @@ int draw_seconds(int k) { return 1 + static_cast<int>(static_cast<int64_t>(k) * 
 
 void pause_seconds(int seconds) { hx_world().sleepMillis(int64_t{1000} * seconds); }
 
-// A reply is read into a cleared message, so that bytes that do not decode
-// leave tag 0 (a failure) rather than what an earlier exchange left in it.
-// Only the version the caller set survives: a peer that sends none keeps it.
-// A reply that decodes to more than the decode budget grants does not
-// decode either: it is cleared again, to tag 0, and its records go at once.
-void decode_reply(HxMessage& reply, char const* data, int length) {
-  HxMessage fresh;
-  fresh.version(reply.version());
-  reply = fresh;
-  HxDecodeBudget budget;
-  reply.unpack(data, length);
-  if (budget.spent()) reply = fresh;
+// The host domain a configuration gives a sender: "." when it names none.
+HxString host_domain_of(HxClientConfig const& config) {
+  HxString const& domain = config.client_host_domain();
+  return domain.length() > 0 ? domain : HxString(".");
 }
 
 }  // namespace
@@ -53,8 +45,7 @@ HxString HxClient::currentuser() {
 HxString HxClient::currentdomain() {
   HxConnection::init();
   HxClientConfig fresh;
-  if (fresh.client_host_domain().length() > 0) return fresh.client_host_domain();
-  return ".";
+  return host_domain_of(fresh);
 }
 
 HxMacAddress HxClient::currentmacaddress() { return HxConnection::primarymacaddress(); }
@@ -64,8 +55,7 @@ void HxClient::stamp_(HxMessage& m) {
     sender_user_ = currentuser();
     // The client's own configuration, read when it was built, gives the
     // host domain: what currentdomain() would read again.
-    HxString const& host_domain = config_.client_host_domain();
-    sender_domain_ = host_domain.length() > 0 ? host_domain : HxString(".");
+    sender_domain_ = host_domain_of(config_);
     sender_mac_ = HxConnection::primarymacaddress();
     identified_ = true;
   }
@@ -103,7 +93,7 @@ bool HxClient::converse(HxString const& host, int port, HxMessage& request, HxMe
     error_ = c.error();
     return false;
   }
-  decode_reply(reply, data, length);
+  reply.unpackReceived(data, length);
   reply.address(c.address());
   delete[] data;
   c.release();
@@ -174,7 +164,7 @@ bool HxClient::poll(int port, HxMessage& request, HxMessage& reply) {
   int length = 0;
   char* data = pollFirst_(c, request, length);
   if (data == nullptr) return false;
-  decode_reply(reply, data, length);
+  reply.unpackReceived(data, length);
   reply.address(c.address());
   delete[] data;
   c.release();
@@ -204,7 +194,7 @@ bool HxClient::poll(int port, HxMessage& request, HxMessageList& replies) {
   int answers = 0;
   while (data != nullptr) {
     auto* m = new HxMessage();
-    decode_reply(*m, data, length);
+    m->unpackReceived(data, length);
     m->address(c.address());
     delete[] data;
     data = nullptr;

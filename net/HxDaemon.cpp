@@ -87,15 +87,9 @@ int HxDaemon::eventloop(int n) {
       if (data != nullptr) {
         HxMessage msg;
         msg.version(kUnversioned);
-        // A request that decodes to more than the decode budget grants did
-        // not decode: nothing to serve, and its records go at once.
-        bool decoded = true;
-        {
-          HxDecodeBudget budget;
-          msg.unpack(data.get(), length);
-          decoded = !budget.spent();
-        }
-        if (!decoded) msg = HxMessage();
+        // A request that does not decode (or decodes to more than the
+        // decode budget grants) is left at tag 0: nothing to serve.
+        msg.unpackReceived(data.get(), length);
         data.reset();
         msg.address(conn->address());
         int const tag = msg.tag();

@@ -186,6 +186,19 @@ long long content_bytes(int code) {
 
 }  // namespace
 
+bool HxMessage::unpackReceived(char const* data, int length) {
+  HxMessage fresh;
+  fresh.version(version());
+  *this = fresh;
+  {
+    HxDecodeBudget budget;
+    unpack(data, length);
+    if (!budget.spent()) return true;
+  }
+  *this = fresh;
+  return false;
+}
+
 bool HxMessage::registered(int code) {
   switch (code) {
 #define HX_CONTENT_KNOWN(number, Class) \

@@ -92,6 +92,14 @@ class HxMessage : public HxRecord<HxMessage> {
   // made here and is only forgotten, with a line in the debug log.
   void clear();
 
+  // Reads a received message into this one, cleared first so that bytes
+  // that do not decode leave tag 0 (a failure) rather than what an earlier
+  // exchange left; only the version set before survives (a peer that sends
+  // none keeps it). A message that decodes to more than the decode budget
+  // (HxDecodeBudget) grants does not decode either: it is cleared again, its
+  // records go at once, and the result is false.
+  bool unpackReceived(char const* data, int length);
+
   // Reads the content record of `field` into *target: the class code, a new
   // empty object of that class from mapobj(), then its records. An
   // unregistered or mismatched code, a length the bytes cannot hold, or a

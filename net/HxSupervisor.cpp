@@ -268,9 +268,7 @@ bool HxClient::findSupervisor(HxHostnameList& found, unsigned char detect) {
     std::unique_ptr<char[]> data(c.receive(length));
     if (data == nullptr) continue;
     HxMessage answer;
-    HxDecodeBudget budget;
-    answer.unpack(data.get(), length);
-    if (budget.spent()) continue;
+    if (!answer.unpackReceived(data.get(), length)) continue;
     HxString const from = c.address().stringvalue();
     bool known = false;
     for (int i = 0; i < found.length() && !known; ++i) known = found.get(i)->host() == from;

@@ -267,6 +267,10 @@ PyObject* hx_py_str(char const* bytes, Py_ssize_t n) {
 
 PyObject* hx_py_str(HxString const& text) { return hx_py_str(text.value(), text.length()); }
 
+PyObject* hx_py_str_list(HxStringList const& list) {
+  return hx_py_list_of(list, [](HxString const* s) { return s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s); });
+}
+
 PyObject* hx_py_int(long long value) { return PyLong_FromLongLong(value); }
 
 PyObject* hx_py_time(int stored) { return PyLong_FromLongLong(static_cast<long long>(stored) + kHxPyTimeEpoch); }
@@ -320,9 +324,7 @@ PyObject* _hx_py_config_dict(HxConfig* config) {
   for (int i = 0; i < names.length(); ++i) {
     HxString const* name = names.get(i);
     if (name == nullptr) continue;
-    HxPyRef const key(hx_py_str(*name));
-    HxPyRef const value(key ? hx_py_str(config->option(*name)) : nullptr);
-    if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+    if (!hx_py_dict_put(dict.get(), *name, hx_py_str(config->option(*name)))) return nullptr;
   }
   return dict.release();
 }

@@ -180,6 +180,10 @@ PyObject* hx_py_list_of(List const& list, Fn&& fn) {
   return out.release();
 }
 
+// A new list of str, one per text (a null entry gives ""); null with an
+// exception set on failure.
+PyObject* hx_py_str_list(HxStringList const& list);
+
 // The list-of-records kind: calls fn(item) for each item of a value that
 // passes the sequence check and has at least one item; a lone str counts as
 // one item. fn returns

@@ -393,9 +393,8 @@ PyObject* write_env(HxEnv const& env) {
   for (int i = 0; dict && i < n; ++i) {
     HxString const* name = e.keys().get(i);
     HxString const* value = e.values().get(i);
-    HxPyRef const k(hx_py_str(name != nullptr ? *name : HxString()));
-    HxPyRef const val(hx_py_str(value != nullptr ? *value : HxString()));
-    if (!k || !val || PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) dict.reset();
+    if (!hx_py_dict_put(dict.get(), name != nullptr ? *name : HxString(), hx_py_str(value != nullptr ? *value : HxString())))
+      dict.reset();
   }
   return dict.release();
 }
@@ -420,9 +419,7 @@ PyObject* write_drivemap(HxEnv const& env) {
     } else {
       text = share;
     }
-    HxPyRef const k(hx_py_str(drive.value(), drive.length() > 0 ? 1 : 0));
-    HxPyRef const val(hx_py_str(text));
-    if (!k || !val || PyDict_SetItem(dict.get(), k.get(), val.get()) < 0) dict.reset();
+    if (!hx_py_dict_put(dict.get(), HxString(drive.value(), drive.length() > 0 ? 1 : 0), hx_py_str(text))) dict.reset();
   }
   return dict.release();
 }

@@ -14,18 +14,6 @@
 
 namespace {
 
-// A new list of str, one per string; null with an exception set on failure.
-PyObject* str_list(HxStringList const& list) {
-  HxPyRef out(PyList_New(list.length()));
-  for (int i = 0; out && i < list.length(); ++i) {
-    HxString const* s = list.get(i);
-    PyObject* item = s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s);
-    if (item == nullptr) out.reset();
-    else PyList_SET_ITEM(out.get(), i, item);
-  }
-  return out.release();
-}
-
 // The texts of args[from...] joined with ",".
 HxString joined(PyObject* args, Py_ssize_t from) {
   HxString text;
@@ -42,7 +30,7 @@ PyObject* _hx_py_rangesplit(PyObject*, PyObject* args) {
   if (PyTuple_GET_SIZE(args) < 1) Py_RETURN_NONE;
   HxStringList list;
   HxRange::patternsplit(0, joined(args, 0), list);
-  return str_list(list);
+  return hx_py_str_list(list);
 }
 
 PyObject* _hx_py_rangechunk(PyObject*, PyObject* args) {
@@ -52,7 +40,7 @@ PyObject* _hx_py_rangechunk(PyObject*, PyObject* args) {
   range.parse(joined(args, 1));
   HxStringList list;
   range.chunk(size, list);
-  return str_list(list);
+  return hx_py_str_list(list);
 }
 
 PyObject* _hx_py_waitfor(PyObject*, PyObject* args) {

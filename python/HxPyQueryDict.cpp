@@ -28,19 +28,6 @@ PyObject* make_dict(Fn&& fn) {
   return dict.release();
 }
 
-// A new list with one object per element made by fn(element); null when
-// fn or the list failed.
-template <class List, class Fn>
-PyObject* make_list(List const& list, Fn&& fn) {
-  HxPyRef out(PyList_New(list.length()));
-  for (int i = 0; out && i < list.length(); ++i) {
-    PyObject* item = fn(list.get(i));
-    if (item == nullptr) out.reset();
-    else PyList_SET_ITEM(out.get(), i, item);
-  }
-  return out.release();
-}
-
 // Appends the records fn makes of the dict items of a list-of-records value.
 template <class List, class Fn>
 void append_records(PyObject* value, List& list, Fn&& fn) {
@@ -54,10 +41,6 @@ void append_records(PyObject* value, List& list, Fn&& fn) {
 }  // namespace
 
 // ---- records to dictionaries ------------------------------------------------
-
-PyObject* hx_py_str_list(HxStringList const& list) {
-  return make_list(list, [](HxString const* s) { return s == nullptr ? hx_py_str(HxString()) : hx_py_str(*s); });
-}
 
 PyObject* _hx_py_host_dict(HxHost* host) {
   return make_dict([host](PyObject* d) {
@@ -79,7 +62,7 @@ PyObject* _hx_py_host_dict(HxHost* host) {
               hx_py_dict_put(d, "flags", hx_py_int(host->flags())) &&
               hx_py_dict_put(d, "flagsstring", hx_py_str(host->flagsstring()));
     if (ok && host->subjobs().length() > 0)
-      ok = hx_py_dict_put(d, "subjobs", make_list(host->subjobs(), [](HxSubjob* s) { return _hx_py_subjob_dict(s); }));
+      ok = hx_py_dict_put(d, "subjobs", hx_py_list_of(host->subjobs(), [](HxSubjob* s) { return _hx_py_subjob_dict(s); }));
     return ok;
   });
 }
@@ -106,10 +89,10 @@ PyObject* __hx_py_result_dict(HxResult* result) {
   return make_dict([result](PyObject* d) {
     if (result == nullptr) return true;
     auto text = [](auto const* id) { return hx_py_str(id->value()); };
-    return (result->jobids().length() == 0 || hx_py_dict_put(d, "jobids", make_list(result->jobids(), text))) &&
-           (result->workids().length() == 0 || hx_py_dict_put(d, "workids", make_list(result->workids(), text))) &&
+    return (result->jobids().length() == 0 || hx_py_dict_put(d, "jobids", hx_py_list_of(result->jobids(), text))) &&
+           (result->workids().length() == 0 || hx_py_dict_put(d, "workids", hx_py_list_of(result->workids(), text))) &&
            (result->hostnames().length() == 0 ||
-            hx_py_dict_put(d, "hostnames", make_list(result->hostnames(), text)));
+            hx_py_dict_put(d, "hostnames", hx_py_list_of(result->hostnames(), text)));
   });
 }
 

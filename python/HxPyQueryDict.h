@@ -30,8 +30,6 @@ PyObject* _hx_py_history_dict(HxHistory* history);
 // "jobids", "workids" and "hostnames", each only when its list is not empty;
 // a null result gives {}.
 PyObject* __hx_py_result_dict(HxResult* result);
-// A new list of str, one per text.
-PyObject* hx_py_str_list(HxStringList const& list);
 
 // ---- dictionaries to records -------------------------------------------------
 

@@ -170,9 +170,7 @@ PyObject* _hx_py_getresources(PyObject*, PyObject*) {
   for (int i = 0; dict && i < list.length(); ++i) {
     HxResource const* r = list.get(i);
     if (r == nullptr) continue;
-    HxPyRef const key(hx_py_str(r->resname()));
-    HxPyRef const value(key ? Py_BuildValue("(ii)", r->used(), r->total()) : nullptr);
-    if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) dict.reset();
+    if (!hx_py_dict_put(dict.get(), r->resname(), Py_BuildValue("(ii)", r->used(), r->total()))) dict.reset();
   }
   return dict.release();
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iostream>
 #include <new>
-#include <optional>
 
 #include "core/HxFile.h"
 #include "core/HxLimits.h"
@@ -15,18 +14,6 @@ namespace {
 
 // Nesting level of the object records being decoded on this thread.
 thread_local int t_pack_depth = 0;
-
-// The budget of one decode: the caller's, or one of the default size for
-// the time of the decode when the caller opened none.
-class DefaultBudget {
- public:
-  DefaultBudget() {
-    if (!HxDecodeBudget::open()) own_.emplace();
-  }
-
- private:
-  std::optional<HxDecodeBudget> own_;
-};
 
 }  // namespace
 
@@ -137,7 +124,7 @@ int HxPack::unpack(char const* bytes, int size) {
   _clear();
   if (_rc_int32(bytes) != 1) return 3;
   if (size == 4) return 2;
-  DefaultBudget budget;
+  HxDefaultDecodeBudget budget;
   read_records_(bytes + 4, size - 4);
   return 0;
 }
@@ -145,7 +132,7 @@ int HxPack::unpack(char const* bytes, int size) {
 int HxPack::_unpack(char const* bytes, int n) {
   _clear();
   if (bytes != nullptr && n > 0) {
-    DefaultBudget budget;
+    HxDefaultDecodeBudget budget;
     read_records_(bytes, n);
   }
   return 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "core/HxBase.h"
 #include "core/HxLimits.h"
@@ -67,6 +68,18 @@ class HxDecodeBudget {
   HxDecodeBudget* outer_;
   long long left_;  // below 0 once spent
   long long claimed_ = 0;
+};
+
+// The budget of one decode: the caller's when one is open, else one of
+// kHxMaxDecodeBytes opened for as long as this lives.
+class HxDefaultDecodeBudget {
+ public:
+  HxDefaultDecodeBudget() {
+    if (!HxDecodeBudget::open()) own_.emplace();
+  }
+
+ private:
+  std::optional<HxDecodeBudget> own_;
 };
 
 // Conversion between host and big-endian byte order.

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -899,8 +898,7 @@ long long text_longlong(char const* p, int n) { return text_integer<long long, 1
 
 int HxPack::unpackXML(char const* text, int length) {
   // The objects the document makes are bounded as binary records are.
-  std::optional<HxDecodeBudget> budget;
-  if (!HxDecodeBudget::open()) budget.emplace();
+  HxDefaultDecodeBudget budget;
   ReaderLease lease(length);
   Reader& r = *lease;
   if (!scan_tree(r, text, length)) {
