@@ -153,10 +153,10 @@ HxQuery* _hx_py_dict_query(PyObject* dict) {
 
 HxQuery* _hx_py_parse_query(PyObject* object) {
   if (object == nullptr || !PyDict_Check(object)) return nullptr;
-  bool fields = false, filters = false;
-  if (!has_sequence(object, "fields", fields) || !has_sequence(object, "filters", filters)) return nullptr;
-  if (!fields && !filters) return nullptr;
-  return _hx_py_dict_query(object);
+  bool is = false;
+  if (!has_sequence(object, "fields", is)) return nullptr;
+  if (!is && !has_sequence(object, "filters", is)) return nullptr;
+  return is ? _hx_py_dict_query(object) : nullptr;
 }
 
 bool hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
