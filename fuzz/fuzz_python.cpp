@@ -250,13 +250,13 @@ void hostile(std::string const& bytes) {
   read_hostile(bytes, false, [](PyObject* d) { delete _hx_py_dict_config(d); });
   read_hostile(bytes, false, [](PyObject* d) {
     HxFilterList filters;
-    hx_py_filters(d, filters, true);
+    check(hx_py_filters(d, filters, true));
   });
   read_hostile(bytes, false, [](PyObject* d) {
     HxQuery query;
     HxPyRef const args(PyTuple_Pack(3, d, d, d));
     check(static_cast<bool>(args));
-    hx_py_positional_query(args.get(), 0, query);
+    check(hx_py_positional_query(args.get(), 0, query));
   });
   read_hostile(bytes, true, [](PyObject* d) { delete _hx_py_dict_modifycommand(d); });
   read_hostile(bytes, true, [](PyObject* d) { delete _hx_py_dict_job(d); });

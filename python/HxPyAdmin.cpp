@@ -32,18 +32,33 @@ PyObject* access_dict(HxAccess const& access) {
 
 // Appends the text of each item of a user or worker list value: a sequence
 // gives one text per item, a lone str is one name (not one per character).
-void append_names(PyObject* value, HxStringList& out) {
-  if (value == nullptr) return;
-  if (PyUnicode_Check(value)) {
-    out.append(new HxString(_py_string(value)));
-    return;
-  }
-  hx_py_each_item(value, [&](PyObject* item) {
+// False, with the exception set, when reading the sequence raised.
+bool append_names(PyObject* value, HxStringList& out) {
+  return hx_py_each_item(value, [&](PyObject* item) {
     out.append(new HxString(_py_string(item)));
     return true;
   });
-  // An item that could not be fetched is skipped.
-  PyErr_Clear();
+}
+
+// The sections of the order's "config" dict: each dict section becomes a
+// configuration of that name; sections that are not dicts are skipped.
+bool read_sections(PyObject* config, HxAdminOrder& order) {
+  if (!PyDict_Check(config)) return true;
+  HxPyRef const keys(PyDict_Keys(config));
+  if (!keys) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+    PyObject* key = PyList_GET_ITEM(keys.get(), i);
+    HxPyRef section;
+    if (!hx_py_dict_get(config, key, section)) return false;
+    std::unique_ptr<HxConfig> read(_hx_py_dict_config(section.get()));
+    if (read == nullptr) {
+      if (PyErr_Occurred()) return false;
+      continue;
+    }
+    HxString const name = _py_string(key);
+    order.config().set(read.release(), name);
+  }
+  return true;
 }
 
 }  // namespace
@@ -51,7 +66,7 @@ void append_names(PyObject* value, HxStringList& out) {
 HxAdminOrder* _hx_py_dict_admin_order(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   std::unique_ptr<HxAdminOrder> order(new HxAdminOrder());
-  __hx_py_dict_order(dict, order.get());
+  if (!__hx_py_dict_order(dict, order.get())) return nullptr;
   struct Text {
     char const* key;
     void (HxAdminOrder::*set)(HxString const&);
@@ -62,28 +77,14 @@ HxAdminOrder* _hx_py_dict_admin_order(PyObject* dict) {
       {"method", &HxAdminOrder::method},
   };
   for (Text const& t : texts) {
-    if (HxPyRef v = hx_py_dict_get(dict, t.key)) (order.get()->*t.set)(_py_string(v.get()));
+    if (!hx_py_with_key(dict, t.key, [&](PyObject* v) { (order.get()->*t.set)(_py_string(v)); })) return nullptr;
   }
   // Every value is held while it is read: reading a sequence's items, or
   // hashing a key, may run Python code that drops it from its dict.
   for (auto list : {std::make_pair("userlist", &order->userlist()), std::make_pair("workers", &order->workers())}) {
-    HxPyRef const v = hx_py_dict_get(dict, list.first);
-    append_names(v.get(), *list.second);
+    if (!hx_py_with_key(dict, list.first, [&](PyObject* v) { return append_names(v, *list.second); })) return nullptr;
   }
-  HxPyRef const config = hx_py_dict_get(dict, "config");
-  if (config && PyDict_Check(config.get())) {
-    HxPyRef const keys(PyDict_Keys(config.get()));
-    for (Py_ssize_t i = 0; keys && i < PyList_GET_SIZE(keys.get()); ++i) {
-      PyObject* key = PyList_GET_ITEM(keys.get(), i);
-      // Sections that are not dicts are skipped.
-      HxPyRef const section = hx_py_dict_get(config.get(), key);
-      std::unique_ptr<HxConfig> read(_hx_py_dict_config(section.get()));
-      if (read == nullptr) continue;
-      HxString const name = _py_string(key);
-      order->config().set(read.release(), name);
-    }
-    PyErr_Clear();
-  }
+  if (!hx_py_with_key(dict, "config", [&](PyObject* v) { return read_sections(v, *order); })) return nullptr;
   return order.release();
 }
 
@@ -165,11 +166,11 @@ PyObject* _hx_py_admincommand(PyObject*, PyObject* args) {
   PyObject* arg = nullptr;
   if (!PyArg_ParseTuple(args, "O", &arg)) return nullptr;
   std::unique_ptr<HxAdminOrder> order(_hx_py_dict_admin_order(arg));
-  if (order == nullptr) Py_RETURN_NONE;
-  if (PyErr_Occurred()) {
-    // Reading the dict failed (a value nested beyond the limits): nothing
-    // is sent.
-    return nullptr;
+  if (order == nullptr) {
+    // Reading the dict failed (the caller's own code raised): nothing is
+    // sent.
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
   }
   HxAdminResult result;
   int ok = hxadmincommand(*order, result);

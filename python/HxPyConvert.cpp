@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "core/HxLimits.h"
 
@@ -25,6 +26,17 @@ HxString decimal(int value) {
   char buf[16];
   int n = std::snprintf(buf, sizeof buf, "%d", value);
   return HxString(buf, n);
+}
+
+// Clears the failure of an encoding that has a fallback (a text that has no
+// form in it); memory running out is no such failure and is thrown as
+// std::bad_alloc, which the module function's guard makes MemoryError.
+void no_encoding() {
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeError)) {
+    PyErr_Clear();
+    throw std::bad_alloc();
+  }
+  PyErr_Clear();
 }
 
 void unrecognized() {
@@ -91,14 +103,17 @@ bool pack_dict(PyObject* dict, _hx_package_pack* node, int depth) {
 }
 
 bool pack_mapping(PyObject* map, _hx_package_pack* node, int depth) {
-  HxPyRef keys(PyMapping_Keys(map));
-  if (!keys) {
-    // Objects that index but have no keys (bytes, ranges) are no mapping.
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError) && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+  // Objects that index but have no keys() (bytes, ranges) are no mapping.
+  // What keys() itself raises is the caller's and ends the conversion.
+  HxPyRef const method(PyObject_GetAttrString(map, "keys"));
+  if (!method) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
     PyErr_Clear();
     unrecognized();
     return true;
   }
+  HxPyRef keys(PyObject_CallNoArgs(method.get()));
+  if (!keys) return false;
   HxPyRef const fast(PySequence_Fast(keys.get(), "mapping keys are not a sequence"));
   keys.reset();
   if (!fast) return false;
@@ -147,26 +162,31 @@ HxString _py_string(PyObject* object) {
     if (text != nullptr) return HxString(text, static_cast<int>(n));
     // Lone surrogates have no UTF-8 form: those that stand for raw bytes
     // become the bytes again, any other gives "?".
-    PyErr_Clear();
-    PyObject* bytes = PyUnicode_AsEncodedString(object, "utf-8", "surrogateescape");
-    if (bytes == nullptr) {
-      PyErr_Clear();
-      bytes = PyUnicode_AsEncodedString(object, "utf-8", "replace");
+    no_encoding();
+    HxPyRef bytes(PyUnicode_AsEncodedString(object, "utf-8", "surrogateescape"));
+    if (!bytes) {
+      no_encoding();
+      bytes.reset(PyUnicode_AsEncodedString(object, "utf-8", "replace"));
     }
-    if (bytes == nullptr) {
-      PyErr_Clear();
+    if (!bytes) {
+      no_encoding();
       return HxString();
     }
-    HxString out(PyBytes_AS_STRING(bytes), static_cast<int>(PyBytes_GET_SIZE(bytes)));
-    Py_DECREF(bytes);
-    return out;
+    return HxString(PyBytes_AS_STRING(bytes.get()), static_cast<int>(PyBytes_GET_SIZE(bytes.get())));
   }
   if (PyLong_Check(object)) return decimal(low32(object));
   return HxString();
 }
 
 bool hx_py_path(PyObject* object, HxString& path) {
-  HxString text = _py_string(object);
+  HxString text;
+  if (PyUnicode_Check(object)) {
+    HxPyRef const bytes(PyUnicode_EncodeFSDefault(object));
+    if (!bytes) return false;
+    text = HxString(PyBytes_AS_STRING(bytes.get()), static_cast<int>(PyBytes_GET_SIZE(bytes.get())));
+  } else {
+    text = _py_string(object);
+  }
   for (int i = 0; i < text.length(); ++i) {
     if (text.value()[i] == '\0') {
       PyErr_SetString(PyExc_ValueError, "embedded null character");
@@ -244,20 +264,17 @@ bool hx_py_kind_package(PyObject* v, HxString& out) {
   return ok;
 }
 
-HxPyRef hx_py_dict_get(PyObject* dict, PyObject* key) {
-  if (dict == nullptr || key == nullptr) return HxPyRef();
-  HxPyRef value = HxPyRef::borrowed(PyDict_GetItemWithError(dict, key));
-  if (!value) PyErr_Clear();
-  return value;
+bool hx_py_dict_get(PyObject* dict, PyObject* key, HxPyRef& value) {
+  value.reset();
+  if (dict == nullptr || key == nullptr) return true;
+  value = HxPyRef::borrowed(PyDict_GetItemWithError(dict, key));
+  return value || !PyErr_Occurred();
 }
 
-HxPyRef hx_py_dict_get(PyObject* dict, char const* key) {
-  HxPyRef name(PyUnicode_FromString(key));
-  if (!name) {
-    PyErr_Clear();
-    return HxPyRef();
-  }
-  return hx_py_dict_get(dict, name.get());
+bool hx_py_dict_get(PyObject* dict, char const* key, HxPyRef& value) {
+  value.reset();
+  HxPyRef const name(PyUnicode_FromString(key));
+  return name && hx_py_dict_get(dict, name.get(), value);
 }
 
 PyObject* hx_py_str(char const* bytes, Py_ssize_t n) {
@@ -304,13 +321,11 @@ HxConfig* _hx_py_dict_config(PyObject* dict) {
   HxPyRef const hold = HxPyRef::borrowed(dict);
   std::unique_ptr<HxConfig> config(new HxConfig());
   HxPyRef const keys(PyDict_Keys(dict));
-  if (!keys) {
-    PyErr_Clear();
-    return config.release();
-  }
+  if (!keys) return nullptr;
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
     PyObject* key = PyList_GET_ITEM(keys.get(), i);
-    HxPyRef const value = hx_py_dict_get(dict, key);
+    HxPyRef value;
+    if (!hx_py_dict_get(dict, key, value)) return nullptr;
     if (value) config->option(_py_string(key), _py_string(value.get()));
   }
   return config.release();

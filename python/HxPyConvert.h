@@ -11,6 +11,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <type_traits>
+
 #include "config/HxConfig.h"
 #include "core/HxString.h"
 #include "core/pack/HxPackage.h"
@@ -65,11 +67,28 @@ class HxPyRef {
   PyObject* object_ = nullptr;
 };
 
-// The value under a key as a reference of its own; empty when the key is
-// absent. A lookup that fails (a key's __eq__ raising) counts as absent and
-// leaves no exception behind.
-HxPyRef hx_py_dict_get(PyObject* dict, PyObject* key);
-HxPyRef hx_py_dict_get(PyObject* dict, char const* key);
+// Sets value to the value under a key, as a reference of its own; empty
+// when the key is absent. False, with the exception set, when the lookup
+// failed: a key's __hash__ or __eq__ is the caller's code, and what it
+// raises ends the call that reads the dict.
+[[nodiscard]] bool hx_py_dict_get(PyObject* dict, PyObject* key, HxPyRef& value);
+[[nodiscard]] bool hx_py_dict_get(PyObject* dict, char const* key, HxPyRef& value);
+
+// Calls read(value) when the dict holds the key; read returns nothing, or
+// false to fail with an exception set. False, with the exception set, when
+// the lookup or read failed.
+template <class Read>
+bool hx_py_with_key(PyObject* dict, char const* key, Read&& read) {
+  HxPyRef value;
+  if (!hx_py_dict_get(dict, key, value)) return false;
+  if (!value) return true;
+  if constexpr (std::is_void_v<decltype(read(value.get()))>) {
+    read(value.get());
+    return true;
+  } else {
+    return read(value.get());
+  }
+}
 
 // One level of the interpreter's recursion limit for a scope, given back also
 // when a C++ exception leaves it. entered() is false, with RecursionError set,
@@ -105,12 +124,18 @@ class HxPyGcPause {
 
 // The text of a value: a str's UTF-8 text (lone surrogates go through
 // "surrogateescape", else "replace"), an int's low 32 bits in decimal;
-// anything else (None included) gives an undefined string. Never fails.
+// anything else (None included) gives an undefined string. Raises no
+// Python exception; memory running out while a str is encoded throws
+// std::bad_alloc, as any other allocation of the text does.
 HxString _py_string(PyObject* object);
-// The text of a value that names a file, as _py_string gives it. False, with
-// ValueError "embedded null character" set (the words of the interpreter's
-// own open()), when the text holds a NUL byte: the file system would see
-// only the part before it, another file.
+// The text of a value that names a file: a str encoded as the interpreter
+// encodes paths (its file-system encoding with "surrogateescape", as
+// os.fsencode), so that a surrogate standing for a raw byte becomes that
+// byte; another value gives _py_string's text. False, with the exception
+// set, when the str has no such encoding (a lone surrogate:
+// UnicodeEncodeError, as open() raises), and with ValueError "embedded null
+// character" (the words of open()) when the text holds a NUL byte: the file
+// system would see only the part before it, another file.
 bool hx_py_path(PyObject* object, HxString& path);
 // True for an int or int subclass (bool included).
 bool _py_is_int(PyObject* object);
@@ -185,24 +210,26 @@ PyObject* hx_py_list_of(List const& list, Fn&& fn) {
 PyObject* hx_py_str_list(HxStringList const& list);
 
 // The list-of-records kind: calls fn(item) for each item of a value that
-// passes the sequence check and has at least one item; a lone str counts as
-// one item. fn returns
-// false to stop with an exception set. False when reading an item failed or
-// fn stopped; an absent or empty sequence is not a failure.
+// passes the sequence check and has a length; a lone str counts as one
+// item. A value of another type (one that only indexes, with no length) has
+// no items. fn returns false to stop with an exception set. False, with the
+// exception set, when fn stopped or the sequence's own __len__ or
+// __getitem__ raised (its own code, whose exception is the caller's); an
+// absent or empty sequence is not a failure, and an IndexError before the
+// stated length ends a sequence that shrank while it was read.
 template <class Fn>
 bool hx_py_each_item(PyObject* seq, Fn&& fn) {
   if (seq == nullptr || !PySequence_Check(seq)) return true;
   // A lone str is one item, not one per character: {"jobids": "12"} names
   // job 12, not jobs 1 and 2.
   if (PyUnicode_Check(seq)) return fn(seq);
+  PySequenceMethods const* methods = Py_TYPE(seq)->tp_as_sequence;
+  if (methods == nullptr || methods->sq_length == nullptr) return true;
   // The sequence's own __len__ and __getitem__ may drop the last other
   // reference to it.
   HxPyRef const hold = HxPyRef::borrowed(seq);
   Py_ssize_t n = PySequence_Size(seq);
-  if (n < 0) {
-    PyErr_Clear();
-    return true;
-  }
+  if (n < 0) return false;
   for (Py_ssize_t i = 0; i < n; ++i) {
     HxPyRef item(PySequence_GetItem(seq, i));
     if (!item) {
@@ -218,11 +245,25 @@ bool hx_py_each_item(PyObject* seq, Fn&& fn) {
   return true;
 }
 
+// Appends what convert makes of each item of a list-of-records value (see
+// hx_py_each_item). An item convert rejects (null, no exception) is skipped;
+// a failure (null with an exception set) stops the reading: false.
+template <class List, class Convert>
+bool hx_py_each_record(PyObject* seq, List& list, Convert&& convert) {
+  return hx_py_each_item(seq, [&](PyObject* item) {
+    auto* record = convert(item);
+    if (record == nullptr) return !PyErr_Occurred();
+    list.append(record);
+    return true;
+  });
+}
+
 // ---- configuration dictionaries -------------------------------------------
 
 // A dict (or subclass) as a new configuration owned by the caller; null for
 // null or any other value. Keys and values are read as _py_string's text.
-// Raises nothing.
+// Null with the exception set when a lookup in the dict raised (a key's
+// __eq__) or memory ran out.
 HxConfig* _hx_py_dict_config(PyObject* dict);
 // A configuration as a new dict of str to str in its option order; null gives
 // an empty dict. Null with an exception set only when memory runs out.

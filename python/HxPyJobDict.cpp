@@ -308,18 +308,6 @@ Index<R> const& index() {
 // record can be read back from its binary form.
 thread_local int t_job_depth = 0;
 
-// A reader of a list of records into one of the job's lists: items the
-// converter rejects are skipped, a failure stops the reading.
-template <class List, class Convert>
-bool read_list(PyObject* seq, List& list, Convert convert) {
-  return hx_py_each_item(seq, [&](PyObject* item) {
-    auto* record = convert(item);
-    if (record == nullptr) return !PyErr_Occurred();
-    list.append(record);
-    return true;
-  });
-}
-
 // A list of dicts, one per record; null without an exception for an empty
 // list (the key is then left out).
 template <class List, class Convert>
@@ -512,15 +500,15 @@ Field<R> const kFields[] = {
              [](R const& r) { return write_tally(r.todotally()); }},
     HX_F_WRITE(pathmap, { return _hx_py_pathmap_dict(&r.pathmap()); }),
     HX_F_PACKAGE(package, data),
-    Field<R>{k_agenda, [](R& r, PyObject* v) { return read_list(v, r.agenda(), _hx_py_dict_work); },
+    Field<R>{k_agenda, [](R& r, PyObject* v) { return hx_py_each_record(v, r.agenda(), _hx_py_dict_work); },
              [](R const& r) { return write_list(r.agenda(), _hx_py_work_dict); }},
-    Field<R>{k_p_agenda, [](R& r, PyObject* v) { return read_list(v, r.p_agenda(), _hx_py_dict_work); },
+    Field<R>{k_p_agenda, [](R& r, PyObject* v) { return hx_py_each_record(v, r.p_agenda(), _hx_py_dict_work); },
              [](R const& r) { return write_list(r.p_agenda(), _hx_py_work_dict); }},
-    Field<R>{k_callbacks, [](R& r, PyObject* v) { return read_list(v, r.callbacks(), _hx_py_dict_callback); },
+    Field<R>{k_callbacks, [](R& r, PyObject* v) { return hx_py_each_record(v, r.callbacks(), _hx_py_dict_callback); },
              [](R const& r) { return write_list(r.callbacks(), _hx_py_callback_dict); }},
-    Field<R>{k_subjobs, [](R& r, PyObject* v) { return read_list(v, r.subjobs(), _hx_py_dict_subjob); },
+    Field<R>{k_subjobs, [](R& r, PyObject* v) { return hx_py_each_record(v, r.subjobs(), _hx_py_dict_subjob); },
              [](R const& r) { return write_list(r.subjobs(), _hx_py_subjob_dict); }},
-    Field<R>{k_children, [](R& r, PyObject* v) { return read_list(v, r.children(), dict_job); },
+    Field<R>{k_children, [](R& r, PyObject* v) { return hx_py_each_record(v, r.children(), dict_job); },
              [](R const& r) { return write_list(r.children(), _hx_py_job_dict); }},
     Field<R>{k_env, [](R& r, PyObject* v) { return read_env(v, r.env()); },
              [](R const& r) { return write_env(r.env()); }},

@@ -91,13 +91,13 @@ PyObject* _hx_py__assignment(PyObject*, PyObject* args) {
   // Later arguments override the fields that earlier ones set.
   std::unique_ptr<HxAssignment> assignment(new HxAssignment);
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i) {
-    char* bytes = nullptr;
-    Py_ssize_t n = 0;
-    if (PyBytes_AsStringAndSize(PyTuple_GET_ITEM(args, i), &bytes, &n) < 0) {
-      PyErr_Clear();
+    PyObject* record = PyTuple_GET_ITEM(args, i);
+    if (!PyBytes_Check(record)) {
       _hx_api_line("ERROR: PyBytes_AsStringAndSize() returned -1");
       continue;
     }
+    char* bytes = PyBytes_AS_STRING(record);
+    Py_ssize_t n = PyBytes_GET_SIZE(record);
     // A record longer than the wire can state is not an assignment.
     if (n > INT_MAX) continue;
     assignment->unpack(bytes, static_cast<int>(n));

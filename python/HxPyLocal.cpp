@@ -46,11 +46,11 @@ PyObject* _hx_py_rangechunk(PyObject*, PyObject* args) {
 PyObject* _hx_py_waitfor(PyObject*, PyObject* args) {
   char const* name = nullptr;
   int timeout = 0;
-  if (!PyArg_ParseTuple(args, "si", &name, &timeout)) {
-    // The one-argument form: the failed two-argument reading is no error.
-    PyErr_Clear();
-    if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
-  }
+  // The form is chosen by the count, so that what a time-out's own
+  // __index__ raises reaches the caller.
+  if (!(PyTuple_GET_SIZE(args) == 1 ? PyArg_ParseTuple(args, "s", &name)
+                                    : PyArg_ParseTuple(args, "si", &name, &timeout)))
+    return nullptr;
   HxString triggers(name);
   return PyLong_FromLong(hxwaitfor(triggers, timeout));
 }
@@ -89,9 +89,12 @@ PyObject* _hx_py_checkpassword(PyObject*, PyObject* args) {
 }
 
 PyObject* _hx_py_encryptpassword(PyObject*, PyObject* args) {
+  // Anything but one str, and a str with no text for the wire (a NUL, a
+  // lone surrogate), encrypts nothing.
+  if (PyTuple_GET_SIZE(args) != 1 || !PyUnicode_Check(PyTuple_GET_ITEM(args, 0))) return PyUnicode_FromStringAndSize("", 0);
   char const* text = nullptr;
   if (!PyArg_ParseTuple(args, "s", &text)) {
-    // Anything but one str encrypts nothing.
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return nullptr;
     PyErr_Clear();
     return PyUnicode_FromStringAndSize("", 0);
   }
@@ -104,7 +107,7 @@ PyObject* _hx_py_encryptpassword(PyObject*, PyObject* args) {
 PyObject* _hx_py_configDictToStr(PyObject*, PyObject* args) {
   if (PyTuple_GET_SIZE(args) < 2) return PyUnicode_FromStringAndSize("", 0);
   HxConfig* config = _hx_py_dict_config(PyTuple_GET_ITEM(args, 0));
-  if (config == nullptr) return PyUnicode_FromStringAndSize("", 0);
+  if (config == nullptr) return PyErr_Occurred() ? nullptr : PyUnicode_FromStringAndSize("", 0);
   HxString text = config->usetemplate(_py_string(PyTuple_GET_ITEM(args, 1)));
   delete config;
   return hx_py_str(text);

@@ -16,15 +16,17 @@ constexpr int kHxDbBoolean = 10004;
 
 // The leading number of a text, read the same under every locale (the
 // process locale may use a comma as its decimal mark); 0.0 without one.
-double leading_double(char const* text) {
+// False, with MemoryError set, when memory ran out.
+bool leading_double(char const* text, double& value) {
   while (*text != '\0' && std::isspace(static_cast<unsigned char>(*text))) ++text;
   char* end = nullptr;
-  double v = PyOS_string_to_double(text, &end, nullptr);
-  if (v == -1.0 && PyErr_Occurred()) {
+  value = PyOS_string_to_double(text, &end, nullptr);
+  if (value == -1.0 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return false;
     PyErr_Clear();
-    return 0.0;
+    value = 0.0;
   }
-  return v;
+  return true;
 }
 
 // The Python value of one database field by its data type.
@@ -35,11 +37,13 @@ PyObject* field_value(HxDbField const& field) {
     case kHxDbBoolean:
       // An empty text has no first character to read: False.
       return PyBool_FromLong(text[0] == 'T' || text[0] == 't');
-    case kHxDbFloat:
-      return PyFloat_FromDouble(leading_double(text));
+    case kHxDbFloat: {
+      double v = 0.0;
+      return leading_double(text, v) ? PyFloat_FromDouble(v) : nullptr;
+    }
     case kHxDbInteger: {
       PyObject* v = PyLong_FromString(text, nullptr, 0);
-      if (v != nullptr) return v;
+      if (v != nullptr || !PyErr_ExceptionMatches(PyExc_ValueError)) return v;
       // Not an integer text: the text itself.
       PyErr_Clear();
       break;

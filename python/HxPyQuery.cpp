@@ -34,13 +34,15 @@ PyObject* bad_position(Py_ssize_t i) {
 }
 
 // The query of a query function's arguments: a query dictionary first, or
-// the positional fields, filters and options.
+// the positional fields, filters and options. Null with the exception set
+// when reading them raised.
 std::unique_ptr<HxQuery> read_query(PyObject* args) {
   PyObject* first = PyTuple_GET_SIZE(args) > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr;
   std::unique_ptr<HxQuery> query(_hx_py_parse_query(first));
   if (query == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
     query.reset(new HxQuery);
-    hx_py_positional_query(args, 0, *query);
+    if (!hx_py_positional_query(args, 0, *query)) return nullptr;
   }
   return query;
 }
@@ -50,14 +52,17 @@ std::unique_ptr<HxQuery> read_query(PyObject* args) {
 // Null with RuntimeError set for an argument that is no identifier, when the
 // texts together name more ids than one call may send (the error names the
 // limit) and when no id was given; MemoryError when the ids do not fit in
-// memory.
+// memory; what the caller's objects raise while they are read.
 std::unique_ptr<HxCommand> read_targets(PyObject* args) {
   Py_ssize_t const n = PyTuple_GET_SIZE(args);
   std::unique_ptr<HxCommand> command(_hx_py_parse_command(n > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr));
   if (command == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
     command.reset(new HxCommand);
     Py_ssize_t i = 0;
-    if (n > 0 && PyDict_Check(PyTuple_GET_ITEM(args, 0))) hx_py_filters(PyTuple_GET_ITEM(args, i++), command->filters(), false);
+    if (n > 0 && PyDict_Check(PyTuple_GET_ITEM(args, 0)) &&
+        !hx_py_filters(PyTuple_GET_ITEM(args, i++), command->filters(), false))
+      return nullptr;
     // One budget for all the texts: each is counted before it is expanded.
     HxIdBudget budget;
     for (; i < n; ++i) {
@@ -92,6 +97,7 @@ template <class List, class Call, class Dict>
 PyObject* query_function(PyObject* args, Call&& call, Dict&& dict, bool raise) {
   List list;
   std::unique_ptr<HxQuery> query = read_query(args);
+  if (query == nullptr) return nullptr;
   int ok = hx_py_released([&] {
     int r = call(*query, list);
     query.reset();
@@ -180,7 +186,10 @@ PyObject* _hx_py_command(PyObject*, PyObject* args) {
   PyObject* dict = nullptr;
   if (!PyArg_ParseTuple(args, "O:command", &dict)) return nullptr;
   std::unique_ptr<HxCommand> command(_hx_py_dict_command(dict));
-  if (command == nullptr) Py_RETURN_NONE;
+  if (command == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
+    Py_RETURN_NONE;
+  }
   // The request keeps the interpreter lock.
   HxResult result;
   if (!hxcommand(*command, result)) Py_RETURN_NONE;
@@ -298,7 +307,8 @@ PyObject* _hx_py_workerlock(PyObject*, PyObject* args) {
   Py_ssize_t const n = PyTuple_GET_SIZE(args);
   HxOrder order;
   Py_ssize_t at = 0;
-  if (n > 0 && PyDict_Check(PyTuple_GET_ITEM(args, 0))) hx_py_filters(PyTuple_GET_ITEM(args, at++), order.filters(), false);
+  if (n > 0 && PyDict_Check(PyTuple_GET_ITEM(args, 0)) && !hx_py_filters(PyTuple_GET_ITEM(args, at++), order.filters(), false))
+    return nullptr;
   if (at >= n) {
     PyErr_SetString(PyExc_TypeError, "workerlock() needs a lock argument");
     return nullptr;

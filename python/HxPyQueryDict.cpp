@@ -9,15 +9,20 @@
 
 namespace {
 
-// The value of a present key, held for as long as the caller uses it (its
-// conversion may run Python code that drops it from the dict); empty when
-// the key is absent. Lookups never leave an exception behind.
-HxPyRef get(PyObject* dict, char const* key) { return hx_py_dict_get(dict, key); }
+// Sets value to the value of a present key, held for as long as the caller
+// uses it (its conversion may run Python code that drops it from the
+// dict); empty when the key is absent. False, with the exception set, when
+// the lookup raised.
+bool get(PyObject* dict, char const* key, HxPyRef& value) { return hx_py_dict_get(dict, key, value); }
 
-// A present key whose value passes the sequence check (a str does too).
-bool has_sequence(PyObject* dict, char const* key) {
-  HxPyRef const v = get(dict, key);
-  return v && PySequence_Check(v.get());
+// Sets is to whether a key is present with a value that passes the sequence
+// check (a str does too). False, with the exception set, when the lookup
+// raised.
+bool has_sequence(PyObject* dict, char const* key, bool& is) {
+  HxPyRef v;
+  if (!get(dict, key, v)) return false;
+  is = v && PySequence_Check(v.get());
+  return true;
 }
 
 // Fills a new dict by fn(dict); null (dict dropped) when fn failed.
@@ -26,16 +31,6 @@ PyObject* make_dict(Fn&& fn) {
   HxPyRef dict(PyDict_New());
   if (dict && !fn(dict.get())) dict.reset();
   return dict.release();
-}
-
-// Appends the records fn makes of the dict items of a list-of-records value.
-template <class List, class Fn>
-void append_records(PyObject* value, List& list, Fn&& fn) {
-  hx_py_each_item(value, [&](PyObject* item) {
-    if (auto* rec = fn(item)) list.append(rec);
-    return true;
-  });
-  PyErr_Clear();
 }
 
 }  // namespace
@@ -101,8 +96,10 @@ PyObject* __hx_py_result_dict(HxResult* result) {
 HxField* _hx_py_dict_field(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   std::unique_ptr<HxField> field(new HxField);
-  if (HxPyRef v = get(dict, "value")) field->value(hx_py_kind_text(v.get()));
-  HxPyRef const sign = get(dict, "sign");
+  HxPyRef value, sign;
+  if (!get(dict, "value", value)) return nullptr;
+  if (value) field->value(hx_py_kind_text(value.get()));
+  if (!get(dict, "sign", sign)) return nullptr;
   if (!sign) {
     // Without a sign of its own a field compares plainly, whatever "value"
     // began with.
@@ -117,22 +114,25 @@ HxField* _hx_py_dict_field(PyObject* dict) {
 HxFilter* _hx_py_dict_filter(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   std::unique_ptr<HxFilter> filter(new HxFilter);
-  if (HxPyRef v = get(dict, "name")) filter->name(hx_py_kind_text(v.get()));
-  if (HxPyRef v = get(dict, "sign")) {
-    HxString text = hx_py_kind_text(v.get());
-    if (text.length() > 0) filter->sign(text);
-  }
-  if (HxPyRef v = get(dict, "neg")) filter->neg(hx_py_kind_byte(v.get()));
-  if (HxPyRef v = get(dict, "fields")) append_records(v.get(), filter->fields(), _hx_py_dict_field);
-  return filter.release();
+  bool const ok =
+      hx_py_with_key(dict, "name", [&](PyObject* v) { filter->name(hx_py_kind_text(v)); }) &&
+      hx_py_with_key(dict, "sign",
+                     [&](PyObject* v) {
+                       HxString text = hx_py_kind_text(v);
+                       if (text.length() > 0) filter->sign(text);
+                     }) &&
+      hx_py_with_key(dict, "neg", [&](PyObject* v) { filter->neg(hx_py_kind_byte(v)); }) &&
+      hx_py_with_key(dict, "fields",
+                     [&](PyObject* v) { return hx_py_each_record(v, filter->fields(), _hx_py_dict_field); });
+  return ok ? filter.release() : nullptr;
 }
 
 bool __hx_py_dict_order(PyObject* dict, HxOrder* order) {
   if (dict == nullptr || order == nullptr || !PyDict_Check(dict)) return false;
-  if (HxPyRef v = get(dict, "lock")) order->lock(hx_py_kind_text(v.get()));
-  if (HxPyRef v = get(dict, "action")) order->action(hx_py_kind_int(v.get()));
-  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), order->filters(), _hx_py_dict_filter);
-  return true;
+  return hx_py_with_key(dict, "lock", [&](PyObject* v) { order->lock(hx_py_kind_text(v)); }) &&
+         hx_py_with_key(dict, "action", [&](PyObject* v) { order->action(hx_py_kind_int(v)); }) &&
+         hx_py_with_key(dict, "filters",
+                        [&](PyObject* v) { return hx_py_each_record(v, order->filters(), _hx_py_dict_filter); });
 }
 
 HxOrder* _hx_py_dict_order(PyObject* dict) {
@@ -143,25 +143,27 @@ HxOrder* _hx_py_dict_order(PyObject* dict) {
 HxQuery* _hx_py_dict_query(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   std::unique_ptr<HxQuery> query(new HxQuery);
-  if (HxPyRef v = get(dict, "fields")) append_records(v.get(), query->fields(), _hx_py_dict_field);
-  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), query->filters(), _hx_py_dict_filter);
-  return query.release();
+  bool const ok =
+      hx_py_with_key(dict, "fields",
+                     [&](PyObject* v) { return hx_py_each_record(v, query->fields(), _hx_py_dict_field); }) &&
+      hx_py_with_key(dict, "filters",
+                     [&](PyObject* v) { return hx_py_each_record(v, query->filters(), _hx_py_dict_filter); });
+  return ok ? query.release() : nullptr;
 }
 
 HxQuery* _hx_py_parse_query(PyObject* object) {
   if (object == nullptr || !PyDict_Check(object)) return nullptr;
-  if (!has_sequence(object, "fields") && !has_sequence(object, "filters")) return nullptr;
-  return _hx_py_dict_query(object);
+  bool is = false;
+  if (!has_sequence(object, "fields", is)) return nullptr;
+  if (!is && !has_sequence(object, "filters", is)) return nullptr;
+  return is ? _hx_py_dict_query(object) : nullptr;
 }
 
-void hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
+bool hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
   // A snapshot of the pairs: reading a value must not meet a dict that
   // changed under it.
   HxPyRef const items(PyDict_Items(dict));
-  if (!items) {
-    PyErr_Clear();
-    return;
-  }
+  if (!items) return false;
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
     // The pair, held by the snapshot, holds its value while a filter
     // dictionary's conversion runs Python code.
@@ -177,26 +179,32 @@ void hx_py_filters(PyObject* dict, HxFilterList& filters, bool dict_is_filter) {
       }
       filters.append(filter.release());
     } else if (PyDict_Check(value) && dict_is_filter) {
-      filters.append(_hx_py_dict_filter(value));
+      HxFilter* filter = _hx_py_dict_filter(value);
+      if (filter == nullptr) return false;
+      filters.append(filter);
     } else {
       filters.append(new HxFilter(name, PyDict_Check(value) ? HxString("") : _py_string(value)));
     }
   }
+  return true;
 }
 
-void hx_py_positional_query(PyObject* args, Py_ssize_t at, HxQuery& query) {
+bool hx_py_positional_query(PyObject* args, Py_ssize_t at, HxQuery& query) {
   Py_ssize_t const n = PyTuple_GET_SIZE(args);
   if (at < n && (PyTuple_Check(PyTuple_GET_ITEM(args, at)) || PyList_Check(PyTuple_GET_ITEM(args, at)))) {
     PyObject* fields = PyTuple_GET_ITEM(args, at++);
     for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(fields); ++k)
       query.fields().append(new HxField(_py_string(PySequence_Fast_GET_ITEM(fields, k))));
   }
-  if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) hx_py_filters(PyTuple_GET_ITEM(args, at++), query.filters(), true);
+  if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at)) &&
+      !hx_py_filters(PyTuple_GET_ITEM(args, at++), query.filters(), true))
+    return false;
   if (at < n && PyDict_Check(PyTuple_GET_ITEM(args, at))) {
     PyObject* options = PyTuple_GET_ITEM(args, at);
-    if (HxPyRef v = get(options, "limit")) query.limit(hx_py_kind_int(v.get()));
-    if (HxPyRef v = get(options, "orderby")) query.order_by(_py_string(v.get()));
+    return hx_py_with_key(options, "limit", [&](PyObject* v) { query.limit(hx_py_kind_int(v)); }) &&
+           hx_py_with_key(options, "orderby", [&](PyObject* v) { query.order_by(_py_string(v)); });
   }
+  return true;
 }
 
 // ---- commands ----------------------------------------------------------------
@@ -236,28 +244,30 @@ bool id_item(PyObject* item, HxString& text) {
   return true;
 }
 
+// The items of a "jobids" or "workids" value into the command's list.
+template <class Id, class List>
+bool read_ids(PyObject* value, List& list) {
+  return hx_py_each_record(value, list, [](PyObject* item) -> Id* {
+    HxString text;
+    return id_item(item, text) ? new Id(text) : nullptr;
+  });
+}
+
 }  // namespace
 
 bool __hx_py_dict_command(PyObject* dict, HxCommand* command) {
   if (dict == nullptr || command == nullptr || !PyDict_Check(dict)) return false;
-  if (HxPyRef v = get(dict, "restrictions")) command->restrictions(hx_py_kind_byte(v.get()));
-  if (HxPyRef v = get(dict, "background")) command->background(hx_py_kind_byte(v.get()));
-  if (HxPyRef v = get(dict, "limit")) command->limit(hx_py_kind_int(v.get()));
-  if (HxPyRef v = get(dict, "action")) command->action(hx_py_kind_int(v.get()));
-  if (HxPyRef v = get(dict, "filters")) append_records(v.get(), command->filters(), _hx_py_dict_filter);
-  if (HxPyRef v = get(dict, "jobids"))
-    append_records(v.get(), command->jobids(), [](PyObject* item) -> HxJobId* {
-      HxString text;
-      return id_item(item, text) ? new HxJobId(text) : nullptr;
-    });
-  if (HxPyRef v = get(dict, "workids"))
-    append_records(v.get(), command->workids(), [](PyObject* item) -> HxWorkId* {
-      HxString text;
-      return id_item(item, text) ? new HxWorkId(text) : nullptr;
-    });
-  if (HxPyRef v = get(dict, "groups"))
-    append_records(v.get(), command->groups(), [](PyObject* item) { return new HxString(_py_string(item)); });
-  return true;
+  return hx_py_with_key(dict, "restrictions", [&](PyObject* v) { command->restrictions(hx_py_kind_byte(v)); }) &&
+         hx_py_with_key(dict, "background", [&](PyObject* v) { command->background(hx_py_kind_byte(v)); }) &&
+         hx_py_with_key(dict, "limit", [&](PyObject* v) { command->limit(hx_py_kind_int(v)); }) &&
+         hx_py_with_key(dict, "action", [&](PyObject* v) { command->action(hx_py_kind_int(v)); }) &&
+         hx_py_with_key(dict, "filters",
+                        [&](PyObject* v) { return hx_py_each_record(v, command->filters(), _hx_py_dict_filter); }) &&
+         hx_py_with_key(dict, "jobids", [&](PyObject* v) { return read_ids<HxJobId>(v, command->jobids()); }) &&
+         hx_py_with_key(dict, "workids", [&](PyObject* v) { return read_ids<HxWorkId>(v, command->workids()); }) &&
+         hx_py_with_key(dict, "groups", [&](PyObject* v) {
+           return hx_py_each_record(v, command->groups(), [](PyObject* item) { return new HxString(_py_string(item)); });
+         });
 }
 
 HxCommand* _hx_py_dict_command(PyObject* dict) {
@@ -268,9 +278,14 @@ HxCommand* _hx_py_dict_command(PyObject* dict) {
 HxCommand* _hx_py_parse_command(PyObject* object) {
   if (object == nullptr || !PyDict_Check(object)) return nullptr;
   bool is = false;
-  for (char const* key : {"restrictions", "background", "limit", "action"})
-    is = is || static_cast<bool>(get(object, key));
-  for (char const* key : {"filters", "jobids", "workids", "groups"}) is = is || has_sequence(object, key);
+  for (char const* key : {"restrictions", "background", "limit", "action"}) {
+    HxPyRef v;
+    if (!is && !get(object, key, v)) return nullptr;
+    is = is || v;
+  }
+  for (char const* key : {"filters", "jobids", "workids", "groups"}) {
+    if (!is && !has_sequence(object, key, is)) return nullptr;
+  }
   return is ? _hx_py_dict_command(object) : nullptr;
 }
 
@@ -362,25 +377,32 @@ ModifyKey const kModifyKeys[] = {
 HxModifyCommand* _hx_py_dict_modifycommand(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   std::unique_ptr<HxModifyCommand> command(new HxModifyCommand);
-  __hx_py_dict_command(dict, command.get());
-  if (HxPyRef v = get(dict, "job")) {
-    // A template that cannot be read (nested without end) fails the whole
-    // command: sent without it, the fields would take default values.
-    std::unique_ptr<HxJob> job(_hx_py_dict_job(v.get()));
+  if (!__hx_py_dict_command(dict, command.get())) return nullptr;
+  // A template that cannot be read (nested without end, or the caller's
+  // code raising) fails the whole command: sent without it, the fields
+  // would take default values.
+  bool const read_job = hx_py_with_key(dict, "job", [&](PyObject* v) {
+    std::unique_ptr<HxJob> job(_hx_py_dict_job(v));
     if (job != nullptr) command->job(*job);
-    else if (PyErr_Occurred()) return nullptr;
-  }
-  HxPyRef const fields = get(dict, "fields");
+    return job != nullptr || !PyErr_Occurred();
+  });
+  if (!read_job) return nullptr;
+  HxPyRef fields;
+  if (!get(dict, "fields", fields)) return nullptr;
   if (fields && PySequence_Check(fields.get())) {
-    append_records(fields.get(), command->fields(), _hx_py_dict_field);
+    if (!hx_py_each_record(fields.get(), command->fields(), _hx_py_dict_field)) return nullptr;
     return command.release();
   }
   HxJob job;
   bool any = false;
   for (ModifyKey const& k : kModifyKeys) {
-    HxPyRef const v = get(dict, k.key);
+    HxPyRef v, instead;
+    if (!get(dict, k.key, v)) return nullptr;
     if (!v) continue;
-    if (std::string_view(k.key) == "agendatimeout" && get(dict, "agenda_timeout")) continue;
+    if (std::string_view(k.key) == "agendatimeout") {
+      if (!get(dict, "agenda_timeout", instead)) return nullptr;
+      if (instead) continue;
+    }
     if (std::string_view(k.key) == "env" && !PyDict_Check(v.get())) continue;
     command->fields().append(new HxField(HxString(k.field)));
     if (!k.set(job, v.get())) return nullptr;

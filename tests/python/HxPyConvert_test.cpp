@@ -320,6 +320,8 @@ TEST_F(PyConfig, SequenceItemsOfListKeys) {
     int items;
   } const rows[] = {
       {"[{}, {}, {}]", 3}, {"({},)", 1}, {"'ab'", 1}, {"[]", 0}, {"None", 0}, {"5", 0}, {"{'a': 1}", 0},
+      // Indexes but has no length: a value of another type, no items.
+      {"type('Indexes', (), {'__getitem__': lambda self, i: {}})()", 0},
   };
   for (Row const& row : rows) {
     PyObject* v = Eval(row.expr);

@@ -128,7 +128,7 @@ TEST_F(PyQueryDict, PositionalQueryForm) {
     PyObject* args = py_eval(row.args);
     ASSERT_NE(args, nullptr) << row.args;
     HxQuery q;
-    hx_py_positional_query(args, 0, q);
+    EXPECT_TRUE(hx_py_positional_query(args, 0, q)) << row.args;
     EXPECT_EQ(D(q), row.want) << row.args;
     Py_DECREF(args);
   }

@@ -163,6 +163,148 @@ TEST_F(PyFarmEach, UnreachableSupervisor) {
   }
 }
 
+// Objects of the caller's own whose methods raise while the module reads
+// them. A Twin key hashes like another key and raises from __eq__ once
+// armed (after the dicts holding it are built), when that key is looked up.
+char const kRaising[] = R"(
+class Items(list):
+    """A list whose item `at` raises exc."""
+    def __init__(self, items, exc=KeyboardInterrupt, at=1):
+        super().__init__(items)
+        self.exc, self.at = exc, at
+    def __getitem__(self, i):
+        if i == self.at:
+            raise self.exc
+        return list.__getitem__(self, i)
+
+class Sized(list):
+    def __len__(self):
+        raise MemoryError
+
+class Twin(str):
+    armed = False
+    def __new__(cls, text, like):
+        self = super().__new__(cls, text)
+        self.like = like
+        return self
+    def __hash__(self):
+        return hash(self.like)
+    def __eq__(self, other):
+        if Twin.armed:
+            raise SystemExit(3)
+        return str.__eq__(self, other)
+
+def twin(d, like, value=1):
+    """d with a key that collides with `like` when `like` is looked up."""
+    d[Twin('twin of ' + like, like)] = value
+    return d
+
+class Keys:
+    """A mapping whose keys() raises."""
+    def keys(self):
+        raise KeyboardInterrupt
+    def __getitem__(self, k):
+        return k
+
+class Values:
+    """A mapping whose __getitem__ raises."""
+    def keys(self):
+        return ['a', 'b']
+    def __getitem__(self, k):
+        raise SystemExit(4)
+
+class Index:
+    def __index__(self):
+        raise SystemExit(5)
+
+class Indexes:
+    """Indexes without a length: no list of items."""
+    def __getitem__(self, i):
+        return '13'
+)";
+
+// What the caller's objects raise while a function reads its arguments
+// reaches the caller, and nothing is sent: the command, modify, query,
+// submit and administration functions and the dictionary converters. Values
+// of another type than a key reads are still skipped or read as 0, and sent.
+TEST_F(PyFarmEach, CallersOwnExceptionsPropagateAndNothingIsSent) {
+  ASSERT_EQ(hxtest::py_exec(kRaising), "");
+  struct Row {
+    char const* function;
+    char const* args;
+    char const* raises;  // "" for a call that returns
+    char const* sent;    // the one request sent, when it returns ("" not compared)
+  } const rows[] = {
+      // Commands: a list's item, its length, a key colliding with a read key.
+      {"kill", "{'jobids': Items(['100', '101'])}", "KeyboardInterrupt", ""},
+      {"kill", "{'jobids': Sized(['100'])}", "MemoryError", ""},
+      {"command", "{'action': 207, 'jobids': Sized(['1'])}", "MemoryError", ""},
+      {"command", "twin({'action': 207, 'filters': [{'name': 'user'}]}, 'jobids')", "SystemExit", ""},
+      {"kill", "twin({'jobids': ['12']}, 'action')", "SystemExit", ""},
+      {"killwork", "{'workids': Items(['1:a', '1:b'], SystemExit)}", "SystemExit", ""},
+      {"kill", "{'filters': [twin({'name': 'user'}, 'sign')]}", "SystemExit", ""},
+      {"kill", "{'filters': [{'name': 'user', 'fields': Items([{'value': 'a'}, {'value': 'b'}])}]}",
+       "KeyboardInterrupt", ""},
+      {"kill", "{'jobids': ['12'], 'groups': Items(['a', 'b'], MemoryError, 0)}", "MemoryError", ""},
+      {"hist", "{'jobids': Items(['12', '13'])}", "KeyboardInterrupt", ""},
+      {"stats", "{'workids': Sized(['12:a'])}", "MemoryError", ""},
+      {"stdout", "Items(['12', '13']), 0, 1", "KeyboardInterrupt", ""},
+      {"stderr", "['12'], Index(), 1", "SystemExit", ""},
+      // Modify: its command keys, fields, template keys, package and job.
+      {"modify", "{'priority': 1, 'jobids': Sized([])}, 12", "MemoryError", ""},
+      {"modify", "{'fields': Items([{'value': 'priority'}, {'value': 'name'}]), 'priority': 1}, 12",
+       "KeyboardInterrupt", ""},
+      {"modify", "twin({'priority': 1}, 'agenda_timeout'), 12", "SystemExit", ""},
+      {"modify", "twin({'agendatimeout': 1}, 'agenda_timeout'), 12", "SystemExit", ""},
+      {"modify", "{'package': Keys()}, 12", "KeyboardInterrupt", ""},
+      {"modify", "{'package': Values()}, 12", "SystemExit", ""},
+      {"modify", "{'fields': [{'value': 'name'}], 'job': {'agenda': Items([{'name': '1'}, {'name': '2'}])}}, 12",
+       "KeyboardInterrupt", ""},
+      // Queries: the query dictionary and the positional form.
+      {"jobinfo", "{'fields': Items([{'value': 'id'}, {'value': 'name'}])}", "KeyboardInterrupt", ""},
+      {"hostinfo", "twin({'fields': ['name']}, 'filters')", "SystemExit", ""},
+      {"joborder", "('id',), {'user': twin({'name': 'user'}, 'fields')}", "SystemExit", ""},
+      {"hostorder", "[], {}, twin({'limit': 5}, 'orderby')", "SystemExit", ""},
+      // Submission and administration.
+      {"submit", "[{'name': 'j', 'agenda': Items([{'name': '1'}, {'name': '2'}])}], False", "KeyboardInterrupt",
+       ""},
+      {"submit", "[{'name': 'j', 'package': Keys()}], False", "KeyboardInterrupt", ""},
+      {"admincommand", "{'action': 3, 'userlist': Items(['ann', 'bob'])}", "KeyboardInterrupt", ""},
+      {"admincommand", "{'action': 3, 'workers': Sized(['a'])}", "MemoryError", ""},
+      {"admincommand", "twin({'action': 1}, 'username')", "SystemExit", ""},
+      {"admincommand", "{'action': 1, 'config': {'section': twin({'option': 'v'}, 'option')}}", "SystemExit", ""},
+      {"admincommand", "{'action': 1, 'filters': Sized([])}", "MemoryError", ""},
+      {"reportwork", "{'name': '1', 'resultpackage': Values()}", "SystemExit", ""},
+      {"configDictToStr", "twin({'option': 'v'}, 'option'), 'x'", "SystemExit", ""},
+      // Values of another type: skipped, or read as 0, and sent.
+      {"kill", "{'jobids': ['12'], 'workids': Indexes()}", "", "207 r1 a207 J{12} K{} W{}"},
+      {"kill", "{'jobids': ['12'], 'restrictions': 'none'}", "", "207 r0 a207 J{12} K{} W{}"},
+      {"kill", "{'jobids': ['12', 2**40], 'groups': 1.5}", "", "207 r1 a207 J{12} K{} W{}"},
+      {"modify", "{'priority': 'high', 'package': b'raw'}, 12", "", ""},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(std::string(row.function) + "(" + row.args + ")");
+    hxtest::ApiWorld w;
+    hxtest::ApiWorldGuard g(w);
+    hxtest::FakeSupervisor s(w);
+    ASSERT_TRUE(s.ok());
+    s.addJob(12, "ann", "a", {"f1"});
+    // The arguments are built unarmed; the call runs armed.
+    ASSERT_EQ(hxtest::py_exec("args = (" + std::string(row.args) + ",)\nTwin.armed = True"), "");
+    EXPECT_EQ(hxtest::py_raises("_hx." + std::string(row.function) + "(*args)"), row.raises);
+    ASSERT_EQ(hxtest::py_exec("Twin.armed = False\ndel args"), "");
+    auto const sent = s.requests();
+    if (*row.raises != '\0') {
+      EXPECT_EQ(sent.size(), 0u);
+    } else {
+      ASSERT_EQ(sent.size(), 1u);
+      if (*row.sent != '\0') {
+        EXPECT_EQ(Sent(*sent.back()), row.sent);
+      }
+    }
+  }
+}
+
 // Memory that runs out inside the library, where the request road fails
 // the call instead of letting it escape, still reaches Python as
 // MemoryError: the reply's one job carries a name of 128 MB that the child,

@@ -113,6 +113,17 @@ class PopMap:
     def __getitem__(self, k):
         return "value of " + k
 
+class ClearsKeys:
+    '''A mapping whose keys() gives its own list, which its __getitem__
+    clears: the keys, made here, are freed with it.'''
+    def __init__(self):
+        self.names = ["key %d" % i for i in range(3)]
+    def keys(self):
+        return self.names
+    def __getitem__(self, k):
+        self.names.clear()
+        return "value"
+
 class Clearing(str):
     '''A str key whose __hash__ clears another dict once armed.'''
     victim = None
@@ -148,6 +159,7 @@ FREED_VALUES = [
     ("submitted job",
      "jobs = []\njobs.append(D(name='j', agenda=Gone([{'name': '1'}, {'name': '2'}], jobs.clear)))",
      "_hx.submit(jobs, False)"),
+    ("package keys cleared", "", "_hx.submit([{'name': 'j', 'package': ClearsKeys()}], False)"),
     ("work report package", "w = {'name': '1'}\nw['resultpackage'] = PopMap(w, 'resultpackage')",
      "_hx.reportwork(w)"),
 ]
@@ -195,3 +207,53 @@ def test_paths_holding_a_nul_raise_value_error(call, tmp_path, capfd):
     assert os.listdir(tmp_path) == ["report.txt"]
     # Nothing read the file at the cut name either.
     assert "loading development environment" not in capfd.readouterr().out
+
+
+# Every function that hands a text to the file system, given a path holding
+# a lone surrogate: it has no encoding (open() raises UnicodeEncodeError),
+# so the call raises that and touches neither the path nor the one that a
+# replacement character makes of it.
+SURROGATE_PATHS = [
+    "_hx.archivejob(d + '/\\ud800x.job', {'name': 'new'}, 1)",
+    "_hx.archivejob(d + '/\\ud800x.job', {'name': 'new'}, 2)",
+    "_hx.recoverjob(d + '/\\ud800x.job')",
+    "_hx._setjob(d + '/\\ud800x.job')",
+    "_hx.jobtypeavailable(d + '/\\ud800')",
+]
+
+
+def files(top):
+    """Every file under top with its bytes."""
+    return sorted((os.path.join(where, name), open(os.path.join(where, name), "rb").read())
+                  for where, _, names in os.walk(top) for name in names)
+
+
+@pytest.mark.parametrize("call", SURROGATE_PATHS)
+def test_paths_holding_a_lone_surrogate_raise_unicode_encode_error(call, tmp_path, capfd):
+    d = str(tmp_path)
+    assert _hx.archivejob(d + "/?x.job", {"name": "kept"}, 2) > 0
+    os.makedirs(d + "/?/kind")
+    with open(d + "/?/kind/job.conf", "w") as f:
+        f.write("version = 1\n")
+    before = files(d)
+    with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
+        eval(call)
+    assert files(d) == before
+    assert "loading development environment" not in capfd.readouterr().out
+
+
+def test_surrogate_escaped_bytes_reach_the_file_system_as_os_fsencode_gives(tmp_path):
+    # A surrogate that stands for a byte (as os.fsdecode reads a name that
+    # is not UTF-8) is that byte again.
+    d = str(tmp_path)
+    path = d + "/\udcffx.job"
+    for form in (1, 2):
+        assert _hx.archivejob(path, {"name": "escaped %d" % form}, form) > 0
+        assert os.listdir(tmp_path) == [os.fsdecode(b"\xffx.job")]
+        assert _hx.recoverjob(path)["name"] == "escaped %d" % form
+    _hx._setjob(path)
+    assert _hx.jobobj()["name"] == "escaped 2"
+    os.makedirs(os.fsencode(d + "/\udcfe/kind"))
+    with open(os.fsencode(d + "/\udcfe/kind/job.conf"), "w") as f:
+        f.write("version = 1\n")
+    assert "kind" in _hx.jobtypeavailable(d + "/\udcfe")
