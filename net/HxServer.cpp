@@ -7,10 +7,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "net/HxSysText.h"
 
@@ -242,16 +244,29 @@ int HxServer::_ready(int classmask) {
   }
   pollfd fds[kSlots];
   int r;
+  int64_t const deadline = hx_world().steadyMillis() + timeout_;
+  int wait_ms = timeout_;
   for (;;) {
     for (int i = 0; i < length_; ++i) fds[i] = pollfd{slots_[i].held ? slots_[i].socket : -1, POLLIN, 0};
     if (timeout_ < 0) {
       // As a wait with a negative time, it fails at once rather than forever.
       errno = EINVAL;
       r = -1;
+    } else if (hx_interrupted()) {
+      // A request that a signal ended begins no wait.
+      errno = EINTR;
+      r = -1;
     } else {
-      r = hx_world().poll(fds, static_cast<unsigned long>(length_), timeout_);
+      r = hx_world().poll(fds, static_cast<unsigned long>(length_), wait_ms);
     }
     if (r >= 0 || errno != EINTR) break;
+    // Interrupted by a signal: the interrupt check decides whether the
+    // wait fails or goes on for the time that is left.
+    if (hx_check_interrupt()) {
+      errno = EINTR;
+      break;
+    }
+    wait_ms = static_cast<int>(std::max<int64_t>(deadline - hx_world().steadyMillis(), 0));
   }
   if (r < 0) {
     error_.value(1039);
