@@ -144,7 +144,8 @@ bool HxServer::bind_(Slot& slot, int error, char const* what) {
     int err = errno;
     error_.value(error);
     error_.set("ERROR", hx_sys_text(err));
-    if (err != EADDRINUSE) return false;
+    // A request that a signal ended waits no more for the port.
+    if (err != EADDRINUSE || hx_interrupted()) return false;
     info_line(error_.value() + ": " + what + slot.port);
     hx_world().sleepMillis(kBindRetryMillis);
   }

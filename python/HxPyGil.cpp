@@ -25,6 +25,24 @@ bool finalizing() {
 #endif
 }
 
+// The exception set now, taken out (as up to three objects), and put back.
+void take_exception(PyObject* (&into)[3]) {
+#if PY_VERSION_HEX >= 0x030C0000
+  into[0] = PyErr_GetRaisedException();
+#else
+  PyErr_Fetch(&into[0], &into[1], &into[2]);
+#endif
+}
+
+void put_exception(PyObject* (&from)[3]) {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(from[0]);
+#else
+  PyErr_Restore(from[0], from[1], from[2]);
+#endif
+  for (PyObject*& o : from) o = nullptr;
+}
+
 // The thread stays here until the process ends, with every signal blocked
 // so that no handler runs on it either.
 [[noreturn]] void park() {
@@ -64,7 +82,7 @@ bool check_signals() {
   bool const raised = PyErr_CheckSignals() != 0;
   if (raised) {
     PyObject* got[3] = {nullptr, nullptr, nullptr};
-    PyErr_Fetch(&got[0], &got[1], &got[2]);
+    take_exception(got);
     if (call.raised[0] == nullptr) {
       for (int i = 0; i < 3; ++i) call.raised[i] = got[i];
     } else {
@@ -112,8 +130,7 @@ PyObject* HxPyCall::finish(PyObject* result) {
   CallState& call = t_call;
   if (call.raised[0] == nullptr) return result;
   Py_XDECREF(result);
-  PyErr_Restore(call.raised[0], call.raised[1], call.raised[2]);
-  for (PyObject*& o : call.raised) o = nullptr;
+  put_exception(call.raised);
   return nullptr;
 }
 
