@@ -7,7 +7,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -245,8 +244,6 @@ int HxServer::_ready(int classmask) {
   }
   pollfd fds[kSlots];
   int r;
-  int64_t const deadline = hx_world().steadyMillis() + timeout_;
-  int wait_ms = timeout_;
   for (;;) {
     for (int i = 0; i < length_; ++i) fds[i] = pollfd{slots_[i].held ? slots_[i].socket : -1, POLLIN, 0};
     if (timeout_ < 0) {
@@ -258,16 +255,15 @@ int HxServer::_ready(int classmask) {
       errno = EINTR;
       r = -1;
     } else {
-      r = hx_world().poll(fds, static_cast<unsigned long>(length_), wait_ms);
+      r = hx_world().poll(fds, static_cast<unsigned long>(length_), timeout_);
     }
     if (r >= 0 || errno != EINTR) break;
     // Interrupted by a signal: the interrupt check decides whether the
-    // wait fails or goes on for the time that is left.
+    // wait fails or starts again.
     if (hx_check_interrupt()) {
       errno = EINTR;
       break;
     }
-    wait_ms = static_cast<int>(std::max<int64_t>(deadline - hx_world().steadyMillis(), 0));
   }
   if (r < 0) {
     error_.value(1039);
