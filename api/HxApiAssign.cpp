@@ -14,6 +14,7 @@
 #include "config/HxClientConfig.h"
 #include "config/HxEnv.h"
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "model/job/HxAssignment.h"
 #include "model/job/HxJobId.h"
@@ -73,6 +74,7 @@ void _hx_init_assign() {
     bool const delivered = _hx_api_guard(false, [&] { return client.converseWorker(host, request, *reply); });
     int const s = r % 6 + 5;
     if (!delivered) {
+      if (hx_interrupted()) break;  // a signal ended the request
       _hx_debug_line("WARNING: init assign api request attempt[" + HxString(n) + "] failed; resending.");
       if (!client.rejected()) {
         _hx_debug_line("WARNING: sleeping [" + HxString(s) + "] seconds before retry.");

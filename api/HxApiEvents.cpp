@@ -9,6 +9,7 @@
 #include "api/HxApiRoad.h"
 #include "api/HxApiState.h"
 #include "api/HxRequestTypes.h"
+#include "core/HxInterrupt.h"
 #include "core/HxList.h"
 #include "core/HxWorld.h"
 #include "model/job/HxAssignment.h"
@@ -106,6 +107,9 @@ unsigned char hxwaitfor(HxString& triggers, int timeout) {
   int const pass_ms = mediator.timeout();
   bool broken = false;
   while (mediator.post().triggers().length() == 0) {
+    // A signal that came between the waits (or during a pass that did not
+    // end for it) is seen here, before the next pass.
+    if (hx_check_interrupt()) break;
     if (timeout >= 1) {
       // A pass waits no longer than the caller's time-out has left (the
       // loop ends once more than `timeout` whole seconds went by), so that
@@ -124,8 +128,14 @@ unsigned char hxwaitfor(HxString& triggers, int timeout) {
   }
   HxPost last(mediator.post());
   HxMessage done;
+  // The unregistration goes out also after a signal ended the wait; the
+  // mark is put back for the caller afterwards (another signal may still end
+  // the unregistration itself).
+  bool const interrupted = hx_interrupted();
+  hx_interrupted(false);
   bool const delivered = carry(Route::kSupervisor, kHxReqUnsubscribe, last, done);
-  return delivered && !broken ? 1 : 0;
+  if (interrupted) hx_interrupted(true);
+  return delivered && !broken && !interrupted ? 1 : 0;
 }
 
 unsigned char hxtrigger(HxString const& name) {

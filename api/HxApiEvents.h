@@ -26,7 +26,9 @@ unsigned char hxsubmitpost(HxPostList& posts);
 
 // Registers a post for triggers on a UDP port of its own, waits there until
 // the supervisor delivers a post or more than `timeout` seconds have passed
-// (below 1: no limit), and unregisters (1102, with the post received). 1
+// (below 1: no limit), and unregisters (1102, with the post received). A
+// signal whose interrupt check ends the request (core/HxInterrupt.h) ends
+// the wait: the unregistration still goes out, and the result is 0. 1
 // when the unregistration was delivered; 0 when no port could be opened or
 // the supervisor could not be reached.
 unsigned char hxwaitfor(HxString& triggers, int timeout);

@@ -15,6 +15,7 @@
 #include "api/HxRequestTypes.h"
 #include "config/HxEnv.h"
 #include "config/HxFlags.h"
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "expr/HxRange.h"
 #include "model/job/HxAssignment.h"
@@ -229,6 +230,7 @@ unsigned char hxreportwork(HxWork& work) {
       }
       return 1;
     }
+    if (hx_interrupted()) break;  // a signal ended the request
     if (delivered) {
       _hx_debug_line("WARNING: work report attempt[" + HxString(n) + "] failed (supervisor down?); resending.");
       _hx_debug_line("WARNING: sleeping [" + HxString(s) + "] seconds before retry.");
@@ -292,6 +294,8 @@ unsigned char hxreportjob(HxSubjob& subjob) {
           break;
       }
     }
+    // A signal that ended the request ends the report, not the process.
+    if (hx_interrupted()) return 0;
     pause_seconds(pause);
     if (pause < kReportJobPauseCap) pause *= 2;
   }

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/HxInterrupt.h"
 #include "core/HxList.h"
 
 namespace {
@@ -52,9 +53,7 @@ int64_t HxWorld::steadyMillis() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void HxWorld::sleepMillis(int64_t millis) {
-  if (millis > 0) std::this_thread::sleep_for(std::chrono::milliseconds(millis));
-}
+void HxWorld::sleepMillis(int64_t millis) { hx_pause_millis(millis); }
 
 int HxWorld::random() {
   // One generator for the process, seeded once, safe across threads.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxUser.h"
 #include "core/HxWorld.h"
 #include "net/HxNetLimits.h"
@@ -234,6 +235,7 @@ bool HxClient::converseWorkerWithRetries(HxString const& host, HxMessage& reques
   for (long long attempt = 1; attempt <= attempts; ++attempt) {
     int const r = hx_world().random();
     if (converseWorker(host, request, reply)) return true;
+    if (hx_interrupted()) return false;  // a signal ended the request
     log_line("WARNING: converseWorker() attempt[" + text_of(attempt) + "/" + text_of(attempts) + "] to worker[" +
              host + "] failed (worker down?)");
     if (attempt == attempts || rejected_) continue;

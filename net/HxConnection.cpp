@@ -20,6 +20,7 @@
 #include <new>
 
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxList.h"
 #include "core/HxWorld.h"
 #include "net/HxSysText.h"
@@ -60,7 +61,9 @@ int32_t get_be32(char const* p) {
 
 // Waits until fd is readable or writable: 1 ready, 0 timed out, -1 failed
 // with errno set. A time-out below 0 fails at once (EINVAL) unless
-// `unlimited`. An interrupted wait goes on for the time that is left.
+// `unlimited`. A wait that a signal interrupted fails with EINTR when the
+// interrupt check ends the request (and none begins once it has), and
+// otherwise goes on for the time that is left.
 int wait_one(int fd, bool write, int timeout_ms, bool unlimited = false) {
   if (!unlimited && timeout_ms < 0) {
     errno = EINVAL;
@@ -68,6 +71,10 @@ int wait_one(int fd, bool write, int timeout_ms, bool unlimited = false) {
   }
   if (fd < 0) {
     errno = EBADF;
+    return -1;
+  }
+  if (hx_interrupted()) {
+    errno = EINTR;
     return -1;
   }
   using clock = std::chrono::steady_clock;
@@ -90,6 +97,10 @@ int wait_one(int fd, bool write, int timeout_ms, bool unlimited = false) {
     }
     if (r == 0) return 0;
     if (errno != EINTR) return -1;
+    if (hx_check_interrupt()) {
+      errno = EINTR;
+      return -1;
+    }
     if (!unlimited) {
       auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
       left = rest > 0 ? static_cast<int>(rest) : 0;
@@ -222,6 +233,11 @@ int HxConnection::_connect() {
     fail_(32);
     return 0;
   }
+  // A request that a signal ended opens no connection.
+  if (hx_interrupted()) {
+    fail_(37, EINTR);
+    return 0;
+  }
   // Non-blocking from the start and for good: every wait goes through poll
   // with a bounded time, and each read or write takes only what is there.
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, g_tcpid);
@@ -342,6 +358,11 @@ int HxConnection::_socket_ready(int direction, int timeout_ms) {
 // ---- dispatch --------------------------------------------------------------
 
 int HxConnection::send(char const* data, int length) {
+  // A request that a signal ended sends nothing more: each form's failure.
+  if (hx_interrupted()) {
+    fail_(type_ == 2 ? 13 : 45, EINTR);
+    return type_ == 1 || type_ == 4 ? -1 : 0;
+  }
   switch (type_) {
     case 1:
       return sendTcp(data, length);

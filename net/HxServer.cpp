@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "net/HxSysText.h"
 
@@ -142,7 +143,8 @@ bool HxServer::bind_(Slot& slot, int error, char const* what) {
     int err = errno;
     error_.value(error);
     error_.set("ERROR", hx_sys_text(err));
-    if (err != EADDRINUSE) return false;
+    // A request that a signal ended waits no more for the port.
+    if (err != EADDRINUSE || hx_interrupted()) return false;
     info_line(error_.value() + ": " + what + slot.port);
     hx_world().sleepMillis(kBindRetryMillis);
   }
@@ -248,10 +250,20 @@ int HxServer::_ready(int classmask) {
       // As a wait with a negative time, it fails at once rather than forever.
       errno = EINVAL;
       r = -1;
+    } else if (hx_interrupted()) {
+      // A request that a signal ended begins no wait.
+      errno = EINTR;
+      r = -1;
     } else {
       r = hx_world().poll(fds, static_cast<unsigned long>(length_), timeout_);
     }
     if (r >= 0 || errno != EINTR) break;
+    // Interrupted by a signal: the interrupt check decides whether the
+    // wait fails or starts again.
+    if (hx_check_interrupt()) {
+      errno = EINTR;
+      break;
+    }
   }
   if (r < 0) {
     error_.value(1039);

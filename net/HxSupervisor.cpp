@@ -10,6 +10,7 @@
 
 #include "core/HxDebug.h"
 #include "core/HxFile.h"
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "net/HxCacheFile.h"
 #include "net/HxClient.h"
@@ -193,6 +194,7 @@ bool HxClient::converseSubSupervisorWithRetries(HxMessage& request, HxMessage& r
   for (long long attempt = 1; attempt <= attempts; ++attempt) {
     int const r = hx_world().random();
     if (converseSubSupervisor(request, reply)) return true;
+    if (hx_interrupted()) return false;  // a signal ended the request
     log_line("WARNING: converseSubSupervisor() attempt[" + text_of(attempt) + "/" + text_of(attempts) +
              "] failed (supervisor down?).");
     if (attempt == attempts || rejected_) continue;

@@ -3,17 +3,96 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cxxabi.h>
+
+#include <optional>
+#include <type_traits>
 #include <utility>
 
+// The interpreter lock around the library's waits, and the module's answer
+// to the library's interrupt check (core/HxInterrupt.h).
+//
+// Taking the lock back: while the interpreter finalises, CPython ends a
+// thread (other than the finalising one) that asks for the lock, through
+// pthread_exit, whose forced unwind would run into the frames of the call.
+// Such a thread instead parks for good where it asked (the process's exit
+// ends it): it touches no Python object and runs no destructor of the call,
+// and the process ends with the program's own status. The lock is never
+// taken back in a destructor or another noexcept frame.
+//
+// Signals: a wait that a signal interrupts runs the interpreter's signal
+// handlers on the waiting thread (taking the lock for that moment when the
+// call released it), as the interpreter's own blocking calls do. An
+// exception a handler raises ends the library's request, is kept aside
+// while the call ends, and is what the call raises (HxPyCall::finish).
+
+// What hx_py_release() gave up.
+struct HxPyReleased {
+  PyThreadState* state;  // this thread's, saved by PyEval_SaveThread
+  PyThreadState* outer;  // the one recorded before (a nested release)
+};
+
+// Releases the interpreter lock and records the thread state, so that the
+// interrupt check can take the lock back for a moment.
+HxPyReleased hx_py_release();
+// Takes the lock back for what hx_py_release() gave up; during finalisation
+// the thread parks here for good (see above).
+void hx_py_take_back(HxPyReleased const& released);
+
 // Runs fn with the interpreter lock released and returns its result; the
-// lock is taken back before this returns, also when fn throws. fn must not
+// lock is taken back before this returns, also when fn throws (but not when
+// the thread is being ended: a forced unwind passes untouched). fn must not
 // touch any Python object: callers convert arguments before and build the
 // result after.
 template <class Fn>
 auto hx_py_released(Fn&& fn) -> decltype(fn()) {
-  struct Restore {
-    PyThreadState* state;
-    ~Restore() { PyEval_RestoreThread(state); }
-  } restore{PyEval_SaveThread()};
-  return std::forward<Fn>(fn)();
+  using Result = decltype(fn());
+  HxPyReleased const released = hx_py_release();
+  if constexpr (std::is_void_v<Result>) {
+    try {
+      std::forward<Fn>(fn)();
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      hx_py_take_back(released);
+      throw;
+    }
+    hx_py_take_back(released);
+  } else {
+    std::optional<Result> result;
+    try {
+      result.emplace(std::forward<Fn>(fn)());
+    } catch (abi::__forced_unwind&) {
+      throw;
+    } catch (...) {
+      hx_py_take_back(released);
+      throw;
+    }
+    hx_py_take_back(released);
+    return std::move(*result);
+  }
 }
+
+// One module call on this thread, from entry to the value it gives the
+// interpreter: while it lasts, an interrupted wait of the library runs the
+// signal handlers. Made and finished with the interpreter lock held.
+class HxPyCall {
+ public:
+  HxPyCall();
+  HxPyCall(HxPyCall const&) = delete;
+  HxPyCall& operator=(HxPyCall const&) = delete;
+  ~HxPyCall();
+
+  // The call's value, unless a signal handler raised during the call: then
+  // the value (or the exception the call set) is dropped, the handler's
+  // exception is set, and the result is null.
+  PyObject* finish(PyObject* result);
+
+ private:
+  bool outer_interrupted_;
+  PyObject* outer_raised_[3];
+};
+
+// Installs the module's interrupt check for the process (once is enough;
+// again does no harm).
+void hx_py_watch_signals();

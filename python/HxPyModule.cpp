@@ -7,23 +7,25 @@
 #include "api/HxApiReply.h"
 #include "config/HxDefaults.h"
 #include "python/HxPyConvert.h"
+#include "python/HxPyGil.h"
 
 #define HX_EXPORT __attribute__((visibility("default")))
 
 namespace {
 
-// Every module function runs inside this guard: a C++ exception that reaches
-// it becomes a Python exception instead of ending the process. Memory that
-// runs out inside the library (std::bad_alloc, or a length no container can
-// hold) is MemoryError; anything else is SystemError with its text. By then
-// the interpreter lock is held again (hx_py_released takes it back while the
+// A C++ exception that reaches a module function becomes a Python exception
+// here instead of ending the process. Memory that runs out inside the
+// library (std::bad_alloc, or a length no container can hold) is
+// MemoryError; anything else is SystemError with its text. By then the
+// interpreter lock is held again (hx_py_released takes it back while the
 // exception passes) and the Python objects of the call are released (they
 // are held by owners that unwind). The library's own functions catch
 // memory that runs out under them and fail the call; such a call also ends
 // in MemoryError, whatever value or exception the function made of that
-// failure.
+// failure. Nothing here catches every exception: a thread being ended
+// passes through.
 template <PyCFunction F>
-PyObject* guarded(PyObject* self, PyObject* args) {
+PyObject* converted(PyObject* self, PyObject* args) {
   try {
     _hx_take_no_memory();
     PyObject* result = F(self, args);
@@ -39,6 +41,16 @@ PyObject* guarded(PyObject* self, PyObject* args) {
     PyErr_SetString(PyExc_SystemError, e.what());
     return nullptr;
   }
+}
+
+// Every module function runs inside this guard: the exceptions above, and
+// a signal handler that raised while the call waited (KeyboardInterrupt on
+// Ctrl-C), which ended the library's request: its exception is what the
+// call raises, whatever the function gave.
+template <PyCFunction F>
+PyObject* guarded(PyObject* self, PyObject* args) {
+  HxPyCall call;
+  return call.finish(converted<F>(self, args));
 }
 
 }  // namespace
@@ -183,6 +195,7 @@ extern "C" HX_EXPORT PyObject* init_hxModule(char const* name) {
                             nullptr, nullptr, nullptr, nullptr};
   });
 
+  hx_py_watch_signals();
   HxPyRef module(PyModule_Create2(&moduledef, kHxPyApiVersion));
   if (!module) return nullptr;
   for (IntConstant const& c : kIntConstants) {

@@ -3,36 +3,13 @@ containers that drop their own values while the module reads them, and
 paths holding a NUL byte. The first two run in child processes, so that a
 crash fails one row instead of the whole run."""
 import os
-import socket
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
 import _hx
+from conftest import run_child
 
 SANITIZED = os.environ.get("HX_SANITIZED") == "1"
-
-
-def closed_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def run_child(code, **env):
-    """Runs code with the module imported, in a new interpreter that names a
-    supervisor nobody listens on. Gives the exit status and the lines the
-    code printed with say() (the library's own lines left out), or the end
-    of its standard error."""
-    full = dict(os.environ, HX_SUPERVISOR="127.0.0.1:%d" % closed_port(), **env)
-    prelude = ("import sys\nsys.path.insert(0, %r)\nimport _hx\n"
-               "def say(*what):\n    print('=>', *what, flush=True)\n") % os.path.dirname(_hx.__file__)
-    result = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)], env=full,
-                            capture_output=True, text=True, timeout=120)
-    said = [line[3:] for line in result.stdout.splitlines() if line.startswith("=> ")]
-    return result.returncode, said, result.stderr[-3000:]
 
 
 # Ten million ids, given to each function in one of its forms: converting

@@ -1,0 +1,137 @@
+#include "python/HxPyGil.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "core/HxInterrupt.h"
+
+namespace {
+
+// This thread's module calls. Plain values only: nothing here is destroyed
+// when the thread or the process ends.
+struct CallState {
+  int calls = 0;                      // module calls this thread is inside
+  PyThreadState* released = nullptr;  // saved while a call released the lock
+  PyObject* raised[3] = {nullptr, nullptr, nullptr};  // what a signal handler raised
+};
+
+thread_local CallState t_call;
+
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// The exception set now, taken out (as up to three objects), and put back.
+void take_exception(PyObject* (&into)[3]) {
+#if PY_VERSION_HEX >= 0x030C0000
+  into[0] = PyErr_GetRaisedException();
+#else
+  PyErr_Fetch(&into[0], &into[1], &into[2]);
+#endif
+}
+
+void put_exception(PyObject* (&from)[3]) {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(from[0]);
+#else
+  PyErr_Restore(from[0], from[1], from[2]);
+#endif
+  for (PyObject*& o : from) o = nullptr;
+}
+
+// The thread stays here until the process ends, with every signal blocked
+// so that no handler runs on it either.
+[[noreturn]] void park() {
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  for (;;) pause();
+}
+
+void restore(PyThreadState* state) {
+  try {
+    PyEval_RestoreThread(state);
+  } catch (abi::__forced_unwind&) {
+    // The interpreter ends this thread because it finalises: parked, the
+    // thread ends with the process, and the frames above (whose
+    // destructors would release Python objects without the lock) never
+    // unwind. Any other ending of the thread goes on.
+    if (!finalizing()) throw;
+    park();
+  }
+}
+
+// The library's interrupt check: runs the interpreter's signal handlers
+// when this thread is inside a module call. True when one raised; its
+// exception is kept for HxPyCall::finish. A second exception while the
+// first is kept is dropped: the first ended the request.
+bool check_signals() {
+  CallState& call = t_call;
+  if (call.calls == 0) return false;
+  PyThreadState* const released = call.released;
+  if (released != nullptr) {
+    call.released = nullptr;
+    restore(released);
+  } else if (PyGILState_Check() == 0) {
+    return false;
+  }
+  bool const raised = PyErr_CheckSignals() != 0;
+  if (raised) {
+    PyObject* got[3] = {nullptr, nullptr, nullptr};
+    take_exception(got);
+    if (call.raised[0] == nullptr) {
+      for (int i = 0; i < 3; ++i) call.raised[i] = got[i];
+    } else {
+      for (PyObject* o : got) Py_XDECREF(o);
+    }
+  }
+  if (released != nullptr) call.released = PyEval_SaveThread();
+  return raised;
+}
+
+}  // namespace
+
+HxPyReleased hx_py_release() {
+  HxPyReleased const out{PyEval_SaveThread(), t_call.released};
+  t_call.released = out.state;
+  return out;
+}
+
+void hx_py_take_back(HxPyReleased const& released) {
+  t_call.released = nullptr;
+  restore(released.state);
+  t_call.released = released.outer;
+}
+
+HxPyCall::HxPyCall() : outer_interrupted_(hx_interrupted()) {
+  CallState& call = t_call;
+  ++call.calls;
+  hx_interrupted(false);
+  for (int i = 0; i < 3; ++i) {
+    outer_raised_[i] = call.raised[i];
+    call.raised[i] = nullptr;
+  }
+}
+
+HxPyCall::~HxPyCall() {
+  // An exception still kept here was never handed on (the call did not
+  // finish): it is let go without touching it, as no lock may be held.
+  CallState& call = t_call;
+  --call.calls;
+  for (int i = 0; i < 3; ++i) call.raised[i] = outer_raised_[i];
+  hx_interrupted(outer_interrupted_);
+}
+
+PyObject* HxPyCall::finish(PyObject* result) {
+  CallState& call = t_call;
+  if (call.raised[0] == nullptr) return result;
+  Py_XDECREF(result);
+  put_exception(call.raised);
+  return nullptr;
+}
+
+void hx_py_watch_signals() { hx_set_interrupt_check(&check_signals); }
