@@ -15,18 +15,27 @@
 // Readers come often (every local time parse), writers rarely: a waiting
 // writer goes before readers that arrive after it, so a steady stream of
 // readers cannot hold a setEnv back for good.
+//
+// A host name look-up can wait on the network under it, so a fork does not
+// wait for it: the child makes it afresh instead, held as the forking thread
+// held it (core/HxProcessLocks.h).
 class HxEnvLock {
  public:
   HxEnvLock();
   ~HxEnvLock() { pthread_rwlock_destroy(&lock_); }
   HxEnvLock(HxEnvLock const&) = delete;
   HxEnvLock& operator=(HxEnvLock const&) = delete;
-  void lock() { pthread_rwlock_wrlock(&lock_); }
-  void unlock() { pthread_rwlock_unlock(&lock_); }
-  void lock_shared() { pthread_rwlock_rdlock(&lock_); }
-  void unlock_shared() { pthread_rwlock_unlock(&lock_); }
+  void lock();
+  void unlock();
+  void lock_shared();
+  void unlock_shared();
+
+  // In the child of a fork, whose other threads are gone: a fresh lock,
+  // holding what this thread held.
+  void _remakeInChild();
 
  private:
+  void init_();
   pthread_rwlock_t lock_;
 };
 
