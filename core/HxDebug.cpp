@@ -44,8 +44,7 @@ struct tm local_now() {
   time_t now = static_cast<time_t>(hx_world().now());
   struct tm t;
   std::memset(&t, 0, sizeof t);
-  hx_tz_ready();
-  localtime_r(&now, &t);
+  hx_localtime(now, &t);
   return t;
 }
 

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "core/HxProcessLocks.h"
+
 namespace {
 
 // What the calling thread holds of the environment's lock (there is one such
@@ -27,9 +29,12 @@ void HxEnvLock::init_() {
 void HxEnvLock::lock() {
   pthread_rwlock_wrlock(&lock_);
   t_env_held.exclusive = true;
+  // Taken once every reader is gone, so a fork never waits for a reader.
+  hx_process_lock(HxProcessLock::kEnvChange);
 }
 
 void HxEnvLock::unlock() {
+  hx_process_unlock(HxProcessLock::kEnvChange);
   t_env_held.exclusive = false;
   pthread_rwlock_unlock(&lock_);
 }
@@ -68,11 +73,25 @@ void hx_tz_ready() {
   static std::once_flag once;
   std::call_once(once, [] {
     std::shared_lock<HxEnvLock> hold(hx_environ_lock());
+    HxProcessLockHold converting(HxProcessLock::kLocalTime);
     tzset();
   });
 }
 
 time_t hx_mktime(struct tm* t) {
   std::shared_lock<HxEnvLock> hold(hx_environ_lock());
+  HxProcessLockHold converting(HxProcessLock::kLocalTime);
   return mktime(t);
+}
+
+bool hx_localtime(time_t t, struct tm* out) {
+  hx_tz_ready();
+  HxProcessLockHold converting(HxProcessLock::kLocalTime);
+  return localtime_r(&t, out) != nullptr;
+}
+
+time_t hx_timegm(struct tm* t) {
+  hx_tz_ready();
+  HxProcessLockHold converting(HxProcessLock::kLocalTime);
+  return timegm(t);
 }

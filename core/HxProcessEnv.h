@@ -18,7 +18,8 @@
 //
 // A host name look-up can wait on the network under it, so a fork does not
 // wait for it: the child makes it afresh instead, held as the forking thread
-// held it (core/HxProcessLocks.h).
+// held it. The exclusive hold is for changing the table only: it also holds
+// the process lock kEnvChange, which a fork waits for (core/HxProcessLocks.h).
 class HxEnvLock {
  public:
   HxEnvLock();
@@ -45,5 +46,10 @@ HxEnvLock& hx_environ_lock();
 // a time; that first reading is done here, under the lock.
 void hx_tz_ready();
 
-// mktime reads "TZ" again on every call: it runs under the lock.
+// The C library's time conversions, each under the process lock kLocalTime
+// (core/HxProcessLocks.h): they hold the C library's own time-zone lock,
+// which a fork's child inherits as it was.
+// mktime reads "TZ" again on every call: it also runs under the lock above.
 time_t hx_mktime(struct tm* t);
+bool hx_localtime(time_t t, struct tm* out);
+time_t hx_timegm(struct tm* t);

@@ -15,7 +15,14 @@
 //
 // The environment's lock (core/HxProcessEnv.h) is held across host name look
 // ups, which can wait on the network: it is not taken before a fork but made
-// afresh in the child, holding what the forking thread held.
+// afresh in the child, holding what the forking thread held. Its exclusive
+// holder changes the table under kEnvChange as well: the C library's own lock
+// of the table, which a child inherits as it was, is then free at a fork.
+// The C library's time conversions hold its time-zone lock in the same way:
+// the library calls them under kLocalTime (core/HxProcessEnv.h).
+// (Locks inside the C library that this one cannot cover stay as the C
+// library leaves them: its resolver's, for one, so a child forked during
+// another thread's host name look-up may hang in its own.)
 enum class HxProcessLock : int {
   kDebugLog,      // the debug log, held across a whole message
   kMacCache,      // the MAC addresses kept for the process
@@ -25,6 +32,8 @@ enum class HxProcessLock : int {
   kClientConfig,  // the configuration snapshot
   kApiState,      // the API's error, settings and worker state
   kRandom,        // the process's random generator
+  kLocalTime,     // the C library's time-zone conversions (see below)
+  kEnvChange,     // a change of the environment table (see below)
   kCount
 };
 

@@ -40,8 +40,7 @@ int to_value(long long v) { return static_cast<int>(static_cast<unsigned int>(v)
 
 bool local_tm(int value, tm& out) {
   time_t t = static_cast<time_t>(static_cast<long long>(value) + HX_TIME_EPOCH_OFFSET);
-  hx_tz_ready();
-  return localtime_r(&t, &out) != nullptr;
+  return hx_localtime(t, &out);
 }
 
 // The offset file holds a short decimal number; more than this is not one.
@@ -232,8 +231,7 @@ void HxTime::parse_(HxString const& text, bool utc) {
   // that date decides the offset, as it did when the text was written.
   t.tm_isdst = utc ? 0 : -1;
   errno = 0;
-  if (utc) hx_tz_ready();
-  time_t unix = utc ? timegm(&t) : hx_mktime(&t);
+  time_t unix = utc ? hx_timegm(&t) : hx_mktime(&t);
   if (unix == static_cast<time_t>(-1) && errno != 0) return;
   long long v = static_cast<long long>(unix) - HX_TIME_EPOCH_OFFSET;
   // A time the 32-bit value cannot hold does not parse.
