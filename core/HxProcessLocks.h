@@ -15,7 +15,8 @@
 //
 // The environment's lock (core/HxProcessEnv.h) is held across host name look
 // ups, which can wait on the network: it is not taken before a fork but made
-// afresh in the child, holding what the forking thread held. Its exclusive
+// afresh in the child. It nests inside kDebugLog and outside kLocalTime and
+// kEnvChange, so a thread that holds it never forks. Its exclusive
 // holder changes the table under kEnvChange as well: the C library's own lock
 // of the table, which a child inherits as it was, is then free at a fork.
 // The C library's time conversions hold its time-zone lock in the same way:

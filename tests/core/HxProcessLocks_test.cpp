@@ -9,8 +9,6 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,7 +70,7 @@ std::vector<Row> rows() {
 }
 
 // What the forking thread itself holds at the fork.
-enum class Holding { kNothing, kDebugMessage, kEnvironmentShared };
+enum class Holding { kNothing, kDebugMessage };
 
 // Forks while threads call every row; each child calls every row and ends.
 // Gives the first row a child hung in (naming the fork), or "".
@@ -93,9 +91,7 @@ std::string fork_while_calling(int forks, Holding holding) {
       hung = "no pipe";
       break;
     }
-    std::unique_ptr<std::shared_lock<HxEnvLock>> env;
     if (holding == Holding::kDebugMessage) hx_debug_obj()->lock();
-    if (holding == Holding::kEnvironmentShared) env.reset(new std::shared_lock<HxEnvLock>(hx_environ_lock()));
     pid_t const child = fork();
     if (child == 0) {
       close(out[0]);
@@ -104,7 +100,6 @@ std::string fork_while_calling(int forks, Holding holding) {
         *hx_debug_obj() << "INFO: the forking thread's message\n";
         hx_debug_obj()->unlock();
       }
-      env.reset();
       // Each row's number goes out before the row runs: the last one the
       // parent reads is the one a hung child is in.
       for (unsigned char i = 0; i < table.size(); ++i) {
@@ -113,7 +108,6 @@ std::string fork_while_calling(int forks, Holding holding) {
       }
       _exit(0);
     }
-    env.reset();
     if (holding == Holding::kDebugMessage) hx_debug_obj()->unlock();
     close(out[1]);
     if (child < 0) {
@@ -163,7 +157,6 @@ TEST_F(HxProcessLocksTest, ChildrenForkedWhileThreadsCallFindEveryLockUsable) {
   } const cases[] = {
       {"nothing held", Holding::kNothing},
       {"forking in a debug message", Holding::kDebugMessage},
-      {"forking under the environment's lock", Holding::kEnvironmentShared},
   };
   for (Case const& c : cases) EXPECT_EQ(fork_while_calling(40, c.holding), "") << c.what;
 }
