@@ -1,20 +1,20 @@
 #include "api/HxApiState.h"
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 
 #include "config/HxClientConfig.h"
 #include "config/HxDefaults.h"
 #include "core/HxPath.h"
+#include "core/HxProcessLocks.h"
 #include "core/HxWorld.h"
 #include "model/job/HxAssignment.h"
 
 namespace {
 
+// Under the process lock kApiState.
 struct ApiState {
-  std::mutex lock;
   HxError error;
   HxString debug_file;
   HxString supervisor;
@@ -27,13 +27,16 @@ struct ApiState {
 };
 
 // Built on first use, so that a static initialiser elsewhere may already
-// call the API.
+// call the API; never destroyed: a daemon thread may still be inside a call
+// while the program exits.
 ApiState& state() {
-  static ApiState s;
-  return s;
+  static ApiState* s = new ApiState();
+  return *s;
 }
 
-using Hold = std::lock_guard<std::mutex>;
+struct Hold : HxProcessLockHold {
+  explicit Hold(ApiState const&) : HxProcessLockHold(HxProcessLock::kApiState) {}
+};
 
 }  // namespace
 
@@ -41,7 +44,7 @@ HxString hxversion() { return "8.1-0"; }
 
 HxError hxerror() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.error;
 }
 
@@ -52,13 +55,13 @@ unsigned int hxsleep(int seconds) {
 
 void hxsettimeout(int ms) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.timeout = ms;
 }
 
 int _hx_timeout() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.timeout;
 }
 
@@ -70,26 +73,26 @@ int hxgettimeout() {
 
 void hxsetsupervisor(HxString const& host) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.supervisor = host;
 }
 
 HxString hxgetsupervisor() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.supervisor;
 }
 
 void hxsetclientlogpath(HxString const& path) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.client_logpath = path;
 }
 
 HxString hxgetclientlogpath() {
   {
     ApiState& s = state();
-    Hold hold(s.lock);
+    Hold hold(s);
     if (s.client_logpath.length() >= 1) return s.client_logpath;
   }
   // The configuration is read outside the lock: it reads a file.
@@ -102,20 +105,20 @@ void _hx_init_api(HxString const& path, int depth) {
 
 HxString hx_debug(HxString const& file) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.debug_file = file;
   return s.debug_file;
 }
 
 HxString _hx_debug_file() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.debug_file;
 }
 
 void _hx_set_error(HxError const& error) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.error = error;
 }
 
@@ -123,14 +126,14 @@ void _hx_set_error(int number) { _hx_set_error(HxError(number)); }
 
 std::shared_ptr<HxAssignment const> _hx_assignment() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.assignment;
 }
 
 void _hx_assignment(std::shared_ptr<HxAssignment const> assignment) {
   ApiState& s = state();
   {
-    Hold hold(s.lock);
+    Hold hold(s);
     std::swap(s.assignment, assignment);
   }
   // The one replaced is destroyed here, outside the lock.
@@ -138,32 +141,32 @@ void _hx_assignment(std::shared_ptr<HxAssignment const> assignment) {
 
 int _hx_dev_env() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.dev_env;
 }
 
 void _hx_dev_env(int flag) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.dev_env = flag;
 }
 
 int _hx_work_pos() {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   return s.work_pos;
 }
 
 void _hx_work_pos(int pos) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.work_pos = pos;
 }
 
 int _hx_seq(HxString const& key) {
   std::string k(key.value(), static_cast<size_t>(key.length()));
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   auto it = s.seq.find(k);
   return it == s.seq.end() ? 0 : it->second;
 }
@@ -171,7 +174,7 @@ int _hx_seq(HxString const& key) {
 int _hx_seq_advance(HxString const& key, int step) {
   std::string k(key.value(), static_cast<size_t>(key.length()));
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   int& v = s.seq[k];
   v = static_cast<int>(static_cast<unsigned>(v) + static_cast<unsigned>(step));
   return v;
@@ -180,13 +183,13 @@ int _hx_seq_advance(HxString const& key, int step) {
 void _hx_seq(HxString const& key, int value) {
   std::string k(key.value(), static_cast<size_t>(key.length()));
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   s.seq[k] = value;
 }
 
 int _hx_work_pos_take(int limit) {
   ApiState& s = state();
-  Hold hold(s.lock);
+  Hold hold(s);
   if (s.work_pos < 0 || s.work_pos >= limit) return -1;
   return s.work_pos++;
 }

@@ -9,12 +9,10 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "config/HxEnv.h"
 #include "core/HxFile.h"
-#include "core/HxProcessEnv.h"
 #include "net/HxConnection.h"
 
 namespace {
@@ -78,13 +76,11 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   // Lines still buffered in the parent would be lost or written twice, and
   // would come after the child's own output.
   flush_all();
-  pid_t pid;
-  {
-    // The child's exec reads the environment table: no thread may be moving
-    // it at the fork.
-    std::shared_lock<HxEnvLock> hold(hx_environ_lock());
-    pid = ::fork();
-  }
+  // The child's exec reads the environment table: no thread may be moving
+  // it at the fork. The fork's own handlers see to that (a change of the
+  // table holds a process lock they take, core/HxProcessLocks.h); holding
+  // the environment's lock here would take it before the debug log's.
+  pid_t const pid = ::fork();
   if (pid < 0) {
     std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
     std::fflush(stderr);

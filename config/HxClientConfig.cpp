@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <shared_mutex>
 
 #include "config/HxConfig.h"
@@ -16,6 +15,7 @@
 #include "config/HxFlags.h"
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
+#include "core/HxProcessLocks.h"
 #include "core/HxWorld.h"
 
 namespace {
@@ -119,10 +119,9 @@ struct Snapshot {
   std::shared_ptr<HxClientConfig::Values const> values;
 };
 
-// The snapshot kept for the process. Never destroyed: a thread may still
-// send at exit.
+// The snapshot kept for the process, under the process lock kClientConfig.
+// Never destroyed: a thread may still send at exit.
 struct Kept {
-  std::mutex lock;
   std::shared_ptr<Snapshot const> snapshot;
 };
 
@@ -246,7 +245,7 @@ std::shared_ptr<HxClientConfig::Values const> read_afresh(uint64_t generation, H
     keep = false;
   if (keep) {
     Kept& k = kept();
-    std::lock_guard<std::mutex> hold(k.lock);
+    HxProcessLockHold hold(HxProcessLock::kClientConfig);
     k.snapshot = std::move(snap);
   }
   return values;
@@ -257,7 +256,7 @@ std::shared_ptr<HxClientConfig::Values const> from_snapshot(uint64_t generation,
   std::shared_ptr<Snapshot const> snap;
   {
     Kept& k = kept();
-    std::lock_guard<std::mutex> hold(k.lock);
+    HxProcessLockHold hold(HxProcessLock::kClientConfig);
     snap = k.snapshot;
   }
   if (snap == nullptr || snap->generation != generation || snap->path != path) return nullptr;

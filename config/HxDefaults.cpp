@@ -1,9 +1,8 @@
 #include "config/HxDefaults.h"
 
-#include <mutex>
-
 #include "core/HxDebug.h"
 #include "core/HxPath.h"
+#include "core/HxProcessLocks.h"
 
 namespace {
 
@@ -108,9 +107,8 @@ IntDefault const kIntDefaults[] = {
 };
 
 // The installation directory and the level of its last source, for the
-// whole process.
+// whole process, under the process lock kInstallDir.
 struct DirState {
-  std::mutex lock;
   HxString dir{"/Applications/kmo/tarv"};
   int level = kHxDirLevelBuiltIn;
 };
@@ -133,14 +131,14 @@ TextDefault const* find_text(int number) {
 
 HxString hx_default_get_hxdir() {
   DirState& s = dir_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kInstallDir);
   return s.dir;
 }
 
 void hx_default_set_hxdir(HxString const& path, int level) {
   if (path.length() == 0) return;
   DirState& s = dir_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kInstallDir);
   if (level <= s.level) return;
   s.dir = path;
   s.level = level;
@@ -148,7 +146,7 @@ void hx_default_set_hxdir(HxString const& path, int level) {
 
 void _hx_default_reset_hxdir() {
   DirState& s = dir_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kInstallDir);
   s.dir = "/Applications/kmo/tarv";
   s.level = kHxDirLevelBuiltIn;
 }

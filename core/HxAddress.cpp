@@ -10,7 +10,11 @@
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
 
-HxString const hx_mac_address_blank("00:00:00:00:00:00");
+HxString const& hx_mac_address_blank() {
+  // Never destroyed: a thread may still send while the program exits.
+  static HxString const* const blank = new HxString("00:00:00:00:00:00");
+  return *blank;
+}
 
 namespace {
 

@@ -53,7 +53,7 @@ std::ostream& operator<<(std::ostream& out, HxAddress const& a);
 HxDebug& operator<<(HxDebug& out, HxAddress const& a);
 
 // "00:00:00:00:00:00", the text of an address that is not set.
-extern HxString const hx_mac_address_blank;
+HxString const& hx_mac_address_blank();
 
 // An Ethernet hardware address, held as six (or any number of) groups of two
 // upper-case hexadecimal digits joined by ':'; empty when not set.
@@ -70,7 +70,7 @@ class HxMacAddress : public HxRecord<HxMacAddress> {
   // Normalises the text group by group; an all-zero address is stored empty.
   void copy(HxString const& text);
 
-  HxString const& value() const { return text_.length() == 0 ? hx_mac_address_blank : text_; }
+  HxString const& value() const { return text_.length() == 0 ? hx_mac_address_blank() : text_; }
   // The text as stored (empty when no address is set).
   HxString const& text() const { return text_; }
   bool blank() const;

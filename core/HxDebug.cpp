@@ -8,18 +8,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 
 #include "core/HxFile.h"
 #include "core/HxProcessEnv.h"
+#include "core/HxProcessLocks.h"
 #include "core/HxWorld.h"
 
 namespace {
 
-// Everything the log shares between threads. The stream is one per process:
-// chosen by the first write of a message and closed by unlock().
+// Everything the log shares between threads, under the process lock
+// kDebugLog. The stream is one per process: chosen by the first write of a
+// message and closed by unlock().
 struct LogState {
-  std::recursive_mutex mu;
   bool chosen = false;  // a message has chosen its file (ofs null: it could not be opened)
   FILE* ofs = nullptr;
 };
@@ -32,6 +32,8 @@ LogState& log_state() {
 
 std::atomic<uint32_t> g_verbosity{0xFFFFEFFFu};
 
+constexpr HxProcessLock kLogLock = HxProcessLock::kDebugLog;
+
 // How many lock() calls of this thread still wait for their unlock().
 thread_local int t_held = 0;
 
@@ -42,8 +44,7 @@ struct tm local_now() {
   time_t now = static_cast<time_t>(hx_world().now());
   struct tm t;
   std::memset(&t, 0, sizeof t);
-  hx_tz_ready();
-  localtime_r(&now, &t);
+  hx_localtime(now, &t);
   return t;
 }
 
@@ -65,30 +66,30 @@ HxDebug& put_formatted(HxDebug& d, char const* format, T v) {
 HxDebug::~HxDebug() { delete filename_; }
 
 void HxDebug::mode(int m) {
-  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  HxProcessLockHold g(kLogLock);
   mode_ = m;
 }
 
 int HxDebug::mode() const {
-  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  HxProcessLockHold g(kLogLock);
   return mode_;
 }
 
 void HxDebug::filename(HxString const& name) {
-  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  HxProcessLockHold g(kLogLock);
   delete filename_;
   filename_ = new HxString(name);
 }
 
 void HxDebug::lock() {
-  log_state().mu.lock();
+  hx_process_lock(kLogLock);
   ++t_held;
 }
 
 void HxDebug::unlock() {
   LogState& s = log_state();
   {
-    std::lock_guard<std::recursive_mutex> g(s.mu);
+    HxProcessLockHold g(kLogLock);
     if (s.ofs != nullptr) std::fclose(s.ofs);
     s.ofs = nullptr;
     s.chosen = false;
@@ -96,14 +97,14 @@ void HxDebug::unlock() {
   }
   if (t_held > 0) {
     --t_held;
-    s.mu.unlock();
+    hx_process_unlock(kLogLock);
   }
 }
 
 void HxDebug::write(char const* bytes, int n) {
   if (bytes == nullptr || n < 1) return;
   LogState& s = log_state();
-  std::lock_guard<std::recursive_mutex> g(s.mu);
+  HxProcessLockHold g(kLogLock);
   if (!s.chosen) {
     bool named = filename_ != nullptr && filename_->length() > 0;
     if (!named || (mode_ != 0 && mode_ != 1)) {
@@ -177,7 +178,7 @@ void hx_debug_verbosity(int mask) { g_verbosity.store(static_cast<uint32_t>(mask
 
 void hx_debug_filename(HxString const& name, int mode) {
   // Name and mode change together: no message sees one without the other.
-  std::lock_guard<std::recursive_mutex> g(log_state().mu);
+  HxProcessLockHold g(kLogLock);
   HxDebug* d = hx_debug_obj();
   d->mode(mode);
   d->filename(name);

@@ -9,19 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <ostream>
 
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
+#include "core/HxProcessLocks.h"
 #include "core/HxWorld.h"
 #include "core/HxUser.h"
 
 namespace {
 
-// The process's clock correction.
+// The process's clock correction, under the process lock kClock.
 struct ClockState {
-  std::mutex lock;
   int diff = 0;
   bool init = false;
   bool reference = false;
@@ -41,8 +40,7 @@ int to_value(long long v) { return static_cast<int>(static_cast<unsigned int>(v)
 
 bool local_tm(int value, tm& out) {
   time_t t = static_cast<time_t>(static_cast<long long>(value) + HX_TIME_EPOCH_OFFSET);
-  hx_tz_ready();
-  return localtime_r(&t, &out) != nullptr;
+  return hx_localtime(t, &out);
 }
 
 // The offset file holds a short decimal number; more than this is not one.
@@ -67,7 +65,7 @@ void HxTime::setToNow() {
   int diff;
   bool load;
   {
-    std::lock_guard<std::mutex> hold(s.lock);
+    HxProcessLockHold hold(HxProcessLock::kClock);
     load = !s.reference && !s.init;
     diff = s.diff;
   }
@@ -76,7 +74,7 @@ void HxTime::setToNow() {
     // to the debug log, whose lock a thread may hold while it asks for the
     // time. Two first callers may both read it; the first result stays.
     int read = readOffsetFile(offsetPath());
-    std::lock_guard<std::mutex> hold(s.lock);
+    HxProcessLockHold hold(HxProcessLock::kClock);
     if (!s.reference && !s.init) {
       s.diff = read;
       s.init = true;
@@ -88,7 +86,7 @@ void HxTime::setToNow() {
 
 void HxTime::syncToDatabase(HxTime const& t) {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   if (s.reference) return;
   // The difference is measured from the uncorrected clock, so that calls
   // made at once with the same time agree instead of adding up.
@@ -98,7 +96,7 @@ void HxTime::syncToDatabase(HxTime const& t) {
 
 void HxTime::setAsReference() {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   s.diff = 0;
   s.init = true;
   s.reference = true;
@@ -106,26 +104,26 @@ void HxTime::setAsReference() {
 
 int HxTime::diff() {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   return s.diff;
 }
 
 void HxTime::_setDiff(int diff) {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   s.diff = diff;
   s.init = true;
 }
 
 bool HxTime::_isReference() {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   return s.reference;
 }
 
 void HxTime::_resetClock() {
   ClockState& s = clock_state();
-  std::lock_guard<std::mutex> hold(s.lock);
+  HxProcessLockHold hold(HxProcessLock::kClock);
   s.diff = 0;
   s.init = false;
   s.reference = false;
@@ -233,8 +231,7 @@ void HxTime::parse_(HxString const& text, bool utc) {
   // that date decides the offset, as it did when the text was written.
   t.tm_isdst = utc ? 0 : -1;
   errno = 0;
-  if (utc) hx_tz_ready();
-  time_t unix = utc ? timegm(&t) : hx_mktime(&t);
+  time_t unix = utc ? hx_timegm(&t) : hx_mktime(&t);
   if (unix == static_cast<time_t>(-1) && errno != 0) return;
   long long v = static_cast<long long>(unix) - HX_TIME_EPOCH_OFFSET;
   // A time the 32-bit value cannot hold does not parse.

@@ -6,21 +6,21 @@
 #include <cerrno>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <shared_mutex>
 #include <vector>
 
 #include "core/HxDebug.h"
 #include "core/HxLimits.h"
+#include "core/HxProcessLocks.h"
 #include "core/HxProcessEnv.h"
 
 namespace {
 
 // The names found so far, by uid: the real user can change (setuid), and a
 // name is only ever given for the uid it was found for. Failed lookups are
-// not kept. Never destroyed: a thread may still send at exit.
+// not kept. Under the process lock kUserNames; never destroyed: a thread may
+// still send at exit.
 struct UserNames {
-  std::mutex lock;
   std::map<uid_t, HxString> names;
 };
 
@@ -35,7 +35,7 @@ HxString hx_current_user() {
   uid_t uid = getuid();
   UserNames& kept = user_names();
   {
-    std::lock_guard<std::mutex> hold(kept.lock);
+    HxProcessLockHold hold(HxProcessLock::kUserNames);
     auto it = kept.names.find(uid);
     if (it != kept.names.end()) return it->second;
   }
@@ -59,7 +59,7 @@ HxString hx_current_user() {
   }
   if (rc == 0 && found != nullptr) {
     HxString name(found->pw_name);
-    std::lock_guard<std::mutex> hold(kept.lock);
+    HxProcessLockHold hold(HxProcessLock::kUserNames);
     kept.names[uid] = name;
     return name;
   }

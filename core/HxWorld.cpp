@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -20,17 +19,26 @@
 
 #include "core/HxInterrupt.h"
 #include "core/HxList.h"
+#include "core/HxProcessLocks.h"
 
 namespace {
 
-HxWorld g_real_world;
-std::atomic<HxWorld*> g_world{&g_real_world};
+// The real world, built before any code runs and never destroyed: a thread
+// may still ask it the time while the program exits.
+union RealWorld {
+  constexpr RealWorld() : world() {}
+  ~RealWorld() {}
+  HxWorld world;
+};
+RealWorld g_real;
+HxWorld* const g_real_world = &g_real.world;
+std::atomic<HxWorld*> g_world{g_real_world};
 std::atomic<uint64_t> g_generation{0};
 
 // The MAC list kept for the process, with the world count and the time it
-// was read under. Never destroyed: a thread may still send at exit.
+// was read under, under the process lock kMacCache. Never destroyed: a
+// thread may still send at exit.
 struct MacCache {
-  std::mutex lock;
   std::shared_ptr<HxHostMacs const> macs;
   uint64_t generation = 0;
   int64_t read_at = 0;
@@ -57,9 +65,8 @@ void HxWorld::sleepMillis(int64_t millis) { hx_pause_millis(millis); }
 
 int HxWorld::random() {
   // One generator for the process, seeded once, safe across threads.
-  static std::mutex lock;
   static std::mt19937 gen{std::random_device{}()};
-  std::lock_guard<std::mutex> hold(lock);
+  HxProcessLockHold hold(HxProcessLock::kRandom);
   return static_cast<int>(gen() % (static_cast<unsigned>(RAND_MAX) + 1u));
 }
 
@@ -156,7 +163,7 @@ HxWorld& hx_world() { return *g_world.load(); }
 void hx_set_world(HxWorld* world) {
   // The world first, then the count: a reader that sees the new count also
   // sees the new world.
-  g_world.store(world != nullptr ? world : &g_real_world);
+  g_world.store(world != nullptr ? world : g_real_world);
   g_generation.fetch_add(1);
 }
 
@@ -171,7 +178,7 @@ std::shared_ptr<HxHostMacs const> hx_host_mac_addresses(HxString& failed) {
   // Held during the read too: threads that find the list stale wait for one
   // reading instead of each making its own. The clock is read under it, so
   // no thread takes a reading newer than its own time for a clock gone back.
-  std::lock_guard<std::mutex> hold(cache.lock);
+  HxProcessLockHold hold(HxProcessLock::kMacCache);
   int64_t const now = world.now();
   if (cache.macs != nullptr && cache.generation == generation && now >= cache.read_at &&
       now - cache.read_at < kHxMacRefreshSeconds)

@@ -301,9 +301,11 @@ class HxRecord : public Base {
     }
   }
 
+  // Never destroyed: a thread may still decode a reply while the program
+  // exits.
   static Dispatch const& dispatch_() {
-    static Dispatch const table =
-        build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>());
-    return table;
+    static Dispatch const* const table = new Dispatch(
+        build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>()));
+    return *table;
   }
 };

@@ -64,7 +64,7 @@ void HxHost::_setVerFromProps() {
   // As reverting the text into a property hash and looking up the key, but
   // only the items named by that key are parsed whole: an item's key is its
   // text before "=" with blanks dropped, and the last such item wins.
-  static HxString const key("host.tarv_version");
+  static HxString const& key = *new HxString("host.tarv_version");  // never destroyed
   HxStringList items;
   HxExpression::split(properties_, items);
   HxString const* found = nullptr;
@@ -95,7 +95,7 @@ void HxHost::accept(HxJob const& job) {
 }
 
 void HxHost::release(HxJob const& job, HxSubjob const& instance) {
-  static HxString const processors("host.processors");
+  static HxString const& processors = *new HxString("host.processors");  // never destroyed
   HxResourceHash hash;
   hash.revert(resources_);
   HxReservationList list;

@@ -79,7 +79,9 @@ HxString HxProperty::clsstring() const {
 }
 
 void HxProperty::clsstring(HxString const& word) {
-  static HxString const host("host"), global("global");
+  // Never destroyed: a thread may still read a property while the program exits.
+  static HxString const& host = *new HxString("host");
+  static HxString const& global = *new HxString("global");
   cls_ = word == host ? 2 : word == global ? 3 : 0;
 }
 

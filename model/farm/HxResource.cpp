@@ -12,7 +12,9 @@ bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; 
 // follows "/" is the sign of the number after it, so that the negative used
 // count of an overbooked resource reads back as written.
 void join_signs(HxStringList& tokens, HxStringList& out) {
-  static HxString const minus("-"), slash("/");
+  // Never destroyed: a thread may still read a resource while the program exits.
+  static HxString const& minus = *new HxString("-");
+  static HxString const& slash = *new HxString("/");
   for (int i = 0; i < tokens.length(); ++i) {
     HxString const& t = *tokens.get(i);
     bool sign_position = out.length() == 0 || *out.get(out.length() - 1) == slash;

@@ -1,0 +1,193 @@
+#include "core/HxProcessLocks.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestUtil.h"
+#include "api/HxApiState.h"
+#include "config/HxClientConfig.h"
+#include "config/HxDefaults.h"
+#include "config/HxEnv.h"
+#include "core/HxDebug.h"
+#include "core/HxProcessEnv.h"
+#include "core/HxTime.h"
+#include "core/HxUser.h"
+#include "core/HxWorld.h"
+
+namespace {
+
+// A library call that takes one of the process's locks.
+struct Row {
+  char const* name;
+  std::function<void()> call;
+};
+
+std::vector<Row> rows() {
+  return {
+      {"debug log",
+       [] {
+         HxDebug& d = *hx_debug_obj();
+         d.lock();
+         d.mark() << "INFO: line " << 1 << '\n';
+         d.unlock();
+       }},
+      {"MAC addresses",
+       [] {
+         HxString failed;
+         hx_host_mac_addresses(failed);
+       }},
+      {"user name", [] { hx_current_user(); }},
+      {"clock", [] { HxTime::diff(); }},
+      {"installation directory", [] { hx_default_get_hxdir(); }},
+      {"client configuration", [] { HxClientConfig().client_timeout(); }},
+      {"API state",
+       [] {
+         hxerror();
+         hxsetsupervisor(hxgetsupervisor());
+         hxgettimeout();
+       }},
+      {"random", [] { hx_world().random(); }},
+      {"environment, shared", [] { HxEnv::valueEnv("HX_FORK_TEST"); }},
+      {"environment, alone", [] { HxEnv::setEnv("HX_FORK_TEST", "1"); }},
+      {"local time",
+       [] {
+         tm t{};
+         t.tm_year = 120;
+         t.tm_mday = 1;
+         hx_mktime(&t);
+       }},
+  };
+}
+
+// What the forking thread itself holds at the fork.
+enum class Holding { kNothing, kDebugMessage };
+
+// Forks while threads call every row; each child calls every row and ends.
+// Gives the first row a child hung in (naming the fork), or "".
+std::string fork_while_calling(int forks, Holding holding) {
+  std::vector<Row> const table = rows();
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (Row const& row : table) {
+    for (int n = 0; n < 2; ++n)
+      threads.emplace_back([&stop, &row] {
+        while (!stop.load()) row.call();
+      });
+  }
+  std::string hung;
+  for (int f = 0; f < forks && hung.empty(); ++f) {
+    int out[2];
+    if (pipe(out) != 0) {
+      hung = "no pipe";
+      break;
+    }
+    if (holding == Holding::kDebugMessage) hx_debug_obj()->lock();
+    pid_t const child = fork();
+    if (child == 0) {
+      close(out[0]);
+      // The forking thread's own hold goes on in the child and ends there.
+      if (holding == Holding::kDebugMessage) {
+        *hx_debug_obj() << "INFO: the forking thread's message\n";
+        hx_debug_obj()->unlock();
+      }
+      // Each row's number goes out before the row runs: the last one the
+      // parent reads is the one a hung child is in.
+      for (unsigned char i = 0; i < table.size(); ++i) {
+        if (write(out[1], &i, 1) != 1) _exit(3);
+        table[i].call();
+      }
+      _exit(0);
+    }
+    if (holding == Holding::kDebugMessage) hx_debug_obj()->unlock();
+    close(out[1]);
+    if (child < 0) {
+      close(out[0]);
+      hung = "no fork";
+      break;
+    }
+    // A child has ten seconds, far beyond the milliseconds it needs even on
+    // a loaded machine.
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    pid_t got = 0;
+    while ((got = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (got != child) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      unsigned char buf[64];
+      int last = -1;
+      for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) last = buf[n - 1];
+      hung = "fork " + std::to_string(f) + ": " + (last >= 0 ? table[static_cast<size_t>(last)].name : "before any row");
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      hung = "fork " + std::to_string(f) + ": child ended with status " + std::to_string(status);
+    }
+    close(out[0]);
+  }
+  stop.store(true);
+  for (std::thread& t : threads) t.join();
+  return hung;
+}
+
+class HxProcessLocksTest : public ::testing::Test {
+ protected:
+  void SetUp() override { hx_debug_filename(log_.hxfile("log"), 0); }
+  void TearDown() override { hx_debug_filename("", 0); }
+  hxtest::TempDir log_{"hxforklocks"};
+};
+
+}  // namespace
+
+// Without the locks taken before the fork, a child often inherits one held
+// by a thread that no longer exists and hangs on its first call.
+TEST_F(HxProcessLocksTest, ChildrenForkedWhileThreadsCallFindEveryLockUsable) {
+  struct Case {
+    char const* what;
+    Holding holding;
+  } const cases[] = {
+      {"nothing held", Holding::kNothing},
+      {"forking in a debug message", Holding::kDebugMessage},
+  };
+  for (Case const& c : cases) EXPECT_EQ(fork_while_calling(40, c.holding), "") << c.what;
+}
+
+TEST(HxProcessLocks, ALockIsTakenAgainByItsHolderAndHeldUntilItsLastRelease) {
+  hx_process_lock(HxProcessLock::kApiState);
+  hx_process_lock(HxProcessLock::kApiState);
+  hx_process_unlock(HxProcessLock::kApiState);
+  EXPECT_TRUE(hx_process_lock_held(HxProcessLock::kApiState));
+  std::atomic<bool> taken{false};
+  std::thread other([&taken] {
+    HxProcessLockHold hold(HxProcessLock::kApiState);
+    taken = true;
+  });
+  // Counted, not timed: the other thread is still waiting after this one
+  // has yielded many times.
+  for (int i = 0; i < 1000; ++i) std::this_thread::yield();
+  EXPECT_FALSE(taken.load());
+  hx_process_unlock(HxProcessLock::kApiState);
+  other.join();
+  EXPECT_TRUE(taken.load());
+  EXPECT_FALSE(hx_process_lock_held(HxProcessLock::kApiState));
+}
+
+#ifndef NDEBUG
+TEST(HxProcessLocksDeathTest, TakingAnEarlierLockWhileHoldingALaterOneIsRefused) {
+  EXPECT_DEATH(
+      {
+        HxProcessLockHold later(HxProcessLock::kApiState);
+        HxProcessLockHold earlier(HxProcessLock::kDebugLog);
+      },
+      "out of their order");
+}
+#endif

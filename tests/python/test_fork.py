@@ -1,0 +1,104 @@
+"""A program that forks while its other threads are inside calls: every
+child finds the library's locks usable. The forking runs in a child
+interpreter, so that a hung grandchild fails this test and not the run.
+
+The supervisor is named by its numeric address only: a child forked while
+another thread is inside the C library's host name look-up can hang in its
+own first look-up (the C library leaves its resolver's lock as it was),
+which no lock of this library can prevent."""
+import os
+import socket
+import subprocess
+import sys
+import textwrap
+
+import _hx
+
+# Forks of the main thread, and threads calling the library meanwhile.
+FORKS = 200
+THREADS = 12
+# Seconds each forked child has to end.
+CHILD_BOUND = 10
+
+
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+SCRIPT = """
+    import os, sys, threading, time, signal, warnings
+    sys.path.insert(0, {moddir!r})
+    import _hx
+
+    warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads
+    # The library's own lines (each refused connection writes one) go
+    # nowhere; the verdict goes to standard error.
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, 1)
+    _hx.settimeout(300)
+    stop = threading.Event()
+
+    def work(n):
+        while not stop.is_set():
+            _hx.kill(1)
+            if n % 3 == 0:
+                _hx.setsupervisor("")
+                _hx.gettimeout()
+            _hx.error()
+
+    threads = [threading.Thread(target=work, args=(n,), daemon=True) for n in range({threads})]
+    for t in threads:
+        t.start()
+    time.sleep(0.2)  # every thread is inside its loop
+
+    children = {{}}
+    for i in range({forks}):
+        pid = os.fork()
+        if pid == 0:
+            code = 0
+            try:
+                _hx.gettimeout()
+                _hx.error()
+                _hx.kill(1)
+                _hx.setsupervisor("")
+                _hx.kill(1)
+            except BaseException:
+                code = 3
+            os._exit(code)
+        children[pid] = (i, time.monotonic())
+        time.sleep(0.002)
+    stop.set()
+    for t in threads:
+        t.join()
+
+    # Each child has its bound from its own fork; one that has not ended
+    # by then is taken to hang.
+    hung, failed = [], []
+    while children:
+        for pid, (i, born) in list(children.items()):
+            got, status = os.waitpid(pid, os.WNOHANG)
+            if got == pid:
+                del children[pid]
+                if status != 0:
+                    failed.append((i, status))
+            elif time.monotonic() - born > {bound}:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                del children[pid]
+                hung.append(i)
+        time.sleep(0.01)
+    print("hung", hung, "failed", failed, file=sys.stderr, flush=True)
+    sys.exit(1 if hung or failed else 0)
+"""
+
+
+def test_children_forked_while_threads_call_never_hang():
+    port = closed_port()
+    code = textwrap.dedent(SCRIPT.format(moddir=os.path.dirname(_hx.__file__), threads=THREADS,
+                                         forks=FORKS, bound=CHILD_BOUND))
+    env = dict(os.environ, HX_SUPERVISOR="127.0.0.1:%d" % port)
+    result = subprocess.run([sys.executable, "-c", code], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr[-3000:]
