@@ -228,10 +228,10 @@ void HxPack::showXML() {
 }
 
 int HxPack::archiveXML(HxString const& path) {
-  FILE* f = HxFile::_fopenWrite(path, false);
-  if (f == nullptr) return 0;
+  HxFileReplacement file(path, HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
   packXML();
-  return write_out_(f);
+  return write_out_(file);
 }
 
 // ---- reading ---------------------------------------------------------------

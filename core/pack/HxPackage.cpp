@@ -673,14 +673,14 @@ _hx_package_pack* hx_package_xml_expand(char const* text) {
 
 int hx_package_archive(_hx_package_pack* node, char const* path) {
   if (node == nullptr || path == nullptr) return 0;
-  FILE* f = HxFile::_fopenWrite(HxString(path), false);
-  if (f == nullptr) return 0;
+  // The file at the path is replaced only once the text is written whole.
+  HxFileReplacement file(HxString(path), HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
   char const* text = hx_package_compact(node);
   int n = hx_package_state().length;
-  bool ok = text != nullptr && n > 0 && std::fwrite(text, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
-  // A full disk shows only when the buffered text is written out.
-  if (std::fclose(f) != 0) ok = false;
-  return ok ? 1 : 0;
+  if (text == nullptr || n <= 0) return 0;
+  file.write(text, n);
+  return file.commit() ? 1 : 0;
 }
 
 _hx_package_pack* hx_package_recover(char const* path) {
