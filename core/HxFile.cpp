@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <utility>
 
 #include "core/HxLimits.h"
+#include "core/HxWorld.h"
 
 namespace {
 
@@ -77,10 +79,9 @@ bool read_whole(HxString const& path, HxString& out, long long max_bytes = kHxMa
   return ok;
 }
 
-// Writes every byte of text to fd; false on any error.
-bool write_all(int fd, HxString const& text) {
-  char const* p = text.value();
-  long long left = text.length();
+// Writes n bytes to fd; false on any error.
+bool write_all(int fd, char const* p, long long n) {
+  long long left = n;
   while (left > 0) {
     ssize_t put = ::write(fd, p, static_cast<size_t>(left));
     if (put < 0) {
@@ -92,6 +93,8 @@ bool write_all(int fd, HxString const& text) {
   }
   return true;
 }
+
+bool write_all(int fd, HxString const& text) { return write_all(fd, text.value(), text.length()); }
 
 int open_for_writing(HxString const& path, int flags) { return HxFile::_openWrite(path, flags); }
 
@@ -387,4 +390,92 @@ bool HxDir::islink(HxString const& path) {
 bool HxDir::fullaccess(HxString const& path) {
   struct stat st;
   return ::stat(path.value(), &st) == 0 && (st.st_mode & 0777) == 0777;
+}
+
+// ---- HxFileReplacement -------------------------------------------------------
+
+namespace {
+
+// Names drawn for a new file before giving up: each is taken only when
+// nothing holds it yet.
+constexpr int kReplacementNames = 100;
+
+// "<path>.XXXXXX": six letters or digits from one draw.
+HxString replacement_name(HxString const& path) {
+  static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  auto draw = static_cast<unsigned>(hx_world().random());
+  char tail[7] = {'.'};
+  for (int i = 1; i < 7; ++i) {
+    tail[i] = kLetters[draw % 62];
+    draw /= 62;
+  }
+  HxString name(path);
+  name.append(tail, 7);
+  return name;
+}
+
+}  // namespace
+
+HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) : target_(path) {
+  mode_t mode = 0600;
+  bool exact = kind == kPrivate;
+  struct stat st;
+  bool keep_owner = false;
+  if (kind == kAsWrittenInPlace) {
+    mode = 0666;
+    if (char* real = ::realpath(path.value(), nullptr)) {
+      target_ = HxString(real);
+      std::free(real);
+    }
+    if (::stat(target_.value(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      if (!S_ISREG(st.st_mode)) {
+        fd_ = HxFile::_openWrite(target_, O_TRUNC);
+        return;
+      }
+      mode = st.st_mode & 0777;
+      exact = true;
+      keep_owner = true;
+    }
+  }
+  for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
+    temporary_ = replacement_name(target_);
+    fd_ = ::open(temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    temporary_ = HxString();
+    return;
+  }
+  // Given away first: a change of owner may clear permission bits.
+  if (keep_owner && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+    if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
+      // Not ours to give: the file stays the writer's, as a new one would.
+    }
+  }
+  if (exact && ::fchmod(fd_, mode) != 0) failed_ = true;
+}
+
+HxFileReplacement::~HxFileReplacement() {
+  if (fd_ >= 0) ::close(fd_);
+  if (temporary_.length() > 0) ::unlink(temporary_.value());
+}
+
+bool HxFileReplacement::write(char const* bytes, long long n) {
+  if (fd_ < 0 || !write_all(fd_, bytes, n)) failed_ = true;
+  return !failed_;
+}
+
+bool HxFileReplacement::commit() {
+  if (fd_ < 0) return false;
+  bool ok = !failed_;
+  // A full disk may show only when the file is closed.
+  if (::close(fd_) != 0) ok = false;
+  fd_ = -1;
+  if (temporary_.length() > 0) {
+    if (ok && std::rename(temporary_.value(), target_.value()) != 0) ok = false;
+    if (!ok) ::unlink(temporary_.value());
+    temporary_ = HxString();
+  }
+  failed_ = !ok;
+  return ok;
 }

@@ -93,6 +93,49 @@ class HxFile : public HxRecord<HxFile> {
 
 HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
 
+// A file written to replace the one at a path, so that a write that fails
+// part way (a full disk) leaves the path as it was. The bytes go to a new
+// file in the same folder, created exclusively under a name that nothing
+// holds ("<path>.XXXXXX", drawn from the world's random numbers: never
+// through a file or link already there) and closed on exec; commit() renames
+// it over the path once every byte is written and the file closed. A
+// replacement not committed, or whose commit failed, is removed.
+class HxFileReplacement {
+ public:
+  enum Kind {
+    // The path itself is replaced, whatever holds it (a link included);
+    // the new file has mode 0600.
+    kPrivate,
+    // What writing into the file the path names would give: a link at the
+    // path is followed and the file it names replaced; a regular file there
+    // keeps its permission bits (and owner, where that can be given); a new
+    // one has mode 0666 less the creation mask. A path that names something
+    // other than a regular file or a folder (a device, a pipe) is written
+    // into directly, as it cannot be replaced.
+    kAsWrittenInPlace,
+  };
+  HxFileReplacement(HxString const& path, Kind kind);
+  ~HxFileReplacement();
+  HxFileReplacement(HxFileReplacement const&) = delete;
+  HxFileReplacement& operator=(HxFileReplacement const&) = delete;
+
+  // The new file could be made.
+  bool ok() const { return fd_ >= 0; }
+  // False once any write failed.
+  bool write(char const* bytes, long long n);
+  // Closes the new file and puts it in place; true only when every byte was
+  // written, the file closed without error and renamed over the path.
+  bool commit();
+  // The name of the new file (empty when written into the path directly).
+  HxString const& temporary() const { return temporary_; }
+
+ private:
+  HxString target_;
+  HxString temporary_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
 // A directory: its path and the names its listing held when it was built.
 class HxDir : public HxBase {
  public:

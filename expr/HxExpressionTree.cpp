@@ -15,18 +15,23 @@ bool is(HxString const& s, char const* word) {
   return static_cast<size_t>(s.length()) == n && std::memcmp(s.value(), word, n) == 0;
 }
 
-// Destroys a subtree without recursing, so that no tree is too deep to free.
-void destroy(HxExpression* root) {
-  std::vector<HxExpression*> pending;
-  if (root != nullptr) pending.push_back(root);
-  while (!pending.empty()) {
-    HxExpression* n = pending.back();
-    pending.pop_back();
-    if (n->a() != nullptr) pending.push_back(n->a());
-    if (n->b() != nullptr) pending.push_back(n->b());
-    n->a(nullptr);
+// Destroys a subtree without recursing, so that no tree is too deep to free,
+// and without taking memory, as it may run while std::bad_alloc unwinds: a
+// node with a left operand is turned right until it has none, so the tree
+// becomes a chain along b, freed in order.
+void destroy(HxExpression* n) {
+  while (n != nullptr) {
+    HxExpression* left = n->a();
+    if (left != nullptr) {
+      n->a(left->b());
+      left->b(n);
+      n = left;
+      continue;
+    }
+    HxExpression* next = n->b();
     n->b(nullptr);
     delete n;
+    n = next;
   }
 }
 

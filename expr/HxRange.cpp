@@ -185,11 +185,14 @@ void HxRange::add(HxString const& text) {
   });
 }
 
-long long HxRange::count(HxString const& text, int* padding) {
+long long HxRange::count(HxString const& text, int* padding, bool* past_bound) {
   long long total = 0;
   int pad = 0;
-  read_items(text, &pad, [&total](Item const& item) {
-    if (total + item.count() > kHxMaxRangeMembers) return false;
+  read_items(text, &pad, [&total, past_bound](Item const& item) {
+    if (total + item.count() > kHxMaxRangeMembers) {
+      if (past_bound != nullptr) *past_bound = true;
+      return false;
+    }
     total += item.count();
     return true;
   });
@@ -421,7 +424,10 @@ void HxRange::reorder_(int mode) {
   }
 }
 
-bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names) {
+bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names,
+                           bool* past_bound) {
+  bool ignored = false;
+  bool& past = past_bound != nullptr ? *past_bound : ignored;
   // A plain name (no comma, bracket or blank, not a range) is its own one
   // name: the common section header, taken without splitting.
   if (plain_name(text)) {
@@ -432,9 +438,12 @@ bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, lo
   if (isrange(text)) {
     // Counted from the text first: a few bytes can name millions of members.
     int padding = 0;
-    long long members = count(text, &padding);
+    long long members = count(text, &padding, &past);
     if (max_names >= 0 && members > max_names) return false;
-    if (members * (padding + kHxDecimalNameBytes) > kHxMaxPatternBytes) return true;
+    if (members * (padding + kHxDecimalNameBytes) > kHxMaxPatternBytes) {
+      past = true;
+      return true;
+    }
     HxRange r(text);
     r.reorder_(mode);
     for (int v : r.values_) out.append(decimal(v));
@@ -464,7 +473,7 @@ bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, lo
     if (p.open < 0 || p.open == p.tokens.length() - 1) {
       p.open = -1;
     } else {
-      p.members = count(*p.tokens.get(p.open + 1), &p.padding);
+      p.members = count(*p.tokens.get(p.open + 1), &p.padding, &past);
     }
     names += p.members;
   }
@@ -480,7 +489,10 @@ bool HxRange::patternsplit(int mode, HxString const& text, HxStringList& out, lo
     if (p.members == 0) continue;
     // Every expanded name holds the item's other tokens and one member.
     long long each = item.length() + p.padding + kHxDecimalNameBytes;
-    if (bytes + each * p.members > kHxMaxPatternBytes) return true;
+    if (bytes + each * p.members > kHxMaxPatternBytes) {
+      past = true;
+      return true;
+    }
     bytes += each * p.members;
     HxRange group(*p.tokens.get(p.open + 1));
     group.reorder_(mode);

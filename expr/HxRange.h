@@ -64,11 +64,14 @@ class HxRange : public HxBase {
   // written order, 5 the written order reversed, other values as written.
   // With max_names at 0 or above, a text that names more members than that
   // appends nothing and gives false (the members are counted first). The
-  // output stops before it would pass kHxMaxPatternBytes.
-  static bool patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names = -1);
+  // output stops before it would pass kHxMaxPatternBytes, and a range stops
+  // before kHxMaxRangeMembers; either sets *past_bound.
+  static bool patternsplit(int mode, HxString const& text, HxStringList& out, long long max_names = -1,
+                           bool* past_bound = nullptr);
   // How many members add(text) would append to an empty range; *padding
-  // receives the width of the first number.
-  static long long count(HxString const& text, int* padding = nullptr);
+  // receives the width of the first number, and *past_bound is set when
+  // the text names more than kHxMaxRangeMembers (add stops before them).
+  static long long count(HxString const& text, int* padding = nullptr, bool* past_bound = nullptr);
 
  private:
   // Sorts ascending and removes duplicates.

@@ -7,6 +7,7 @@
 #include "api/HxApiLocal.h"
 #include "api/HxApiPassword.h"
 #include "core/HxList.h"
+#include "expr/HxExprLimits.h"
 #include "expr/HxRange.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
@@ -24,20 +25,36 @@ HxString joined(PyObject* args, Py_ssize_t from) {
   return text;
 }
 
+// A range past the bounds of what is expanded raises, naming the bound: an
+// empty or cut list would read as an agenda without those members.
+bool range_past_bound(bool past) {
+  if (past) {
+    PyErr_Format(PyExc_ValueError, "range too large to expand (limit %d members, %lld bytes)", kHxMaxRangeMembers,
+                 kHxMaxPatternBytes);
+  }
+  return past;
+}
+
 }  // namespace
 
 PyObject* _hx_py_rangesplit(PyObject*, PyObject* args) {
   if (PyTuple_GET_SIZE(args) < 1) Py_RETURN_NONE;
   HxStringList list;
-  HxRange::patternsplit(0, joined(args, 0), list);
+  bool past = false;
+  HxRange::patternsplit(0, joined(args, 0), list, -1, &past);
+  if (range_past_bound(past)) return nullptr;
   return hx_py_str_list(list);
 }
 
 PyObject* _hx_py_rangechunk(PyObject*, PyObject* args) {
   if (PyTuple_GET_SIZE(args) < 2) return PyList_New(0);
   int size = hx_py_kind_int(PyTuple_GET_ITEM(args, 0));
+  HxString const text = joined(args, 1);
+  bool past = false;
+  HxRange::count(text, nullptr, &past);
+  if (range_past_bound(past)) return nullptr;
   HxRange range;
-  range.parse(joined(args, 1));
+  range.parse(text);
   HxStringList list;
   range.chunk(size, list);
   return hx_py_str_list(list);

@@ -157,24 +157,23 @@ inline constexpr bool kShadowMemory = true;
 inline constexpr bool kShadowMemory = false;
 #endif
 
-// Runs fn in a child process whose address space may grow by `extra` bytes
-// beyond what this process maps now (RLIMIT_AS), so that a fault of memory
-// ends the child, not the machine. The child's exit code is fn's result;
-// a child ended by a signal gives 128 + its number (134: an abort, as an
-// uncaught std::bad_alloc ends); one still running after a minute is ended.
-inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
-  long pages = 0;
-  std::ifstream("/proc/self/statm") >> pages;
-  size_t const now = static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+// Runs fn in a child process under a limit of one resource (setrlimit), so
+// that what the limit stops ends or fails in the child, not the machine. The
+// child's exit code is fn's result; a child ended by a signal gives 128 + its
+// number (134: an abort, as an uncaught std::bad_alloc ends); one still
+// running after a minute is ended. Under a file-size limit a write past it
+// fails with EFBIG instead of ending the child with SIGXFSZ.
+inline int run_with_limit(int resource, rlim_t value, std::function<int()> const& fn) {
   // Nothing buffered before the fork is written twice.
   std::fflush(nullptr);
   pid_t const child = fork();
   if (child < 0) return -1;
   if (child == 0) {
     alarm(60);
+    if (resource == RLIMIT_FSIZE) signal(SIGXFSZ, SIG_IGN);
     rlimit limit;
-    limit.rlim_cur = limit.rlim_max = now + extra;
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
+    limit.rlim_cur = limit.rlim_max = value;
+    if (setrlimit(resource, &limit) != 0) _exit(125);
     // An exception must not reach the test framework's handler, which would
     // carry on with the other tests in the child: it ends the child as it
     // ends a program.
@@ -190,6 +189,16 @@ inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
   int status = 0;
   if (waitpid(child, &status, 0) != child) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+// Runs fn in a child process whose address space may grow by `extra` bytes
+// beyond what this process maps now (RLIMIT_AS), so that a fault of memory
+// ends the child, not the machine.
+inline int run_with_memory_limit(size_t extra, std::function<int()> const& fn) {
+  long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  size_t const now = static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return run_with_limit(RLIMIT_AS, now + extra, fn);
 }
 
 }  // namespace hxtest

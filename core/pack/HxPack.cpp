@@ -221,18 +221,20 @@ int HxPack::_itemCount() {
 
 // ---- files -----------------------------------------------------------------
 
+// An archive replaces the file at the path only once written whole: a write
+// that fails part way (a full disk) leaves an earlier archive as it was.
 int HxPack::archive(HxString const& path) {
-  FILE* f = HxFile::_fopenWrite(path, false);
-  if (f == nullptr) return 0;
+  HxFileReplacement file(path, HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
   pack();
-  return write_out_(f);
+  return write_out_(file);
 }
 
-int HxPack::write_out_(std::FILE* f) {
+int HxPack::write_out_(HxFileReplacement& file) {
   int n = length_;
-  bool ok = std::fwrite(buffer_, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
+  file.write(buffer_, n);
   // A failed write or close (a full disk) must not be reported as success.
-  if (std::fclose(f) != 0) ok = false;
+  bool ok = file.commit();
   _clear();
   return ok ? n : 0;
 }

@@ -9,6 +9,8 @@
 #include "core/HxLimits.h"
 #include "core/HxString.h"
 
+class HxFileReplacement;
+
 class HxPackObj;
 
 // A bound on the memory that decoding makes, open on one thread while it
@@ -418,9 +420,10 @@ class HxPack : public HxBase {
   static void put_tag_(char* p, short field, short kind) {
     put32_(p, (static_cast<uint32_t>(static_cast<uint16_t>(field)) << 16) | static_cast<uint16_t>(kind));
   }
-  // Writes the buffer to f, closes f and releases the buffer; the number of
-  // bytes written, or 0 when a write or the close failed.
-  int write_out_(std::FILE* f);
+  // Writes the buffer to the file, puts it in place and releases the
+  // buffer; the number of bytes written, or 0 (the path as it was) when a
+  // write, the close or the renaming failed.
+  int write_out_(HxFileReplacement& file);
   void xml_append_(char const* text, int n);
   static int xml_len_(char const* name);
   // One value line: depth tabs, the element, the text (escaped when asked).

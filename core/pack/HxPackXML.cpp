@@ -11,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <random>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -227,10 +228,10 @@ void HxPack::showXML() {
 }
 
 int HxPack::archiveXML(HxString const& path) {
-  FILE* f = HxFile::_fopenWrite(path, false);
-  if (f == nullptr) return 0;
+  HxFileReplacement file(path, HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
   packXML();
-  return write_out_(f);
+  return write_out_(file);
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -858,10 +859,15 @@ class ReaderLease {
     reader_->busy = false;
     reader_->reset();
     if (length_ > kKeptParserBytes && own_ == nullptr) {
-      reader_->tree.release();
-      for (Level& l : reader_->levels) {
-        std::string().swap(l.name);
-        std::string().swap(l.cache);
+      // Only a saving: where letting go takes a little memory that is not
+      // there (std::bad_alloc unwinding), what is left stays kept.
+      try {
+        reader_->tree.release();
+        for (Level& l : reader_->levels) {
+          std::string().swap(l.name);
+          std::string().swap(l.cache);
+        }
+      } catch (std::bad_alloc const&) {
       }
     }
   }

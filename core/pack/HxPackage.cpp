@@ -206,16 +206,31 @@ void HxPackage::set(int i, HxPackage* child) {
 }
 
 void HxPackage::clear() {
-  // Flattens the tree so that no destructor recurses.
-  std::vector<HxPackage*> work;
-  for (int i = 0; i < children_.length(); ++i) work.push_back(children_.get(i));
-  children_.forget();
-  while (!work.empty()) {
-    HxPackage* p = work.back();
-    work.pop_back();
-    for (int i = 0; i < p->children_.length(); ++i) work.push_back(p->children_.get(i));
-    p->children_.forget();
-    delete p;
+  // Frees the tree without recursion and without taking memory (it runs
+  // while std::bad_alloc unwinds from a tree half built). Going down into a
+  // node's last child, the slot that held the child keeps the node's own
+  // parent instead; going back up reads it from there.
+  HxPackage* node = this;
+  HxPackage* up = nullptr;
+  for (;;) {
+    if (node->children_.length() > 0) {
+      HxPackage* child = node->children_.last();
+      if (child == nullptr || child->children_.length() == 0) {
+        node->children_.drop_last();
+        delete child;
+      } else {
+        node->children_.replace(node->children_.length() - 1, up);
+        up = node;
+        node = child;
+      }
+      continue;
+    }
+    if (node == this) break;
+    HxPackage* done = node;
+    node = up;
+    up = node->children_.last();
+    node->children_.drop_last();
+    delete done;
   }
 }
 
@@ -391,15 +406,27 @@ void list_free(_hx_package_pack* node) {
   node->list_len = 0;
 }
 
+// Frees a tree without taking memory: it runs while std::bad_alloc unwinds
+// from a tree half built. The nodes waiting to be freed are chained through
+// their name field, whose text is freed first (a node pointer kept in a
+// char* and read back as the node pointer it was).
 void node_free(_hx_package_pack* node) {
-  std::vector<_hx_package_pack*> work{node};
-  while (!work.empty()) {
-    _hx_package_pack* p = work.back();
-    work.pop_back();
-    for (int i = 0; i < p->list_len; ++i)
-      if (p->list[i] != nullptr) work.push_back(p->list[i]);
+  auto chain = [](_hx_package_pack* n, _hx_package_pack* next) {
+    delete[] n->name;
+    n->name = reinterpret_cast<char*>(next);
+  };
+  chain(node, nullptr);
+  _hx_package_pack* pending = node;
+  while (pending != nullptr) {
+    _hx_package_pack* p = pending;
+    pending = reinterpret_cast<_hx_package_pack*>(p->name);
+    for (int i = 0; i < p->list_len; ++i) {
+      _hx_package_pack* c = p->list[i];
+      if (c == nullptr) continue;
+      chain(c, pending);
+      pending = c;
+    }
     list_free(p);
-    delete[] p->name;
     delete[] p->value;
     delete p;
   }
@@ -646,14 +673,14 @@ _hx_package_pack* hx_package_xml_expand(char const* text) {
 
 int hx_package_archive(_hx_package_pack* node, char const* path) {
   if (node == nullptr || path == nullptr) return 0;
-  FILE* f = HxFile::_fopenWrite(HxString(path), false);
-  if (f == nullptr) return 0;
+  // The file at the path is replaced only once the text is written whole.
+  HxFileReplacement file(HxString(path), HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
   char const* text = hx_package_compact(node);
   int n = hx_package_state().length;
-  bool ok = text != nullptr && n > 0 && std::fwrite(text, 1, static_cast<size_t>(n), f) == static_cast<size_t>(n);
-  // A full disk shows only when the buffered text is written out.
-  if (std::fclose(f) != 0) ok = false;
-  return ok ? 1 : 0;
+  if (text == nullptr || n <= 0) return 0;
+  file.write(text, n);
+  return file.commit() ? 1 : 0;
 }
 
 _hx_package_pack* hx_package_recover(char const* path) {

@@ -11,6 +11,11 @@ class HxPackageList : public HxBaseList<HxPackage> {
   // Puts the node at index i and returns the one it displaces (not
   // destroyed); null when i is not a valid index.
   HxPackage* replace(int i, HxPackage* node);
+  // The last node (null when empty), and its removal without destroying it.
+  HxPackage* last() const { return length() > 0 ? items_[last_] : nullptr; }
+  void drop_last() {
+    if (length() > 0) --last_;
+  }
 };
 
 // A nested value: a scalar (no children), a hash (the first child is named)
@@ -18,9 +23,9 @@ class HxPackageList : public HxBaseList<HxPackage> {
 // "(" name "=" value children... ")" with "(", ")", "=" and backslash escaped
 // by a backslash.
 //
-// Walks over the tree (copy, compaction, display, destruction) use an explicit
-// stack, so trees of any depth are safe; reading text stops at
-// kHxMaxPackageDepth.
+// Walks over the tree (copy, compaction, display) use an explicit stack and
+// destruction takes no memory at all, so trees of any depth are safe;
+// reading text stops at kHxMaxPackageDepth.
 class HxPackage : public HxBase {
  public:
   HxPackage() = default;

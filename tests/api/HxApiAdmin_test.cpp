@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "api/HxApiState.h"
 #include "core/HxError.h"
 #include "tests/api/ApiExchange.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
@@ -309,6 +316,76 @@ TEST(HxApiAdmin, ArchiveAndRecoverJob) {
   HxJob job = named_job("x");
   EXPECT_EQ(hxarchivejob(dir.hxfile("no/such/dir"), job, 2), 0);
   EXPECT_EQ(hxrecoverjob(dir.hxfile("missing"), job, 0), 0);
+}
+
+// An archive is put in place only once written whole: a write that fails
+// part way (past a file-size limit here, as on a full disk) gives 0 and
+// leaves the earlier archive byte for byte, or no file where there was none,
+// and no new file beside it; in both formats. Written whole, the file holds
+// the record's bytes as before, with the mode a file written in place has:
+// an earlier file's, else 0666 less the creation mask; a link at the path
+// stays and the file it names is replaced.
+TEST(HxApiAdmin, ArchiveReplacesTheFileOnlyWhenWrittenWhole) {
+  HxJob const big = named_job(std::string(256 << 10, 'x').c_str());
+  auto today = [](HxJob job, int format) {
+    if (format == 2) job.packXML();
+    else job.pack();
+    return std::string(job.packContents(), static_cast<size_t>(job.packSize()));
+  };
+  mode_t const mask = umask(0);
+  umask(mask);
+  struct Row {
+    int format;
+    bool earlier;  // an earlier archive, mode 0640
+    bool link;     // the path is a link to it
+  } const rows[] = {
+      {1, true, false}, {1, false, false}, {2, true, false}, {2, false, false}, {1, true, true}, {2, true, true},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(std::to_string(row.format) + (row.earlier ? " earlier" : " none") + (row.link ? " link" : ""));
+    hxtest::TempDir dir("hxarchive");
+    HxString const path = dir.hxfile("job");
+    std::string const file = row.link ? "target" : "job";
+    std::string earlier;
+    if (row.earlier) {
+      HxJob old = named_job("earlier");
+      ASSERT_GT(hxarchivejob(dir.hxfile(file), old, row.format), 0);
+      ASSERT_EQ(chmod(dir.file(file).c_str(), 0640), 0);
+      if (row.link) {
+        ASSERT_EQ(symlink(dir.file(file).c_str(), dir.file("job").c_str()), 0);
+      }
+      earlier = dir.read(file);
+    }
+    auto entries = [&] {
+      std::vector<std::string> names;
+      for (auto const& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+      std::sort(names.begin(), names.end());
+      return testing::PrintToString(names);
+    };
+    std::string const kept = entries();
+    int const code = hxtest::run_with_limit(RLIMIT_FSIZE, 64 << 10, [&] {
+      HxJob job = big;
+      return hxarchivejob(path, job, row.format) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(entries(), kept);
+    std::string const after = dir.read(file);
+    EXPECT_TRUE(after == earlier) << after.size() << " bytes in place of the " << earlier.size() << " earlier ones";
+
+    HxJob job = big;
+    std::string const want = today(big, row.format);
+    EXPECT_EQ(hxarchivejob(path, job, row.format), static_cast<int>(want.size()));
+    std::string const written = dir.read(file);
+    EXPECT_TRUE(written == want) << written.size() << " bytes written, not the " << want.size() << " of the record";
+    EXPECT_EQ(entries(), row.link ? "{ \"job\", \"target\" }" : "{ \"job\" }");
+    struct stat st;
+    ASSERT_EQ(lstat(dir.file(file).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, row.earlier ? 0640u : 0666u & ~mask);
+    if (row.link) {
+      EXPECT_TRUE(lstat(dir.file("job").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    }
+  }
 }
 
 }  // namespace

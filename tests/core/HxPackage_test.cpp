@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,6 +156,60 @@ TEST(HxPackageDepth, DeepTreesBuiltInCodeAreWalkedWithoutRecursion) {
   delete root;
   EXPECT_EQ(std::strlen(hx_package_compact(t)), static_cast<size_t>(3 + n * 4));
   EXPECT_EQ(hx_package_destroy(t), 1);
+}
+
+// Freeing a tree takes no memory: it runs while std::bad_alloc unwinds from
+// a tree half built. Each tree is built here and freed in a child whose
+// address space may grow by 1 MB, where a list of the nodes still to free
+// (4 MB for half a million) could not be made. Wide trees, and wide trees of
+// deep ones, of both implementations.
+TEST(HxPackageDepth, FreeingTakesNoMemory) {
+  auto layer = [](int wide, int deep) {
+    _hx_package_pack* root = hx_package_new();
+    for (int i = 0; i < wide; ++i) {
+      _hx_package_pack* q = root;
+      for (int k = 0; k < deep; ++k) {
+        _hx_package_pack* c = hx_package_new();
+        hx_package_set_value(c, "v");
+        hx_package_list_push(q, c);
+        q = c;
+      }
+    }
+    return std::function<void()>([root] { hx_package_destroy(root); });
+  };
+  auto tree = [](int wide, int deep) {
+    auto* root = new HxPackage();
+    for (int i = 0; i < wide; ++i) {
+      HxPackage* q = root;
+      for (int k = 0; k < deep; ++k) {
+        auto* c = new HxPackage("n", "v");
+        q->push(c);
+        q = c;
+      }
+    }
+    return std::function<void()>([root] { delete root; });
+  };
+  struct Row {
+    char const* what;
+    std::function<void()> free;
+  } const rows[] = {
+      {"layer, half a million children", layer(1 << 19, 1)},
+      {"layer, 512 chains of 1024", layer(1 << 9, 1 << 10)},
+      {"class, half a million children", tree(1 << 19, 1)},
+      {"class, 512 chains of 1024", tree(1 << 9, 1 << 10)},
+  };
+  // The trees are freed here only after the last child: memory freed here
+  // would be room for the next child's list.
+  for (Row const& row : rows) {
+    if (hxtest::kShadowMemory) break;
+    EXPECT_EQ(hxtest::run_with_memory_limit(1u << 20, [&] {
+                row.free();
+                return 0;
+              }),
+              0)
+        << row.what;
+  }
+  for (Row const& row : rows) row.free();
 }
 
 TEST(HxPackageDepth, IndentedFormsOfDeepTreesNeedNoRecursion) {

@@ -10,6 +10,7 @@
 #include "expr/HxExprLimits.h"
 #include "expr/HxExpression.h"
 #include "expr/HxScalar.h"
+#include "tests/TestUtil.h"
 
 namespace {
 
@@ -457,5 +458,27 @@ TEST(HxExpressionDepth, HandBuiltDeepTreesStayBounded) {
   copy.reference(new Table());
   copy.variables(vars);
   EXPECT_EQ(vars.length(), 0);
+  delete root;
+}
+
+// Freeing a tree takes no memory: it runs while std::bad_alloc unwinds. A
+// chain of half a million nodes, each with an operand on the other side,
+// is freed in a child whose address space may grow by 1 MB, where a list
+// of the operands still to free (4 MB) could not be made.
+TEST(HxExpressionDepth, FreeingTakesNoMemory) {
+  auto* root = new HxExpression();
+  HxExpression* n = root;
+  for (int i = 0; i < (1 << 19); ++i) {
+    n->a(new HxExpression());
+    n->b(new HxExpression());
+    n = n->b();
+  }
+  if (!hxtest::kShadowMemory) {
+    EXPECT_EQ(hxtest::run_with_memory_limit(1u << 20, [root] {
+                delete root;
+                return 0;
+              }),
+              0);
+  }
   delete root;
 }

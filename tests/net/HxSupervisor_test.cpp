@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <climits>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -326,10 +329,36 @@ TEST(HxTimeSync, FilesAreReplacedNotWrittenThroughLinks) {
   EXPECT_FALSE(hx_cache_save(world.dir.hxfile("none/x"), "1"));
 }
 
+// The names of the entries made in a folder while fn runs, as the kernel
+// reports them (inotify): whatever names a writer chooses.
+std::vector<std::string> made_during(std::string const& dir, std::function<void()> const& fn) {
+  std::vector<std::string> names;
+  int const fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0 || inotify_add_watch(fd, dir.c_str(), IN_CREATE) < 0) {
+    ADD_FAILURE() << "cannot watch " << dir;
+    if (fd >= 0) close(fd);
+    return names;
+  }
+  fn();
+  alignas(inotify_event) char buf[4096];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) {
+    for (char* p = buf; p < buf + n;) {
+      auto const* e = reinterpret_cast<inotify_event const*>(p);
+      if (e->len > 0) names.emplace_back(e->name);
+      p += sizeof(inotify_event) + e->len;
+    }
+  }
+  close(fd);
+  return names;
+}
+
 // The supervisor cache is written as a new file of the user's own, mode
 // 0600, that replaces whatever held its name: links planted at the name and
-// at the names a writer might use for its temporary file are never written
-// through, and an old file at the name is not reused.
+// at the names the writer uses for its temporary file are never written
+// through, and an old file at the name is not reused. The temporary names
+// are those a first save made in the folder; the second save draws the same
+// numbers from the world, so it tries the same names first.
 TEST(HxCacheFile, WrittenAsAFreshPrivateFileNeverThroughLinks) {
   struct Row {
     char const* name;
@@ -340,19 +369,28 @@ TEST(HxCacheFile, WrittenAsAFreshPrivateFileNeverThroughLinks) {
       {"a dangling link", "dangling"},
       {"an old file open to others", "file"},
   };
-  char const* const temporary_names[] = {".tmp", ".new", "~", ".part", ".temp", ".XXXXXX", ".1"};
   for (Row const& row : rows) {
     SCOPED_TRACE(row.name);
     DaemonWorld world;
     WorldGuard guard(world);
+    world.draws = {12345, 67890, 13579};
     std::string const path = S(HxClient::cachePath());
+    std::string const base = path.substr(path.rfind('/') + 1);
+    std::vector<std::string> temporary_names;
+    for (std::string const& name : made_during(world.dir.path(), [&] { ASSERT_TRUE(hx_cache_save(H(path), "1.2.3.4")); })) {
+      if (name != base) temporary_names.push_back(world.dir.file(name));
+    }
+    ASSERT_FALSE(temporary_names.empty()) << "written in place, not through a new file";
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    world.drawn = 0;
+
     std::vector<std::string> victims;
     auto plant = [&](std::string const& at) {
       victims.push_back(world.dir.file("victim" + std::to_string(victims.size())));
       std::ofstream(victims.back()) << "keep";
       ASSERT_EQ(symlink(victims.back().c_str(), at.c_str()), 0) << at;
     };
-    for (char const* suffix : temporary_names) plant(path + suffix);
+    for (std::string const& name : temporary_names) plant(name);
     std::string const at_final = row.at_final;
     std::string const nowhere = world.dir.file("nowhere");
     ino_t old_inode = 0;
@@ -371,10 +409,10 @@ TEST(HxCacheFile, WrittenAsAFreshPrivateFileNeverThroughLinks) {
     ASSERT_TRUE(hx_cache_save(H(path), "127.0.0.1"));
 
     for (std::string const& victim : victims) EXPECT_EQ(file_text(victim), "keep") << victim;
-    for (char const* suffix : temporary_names) {
+    for (std::string const& name : temporary_names) {
       struct stat st;
-      ASSERT_EQ(lstat((path + suffix).c_str(), &st), 0) << suffix;
-      EXPECT_TRUE(S_ISLNK(st.st_mode)) << suffix;
+      ASSERT_EQ(lstat(name.c_str(), &st), 0) << name;
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
     }
     EXPECT_NE(access(nowhere.c_str(), F_OK), 0);
     struct stat st;

@@ -26,6 +26,12 @@ MEMORY_CALLS = [
     # Converted whole, then too large to pack: the library fails the call
     # for want of memory, and the module still raises MemoryError.
     ("A = ([{'name': 'x' * (100 << 20)}], False)", "_hx.submit(*A)", "MemoryError"),
+    # A package value of ten million items: the half-built package is freed
+    # while MemoryError is on its way, without taking memory itself.
+    ("A = ({'package': L}, 12)", "_hx.modify(*A)", "MemoryError"),
+    ("A = ([{'name': 'x', 'package': L}], False)", "_hx.submit(*A)", "MemoryError"),
+    ("A = ({'resultpackage': L},)", "_hx.reportwork(*A)", "MemoryError"),
+    ("A = ('/nonexistent/x.job', {'package': L}, 1)", "_hx.archivejob(*A)", "MemoryError"),
 ]
 
 

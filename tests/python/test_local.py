@@ -42,6 +42,35 @@ def test_rangechunk(args, want):
     assert _hx.rangechunk(*args) == want
 
 
+# Past the bounds of what a range expands to (16777216 members, 64 MB of
+# names) the call raises instead of answering an empty or cut list, which a
+# submission script would take for a short agenda. Within them, and for
+# empty or unreadable texts, the answers stay.
+LONG = "x" * 1000
+
+
+@pytest.mark.parametrize("call, args, want", [
+    ("rangesplit", ("1-5600000",), ValueError),
+    ("rangesplit", ("1-20000000",), ValueError),
+    ("rangesplit", ("a", "shot[1-20000000]"), ValueError),
+    ("rangesplit", (LONG + "[1-70000]",), ValueError),
+    ("rangesplit", (LONG + "[1-60000]",), 60000),
+    ("rangesplit", ("",), 0),
+    ("rangesplit", ("1-",), 0),
+    ("rangechunk", (1000, "1-16777217"), ValueError),
+    ("rangechunk", (1000, "1-8000000", "8000001-16777217"), ValueError),
+    ("rangechunk", (1000, "1-16777216"), 16778),
+    ("rangechunk", (10, ""), 0),
+    ("rangechunk", (10, "1-"), 0),
+])
+def test_ranges_past_their_bound_raise(call, args, want):
+    if want is ValueError:
+        with pytest.raises(ValueError, match=r"range too large to expand \(limit 16777216 members, 67108864 bytes\)"):
+            getattr(_hx, call)(*args)
+    else:
+        assert len(getattr(_hx, call)(*args)) == want
+
+
 @pytest.mark.parametrize("name, want", [
     ("HX_COMMAND_KILL_JOB", 207),
     ("HX_COMMAND_REMOVE_JOB", 201),
