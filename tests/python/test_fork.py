@@ -6,13 +6,9 @@ The supervisor is named by its numeric address only: a child forked while
 another thread is inside the C library's host name look-up can hang in its
 own first look-up (the C library leaves its resolver's lock as it was),
 which no lock of this library can prevent."""
-import os
-import socket
 import subprocess
-import sys
-import textwrap
 
-import _hx
+from conftest import child_command
 
 # Forks of the main thread, and threads calling the library meanwhile.
 FORKS = 200
@@ -21,16 +17,8 @@ THREADS = 12
 CHILD_BOUND = 10
 
 
-def closed_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 SCRIPT = """
-    import os, sys, threading, time, signal, warnings
-    sys.path.insert(0, {moddir!r})
-    import _hx
+    import os, threading, time, signal, warnings
 
     warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads
     # The library's own lines (each refused connection writes one) go
@@ -95,10 +83,7 @@ SCRIPT = """
 
 
 def test_children_forked_while_threads_call_never_hang():
-    port = closed_port()
-    code = textwrap.dedent(SCRIPT.format(moddir=os.path.dirname(_hx.__file__), threads=THREADS,
-                                         forks=FORKS, bound=CHILD_BOUND))
-    env = dict(os.environ, HX_SUPERVISOR="127.0.0.1:%d" % port)
-    result = subprocess.run([sys.executable, "-c", code], env=env, stdout=subprocess.DEVNULL,
+    command, env = child_command(SCRIPT.format(threads=THREADS, forks=FORKS, bound=CHILD_BOUND))
+    result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE, text=True, timeout=120)
     assert result.returncode == 0, result.stderr[-3000:]
