@@ -5,7 +5,6 @@
 
 #include <cxxabi.h>
 
-#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -46,30 +45,22 @@ void hx_py_take_back(HxPyReleased const& released);
 // result after.
 template <class Fn>
 auto hx_py_released(Fn&& fn) -> decltype(fn()) {
-  using Result = decltype(fn());
   HxPyReleased const released = hx_py_release();
-  if constexpr (std::is_void_v<Result>) {
-    try {
+  try {
+    if constexpr (std::is_void_v<decltype(fn())>) {
       std::forward<Fn>(fn)();
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
       hx_py_take_back(released);
-      throw;
-    }
-    hx_py_take_back(released);
-  } else {
-    std::optional<Result> result;
-    try {
-      result.emplace(std::forward<Fn>(fn)());
-    } catch (abi::__forced_unwind&) {
-      throw;
-    } catch (...) {
+    } else {
+      auto result = std::forward<Fn>(fn)();
       hx_py_take_back(released);
-      throw;
+      return result;
     }
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    // fn threw (taking the lock back throws nothing but a forced unwind).
     hx_py_take_back(released);
-    return std::move(*result);
+    throw;
   }
 }
 
