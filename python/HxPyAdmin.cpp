@@ -44,21 +44,13 @@ bool append_names(PyObject* value, HxStringList& out) {
 // configuration of that name; sections that are not dicts are skipped.
 bool read_sections(PyObject* config, HxAdminOrder& order) {
   if (!PyDict_Check(config)) return true;
-  HxPyRef const keys(PyDict_Keys(config));
-  if (!keys) return false;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
-    PyObject* key = PyList_GET_ITEM(keys.get(), i);
-    HxPyRef section;
-    if (!hx_py_dict_get(config, key, section)) return false;
-    std::unique_ptr<HxConfig> read(_hx_py_dict_config(section.get()));
-    if (read == nullptr) {
-      if (PyErr_Occurred()) return false;
-      continue;
-    }
+  return hx_py_each_entry(config, [&](PyObject* key, PyObject* section) {
+    std::unique_ptr<HxConfig> read(_hx_py_dict_config(section));
+    if (read == nullptr) return PyErr_Occurred() == nullptr;
     HxString const name = _py_string(key);
     order.config().set(read.release(), name);
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace

@@ -320,15 +320,11 @@ HxConfig* _hx_py_dict_config(PyObject* dict) {
   // A key's __hash__ or __eq__ may drop the last other reference to the dict.
   HxPyRef const hold = HxPyRef::borrowed(dict);
   std::unique_ptr<HxConfig> config(new HxConfig());
-  HxPyRef const keys(PyDict_Keys(dict));
-  if (!keys) return nullptr;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
-    PyObject* key = PyList_GET_ITEM(keys.get(), i);
-    HxPyRef value;
-    if (!hx_py_dict_get(dict, key, value)) return nullptr;
-    if (value) config->option(_py_string(key), _py_string(value.get()));
-  }
-  return config.release();
+  bool const read = hx_py_each_entry(dict, [&](PyObject* key, PyObject* value) {
+    config->option(_py_string(key), _py_string(value));
+    return true;
+  });
+  return read ? config.release() : nullptr;
 }
 
 PyObject* _hx_py_config_dict(HxConfig* config) {

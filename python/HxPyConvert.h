@@ -90,6 +90,24 @@ bool hx_py_with_key(PyObject* dict, char const* key, Read&& read) {
   }
 }
 
+// Calls each(key, value) for every key of the dict, in its order, with the
+// value looked up again under the key (the caller's code may change the dict
+// meanwhile: a key gone by then is passed over). each returns false to fail
+// with an exception set. False, with the exception set, when taking the keys,
+// a lookup or each failed.
+template <class Each>
+bool hx_py_each_entry(PyObject* dict, Each&& each) {
+  HxPyRef const keys(PyDict_Keys(dict));
+  if (!keys) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+    PyObject* key = PyList_GET_ITEM(keys.get(), i);
+    HxPyRef value;
+    if (!hx_py_dict_get(dict, key, value)) return false;
+    if (value && !each(key, value.get())) return false;
+  }
+  return true;
+}
+
 // One level of the interpreter's recursion limit for a scope, given back also
 // when a C++ exception leaves it. entered() is false, with RecursionError set,
 // when the limit is reached.
