@@ -112,9 +112,10 @@ HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
 // user, writable by them and without a set-uid or set-gid bit; the new file
 // takes its permission bits and group (a new file: 0666 less the creation
 // mask). Otherwise (anything else there, a folder that takes no new file, a
-// link loop, a link the system would not follow) the path is opened for
-// writing with truncation as before: a file the user may not write is
-// refused, a failed write leaves the file cut, and a regular file is synced.
+// group the user cannot give, a link loop, a link the system would not
+// follow) the path is opened for writing with truncation as before: a file
+// the user may not write is refused, a failed write leaves the file cut,
+// and a regular file is synced.
 //
 // kPrivate replaces the path itself, whatever holds it (a link included),
 // with a new file of mode 0600; it is never written in place.
@@ -131,8 +132,8 @@ class HxFileReplacement {
   // False once any write failed.
   bool write(char const* bytes, long long n);
   // Closes the file and puts it in place; true only when every byte was
-  // written and synced, the file closed without error and renamed over the
-  // file the path names.
+  // written and synced, the file closed without error and (when replaced)
+  // renamed over the file the path names.
   bool commit();
 
  private:
