@@ -18,10 +18,6 @@
 // naming half a million jobs (each also read as a work id) still passes.
 constexpr long long kHxMaxIdsPerCall = 1LL << 20;
 
-// Symbolic links followed from the client configuration path before giving
-// up, as the kernel does (ELOOP), so that a loop of links ends.
-constexpr int kHxMaxLinkHops = 40;
-
 // Zero-padding width of the frame variables, taken from the job's
 // HX_FRAME_PADDING. A 32-bit frame number needs 11 characters; a width far
 // beyond that only makes every padded variable huge (a width of two billion

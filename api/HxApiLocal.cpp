@@ -1,18 +1,8 @@
 #include "api/HxApiLocal.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "api/HxApiLimits.h"
 #include "api/HxApiQuery.h"
 #include "api/HxApiState.h"
 #include "config/HxConfig.h"
@@ -85,85 +75,6 @@ int hxCONST(HxString const& name) {
   return 0;
 }
 
-namespace {
-
-// The file a path names: the path itself, or for a symbolic link the file at
-// the end of the chain (which need not exist yet). Empty when the chain does
-// not end.
-std::string resolve_links(std::string path) {
-  for (int hops = 0; hops < kHxMaxLinkHops; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::vector<char> buffer(static_cast<size_t>(PATH_MAX) + 1);
-    ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
-    if (n < 0) return std::string();
-    std::string target(buffer.data(), static_cast<size_t>(n));
-    if (!target.empty() && target[0] != '/') {
-      size_t slash = path.rfind('/');
-      target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
-    }
-    path = target;
-  }
-  return std::string();
-}
-
-bool write_whole(int fd, HxString const& text) {
-  char const* p = text.value();
-  size_t left = static_cast<size_t>(text.length());
-  while (left > 0) {
-    ssize_t w = ::write(fd, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    left -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-// Writes text to a new file in the directory of target and renames it over
-// target. False, with the new file removed and target unchanged, on any
-// failure; `created` tells whether the new file could be made at all.
-bool replace_file(std::string const& target, HxString const& text, bool& created) {
-  created = false;
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : target.substr(0, slash));
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = (dir == "/" ? std::string() : dir) + "/." + base + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());  // exclusive, mode 0600
-  if (fd < 0) return false;
-  created = true;
-  struct stat old;
-  bool ok;
-  if (::stat(target.c_str(), &old) == 0) {
-    // The old file's mode and, where allowed, its owner.
-    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) (void)!::fchown(fd, old.st_uid, old.st_gid);
-  } else {
-    // A new file gets what creating it in place would have given it.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ok = ::fchmod(fd, 0666 & ~mask) == 0;
-  }
-  ok = ok && write_whole(fd, text) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the directory.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
-}
-
-}  // namespace
-
 HxString hxconvertpath(HxString const& path) {
   std::shared_ptr<HxAssignment const> assignment = _hx_assignment();
   if (!assignment) return path;
@@ -184,16 +95,10 @@ int hxlocalconfig(HxConfig& config) {
 int hxlocalupdateconfig(HxConfig& config) {
   HxString path = hx_world().clientConfigPath();
   HxString text = config.loadtemplate(path);
-  std::string target = resolve_links(std::string(path.value()));
-  if (target.empty()) return 0;
-  bool created = false;
-  if (replace_file(target, text, created)) return 1;
-  if (created) return 0;
-  // The directory takes no new file: an existing file we may write is
-  // rewritten in place, as the only way left.
-  struct stat st;
-  if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0) return 0;
-  return HxFile::save(HxString(target.c_str()), text) ? 1 : 0;
+  HxFileReplacement file(path, HxFileReplacement::kAsWrittenInPlace);
+  if (!file.ok()) return 0;
+  file.write(text.value(), text.length());
+  return file.commit() ? 1 : 0;
 }
 
 HxPathMap hxworkerpathmap() {

@@ -400,64 +400,116 @@ namespace {
 // nothing holds it yet.
 constexpr int kReplacementNames = 100;
 
-// "<path>.XXXXXX": six letters or digits from one draw.
-HxString replacement_name(HxString const& path) {
+// ".hx" and six letters or digits from one draw: short, so that it fits the
+// name limit beside any name.
+HxString replacement_name() {
   static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   auto draw = static_cast<unsigned>(hx_world().random());
-  char tail[7] = {'.'};
-  for (int i = 1; i < 7; ++i) {
-    tail[i] = kLetters[draw % 62];
+  char name[9] = {'.', 'h', 'x'};
+  for (int i = 3; i < 9; ++i) {
+    name[i] = kLetters[draw % 62];
     draw /= 62;
   }
-  HxString name(path);
-  name.append(tail, 7);
-  return name;
+  return HxString(name, 9);
+}
+
+// Opens the folder of path (O_PATH, relative to at) and gives the last
+// component in *name; -1 when the folder cannot be opened or the path ends
+// in no name a file could have ("", ".", "..").
+int open_folder(int at, HxString const& path, HxString* name) {
+  char const* p = path.value();
+  int last = path.length() - 1;
+  while (last >= 0 && p[last] != '/') --last;
+  *name = HxString(p + last + 1, path.length() - last - 1);
+  if (name->length() == 0 || *name == HxString(".") || *name == HxString("..")) return -1;
+  HxString const folder = last < 0 ? HxString(".") : last == 0 ? HxString("/") : HxString(p, last);
+  return ::openat(at, folder.value(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Follows the links at folder/name to the entry the chain ends at, which
+// need not exist (*exists tells). False for a chain longer than the system
+// follows (a loop), a link the system would not follow (in a sticky folder
+// open to all, owned neither by the user nor by the folder's owner) and an
+// entry that cannot be examined: the caller then opens the path as it is.
+bool follow_links(int& folder, HxString& name, struct stat* st, bool* exists) {
+  for (int hops = 0;; ++hops) {
+    if (::fstatat(folder, name.value(), st, AT_SYMLINK_NOFOLLOW) != 0) {
+      *exists = false;
+      return errno == ENOENT;
+    }
+    *exists = true;
+    if (!S_ISLNK(st->st_mode)) return true;
+    if (hops == kHxMaxLinkHops) return false;
+    struct stat fs;
+    if (::fstat(folder, &fs) != 0) return false;
+    if ((fs.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st->st_uid != ::geteuid() &&
+        st->st_uid != fs.st_uid)
+      return false;
+    char text[PATH_MAX];
+    ssize_t n = ::readlinkat(folder, name.value(), text, sizeof text);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof text)) return false;
+    int next = open_folder(text[0] == '/' ? AT_FDCWD : folder, HxString(text, static_cast<int>(n)), &name);
+    if (next < 0) return false;
+    ::close(folder);
+    folder = next;
+  }
 }
 
 }  // namespace
 
-HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) : target_(path) {
-  mode_t mode = 0600;
-  bool exact = kind == kPrivate;
-  struct stat st;
-  bool keep_owner = false;
-  if (kind == kAsWrittenInPlace) {
-    mode = 0666;
-    if (char* real = ::realpath(path.value(), nullptr)) {
-      target_ = HxString(real);
-      std::free(real);
-    }
-    if (::stat(target_.value(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-      if (!S_ISREG(st.st_mode)) {
-        fd_ = HxFile::_openWrite(target_, O_TRUNC);
-        return;
-      }
-      mode = st.st_mode & 0777;
-      exact = true;
-      keep_owner = true;
-    }
+HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) {
+  folder_ = open_folder(AT_FDCWD, path, &name_);
+  if (kind == kPrivate) {
+    // Exactly 0600, whatever the creation mask.
+    if (folder_ >= 0 && create_(0600, nullptr) && ::fchmod(fd_, 0600) != 0) failed_ = true;
+    return;
   }
+  struct stat st;
+  bool exists = false;
+  if (folder_ >= 0 && follow_links(folder_, name_, &st, &exists)) {
+    if (!exists && create_(0666, nullptr)) return;
+    if (exists && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_ISUID | S_ISGID)) == 0 && ::faccessat(folder_, name_.value(), W_OK, AT_EACCESS) == 0 &&
+        create_(0600, &st))
+      return;
+  }
+  // Written in place, as a replacement would change what a caller sees.
+  if (folder_ >= 0) ::close(folder_);
+  folder_ = -1;
+  fd_ = HxFile::_openWrite(path, O_TRUNC);
+}
+
+// Creates the new file with mode (less the creation mask); old: the file it
+// replaces, whose group and permission bits it takes. False, with nothing
+// left behind, when that cannot be done.
+bool HxFileReplacement::create_(mode_t mode, struct stat const* old) {
   for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
-    temporary_ = replacement_name(target_);
-    fd_ = ::open(temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    temporary_ = replacement_name();
+    fd_ = ::openat(folder_, temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
     temporary_ = HxString();
-    return;
+    return false;
   }
-  // Given away first: a change of owner may clear permission bits.
-  if (keep_owner && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-    if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
-      // Not ours to give: the file stays the writer's, as a new one would.
-    }
-  }
-  if (exact && ::fchmod(fd_, mode) != 0) failed_ = true;
+  if (old == nullptr) return true;
+  // The group first: a change of group may clear permission bits.
+  struct stat st;
+  bool ok = ::fstat(fd_, &st) == 0 &&
+            (st.st_gid == old->st_gid || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0) &&
+            ::fchmod(fd_, old->st_mode & 07777) == 0;
+  if (ok) return true;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlinkat(folder_, temporary_.value(), 0);
+  temporary_ = HxString();
+  return false;
 }
 
 HxFileReplacement::~HxFileReplacement() {
   if (fd_ >= 0) ::close(fd_);
-  if (temporary_.length() > 0) ::unlink(temporary_.value());
+  if (temporary_.length() > 0) ::unlinkat(folder_, temporary_.value(), 0);
+  if (folder_ >= 0) ::close(folder_);
 }
 
 bool HxFileReplacement::write(char const* bytes, long long n) {
@@ -468,13 +520,26 @@ bool HxFileReplacement::write(char const* bytes, long long n) {
 bool HxFileReplacement::commit() {
   if (fd_ < 0) return false;
   bool ok = !failed_;
+  // The bytes reach the disk before the name does: after a crash the path
+  // holds the old file or the whole new one. A file written in place is
+  // synced when it is a regular file (a pipe or a device is not).
+  struct stat st;
+  if (ok && (temporary_.length() > 0 || (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))) && ::fsync(fd_) != 0)
+    ok = false;
   // A full disk may show only when the file is closed.
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
   if (temporary_.length() > 0) {
-    if (ok && std::rename(temporary_.value(), target_.value()) != 0) ok = false;
-    if (!ok) ::unlink(temporary_.value());
+    if (ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) != 0) ok = false;
+    if (!ok) ::unlinkat(folder_, temporary_.value(), 0);
     temporary_ = HxString();
+    // The rename reaches the disk with the folder. The file is in place
+    // whether that sync works or not (a folder the user may not read).
+    int synced = ok ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (synced >= 0) {
+      (void)::fsync(synced);
+      ::close(synced);
+    }
   }
   failed_ = !ok;
   return ok;

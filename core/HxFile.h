@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "core/HxBase.h"
@@ -93,45 +95,53 @@ class HxFile : public HxRecord<HxFile> {
 
 HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
 
-// A file written to replace the one at a path, so that a write that fails
-// part way (a full disk) leaves the path as it was. The bytes go to a new
-// file in the same folder, created exclusively under a name that nothing
-// holds ("<path>.XXXXXX", drawn from the world's random numbers: never
-// through a file or link already there) and closed on exec; commit() renames
-// it over the path once every byte is written and the file closed. A
-// replacement not committed, or whose commit failed, is removed.
+// Writes a file at a path so that a write failing part way (a full disk)
+// leaves the old file as it was, wherever that changes nothing else a caller
+// sees. The bytes go to a new file in the folder of the file the path names,
+// under a short name of its own (".hx" and six letters or digits drawn from
+// the world's random numbers, so any path that fits the limits can be
+// written), created exclusively and closed on exec: never through a file or
+// link already there. commit() syncs it, renames it over the file and syncs
+// the folder; a replacement not committed, or whose commit failed, is
+// removed.
+//
+// kAsWrittenInPlace gives what opening the path for writing with truncation
+// gives. Links are followed to the file they name, dangling ones too (the
+// file is made where the last link points). The file is replaced only when
+// it is absent, or a regular file with one link, owned by the effective
+// user, writable by them and without a set-uid or set-gid bit; the new file
+// takes its permission bits and group (a new file: 0666 less the creation
+// mask). Otherwise (anything else there, a folder that takes no new file, a
+// group the user cannot give, a link loop, a link the system would not
+// follow) the path is opened for writing with truncation as before: a file
+// the user may not write is refused, a failed write leaves the file cut,
+// and a regular file is synced.
+//
+// kPrivate replaces the path itself, whatever holds it (a link included),
+// with a new file of mode 0600; it is never written in place.
 class HxFileReplacement {
  public:
-  enum Kind {
-    // The path itself is replaced, whatever holds it (a link included);
-    // the new file has mode 0600.
-    kPrivate,
-    // What writing into the file the path names would give: a link at the
-    // path is followed and the file it names replaced; a regular file there
-    // keeps its permission bits (and owner, where that can be given); a new
-    // one has mode 0666 less the creation mask. A path that names something
-    // other than a regular file or a folder (a device, a pipe) is written
-    // into directly, as it cannot be replaced.
-    kAsWrittenInPlace,
-  };
+  enum Kind { kPrivate, kAsWrittenInPlace };
   HxFileReplacement(HxString const& path, Kind kind);
   ~HxFileReplacement();
   HxFileReplacement(HxFileReplacement const&) = delete;
   HxFileReplacement& operator=(HxFileReplacement const&) = delete;
 
-  // The new file could be made.
+  // The new file (or the file in place) could be opened.
   bool ok() const { return fd_ >= 0; }
   // False once any write failed.
   bool write(char const* bytes, long long n);
-  // Closes the new file and puts it in place; true only when every byte was
-  // written, the file closed without error and renamed over the path.
+  // Closes the file and puts it in place; true only when every byte was
+  // written and synced, the file closed without error and (when replaced)
+  // renamed over the file the path names.
   bool commit();
-  // The name of the new file (empty when written into the path directly).
-  HxString const& temporary() const { return temporary_; }
 
  private:
-  HxString target_;
-  HxString temporary_;
+  bool create_(mode_t mode, struct stat const* old);
+
+  int folder_ = -1;   // the folder of the file replaced (O_PATH)
+  HxString name_;     // the file's name in it
+  HxString temporary_;  // the new file's name in it; empty when in place
   int fd_ = -1;
   bool failed_ = false;
 };

@@ -21,6 +21,10 @@ constexpr int kHxMaxXmlDepth = 100;
 // instead of overflowing the count.
 constexpr int kHxMaxFileBytes = 256 * 1024 * 1024;
 
+// Symbolic links followed from a path before giving up, as the system does
+// (ELOOP), so that a loop of links ends.
+constexpr int kHxMaxLinkHops = 40;
+
 // Package values (job data) nest hashes and arrays; real ones go a few levels
 // deep. Reading compact text or package XML stops at this depth: the rest of
 // the text is dropped as malformed, so a hostile job cannot exhaust the stack.

@@ -11,21 +11,20 @@
 
 namespace {
 
-// The low 32 bits of an int as a signed value; big ints and negative ones
-// alike (two's complement).
-int low32(PyObject* v) {
-  unsigned long long bits = PyLong_AsUnsignedLongLongMask(v);
-  if (bits == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    PyErr_Clear();
-    return 0;
+// An int's decimal text in full, as str() gives it for an int (True: "1").
+// False, with ValueError set, past the interpreter's limit on the digits of
+// an int turned into text; memory running out throws std::bad_alloc.
+bool int_text(PyObject* v, HxString& out) {
+  HxPyRef const text(PyNumber_ToBase(v, 10));
+  Py_ssize_t n = 0;
+  char const* p = text ? PyUnicode_AsUTF8AndSize(text.get(), &n) : nullptr;
+  if (p != nullptr) {
+    out = HxString(p, static_cast<int>(n));
+    return true;
   }
-  return static_cast<int>(static_cast<std::uint32_t>(bits));
-}
-
-HxString decimal(int value) {
-  char buf[16];
-  int n = std::snprintf(buf, sizeof buf, "%d", value);
-  return HxString(buf, n);
+  if (!PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+  PyErr_Clear();
+  throw std::bad_alloc();
 }
 
 // Clears the failure of an encoding that has a fallback (a text that has no
@@ -174,7 +173,13 @@ HxString _py_string(PyObject* object) {
     }
     return HxString(PyBytes_AS_STRING(bytes.get()), static_cast<int>(PyBytes_GET_SIZE(bytes.get())));
   }
-  if (PyLong_Check(object)) return decimal(low32(object));
+  if (PyLong_Check(object)) {
+    // An int too long for the interpreter's text of it has none here
+    // either: no exception is left behind.
+    HxString text;
+    if (int_text(object, text)) return text;
+    PyErr_Clear();
+  }
   return HxString();
 }
 
@@ -184,6 +189,8 @@ bool hx_py_path(PyObject* object, HxString& path) {
     HxPyRef const bytes(PyUnicode_EncodeFSDefault(object));
     if (!bytes) return false;
     text = HxString(PyBytes_AS_STRING(bytes.get()), static_cast<int>(PyBytes_GET_SIZE(bytes.get())));
+  } else if (PyLong_Check(object)) {
+    if (!int_text(object, text)) return false;
   } else {
     text = _py_string(object);
   }

@@ -141,8 +141,9 @@ class HxPyGcPause {
 };
 
 // The text of a value: a str's UTF-8 text (lone surrogates go through
-// "surrogateescape", else "replace"), an int's low 32 bits in decimal;
-// anything else (None included) gives an undefined string. Raises no
+// "surrogateescape", else "replace"), an int's decimal text in full (as
+// str() gives it; True: "1"); anything else (None included), and an int
+// past the interpreter's limit on digits, gives an undefined string. Raises no
 // Python exception; memory running out while a str is encoded throws
 // std::bad_alloc, as any other allocation of the text does.
 HxString _py_string(PyObject* object);
@@ -151,9 +152,11 @@ HxString _py_string(PyObject* object);
 // os.fsencode), so that a surrogate standing for a raw byte becomes that
 // byte; another value gives _py_string's text. False, with the exception
 // set, when the str has no such encoding (a lone surrogate:
-// UnicodeEncodeError, as open() raises), and with ValueError "embedded null
-// character" (the words of open()) when the text holds a NUL byte: the file
-// system would see only the part before it, another file.
+// UnicodeEncodeError, as open() raises), when an int has more digits than
+// the interpreter turns into text (ValueError, as str() raises), and with
+// ValueError "embedded null character" (the words of open()) when the text
+// holds a NUL byte: the file system would see only the part before it,
+// another file.
 bool hx_py_path(PyObject* object, HxString& path);
 // True for an int or int subclass (bool included).
 bool _py_is_int(PyObject* object);

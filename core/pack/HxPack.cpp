@@ -221,8 +221,9 @@ int HxPack::_itemCount() {
 
 // ---- files -----------------------------------------------------------------
 
-// An archive replaces the file at the path only once written whole: a write
-// that fails part way (a full disk) leaves an earlier archive as it was.
+// An archive is written through HxFileReplacement: where the file at the path
+// can be replaced, a write that fails part way (a full disk) leaves an
+// earlier archive as it was.
 int HxPack::archive(HxString const& path) {
   HxFileReplacement file(path, HxFileReplacement::kAsWrittenInPlace);
   if (!file.ok()) return 0;

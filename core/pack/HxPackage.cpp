@@ -673,7 +673,8 @@ _hx_package_pack* hx_package_xml_expand(char const* text) {
 
 int hx_package_archive(_hx_package_pack* node, char const* path) {
   if (node == nullptr || path == nullptr) return 0;
-  // The file at the path is replaced only once the text is written whole.
+  // Through HxFileReplacement: where the file can be replaced, it is
+  // replaced only once the text is written whole.
   HxFileReplacement file(HxString(path), HxFileReplacement::kAsWrittenInPlace);
   if (!file.ok()) return 0;
   char const* text = hx_package_compact(node);

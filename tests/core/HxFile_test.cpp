@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <string>
 
 #include "tests/TestUtil.h"
@@ -392,6 +396,239 @@ TEST_F(FileTest, SizeCountsFilesAndDirectoriesNotLinks) {
   EXPECT_TRUE(HxDir::isfile(H(path("s/a"))));
   EXPECT_FALSE(HxDir::isfile(H(path("s"))));
   EXPECT_TRUE(HxFile::exists(H(path("s/link"))));  // links followed here
+}
+
+// ---- HxFileReplacement ---------------------------------------------------------
+
+constexpr uid_t kNobody = 65534;
+
+// Every entry below root (links not followed), for "nothing left behind".
+std::set<std::string> entries_below(std::string const& root) {
+  std::set<std::string> names;
+  std::error_code ignored;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+    names.insert(it->path().string());
+  return names;
+}
+
+// Writes through a replacement as the archive functions do: open, write,
+// commit. Runs in a child: as "nobody" when asked, under a file-size limit
+// (a full disk) when given. 1: written, 0: refused or failed, 77: the child
+// could not become "nobody".
+int replace_in_child(std::string const& path, std::string const& bytes, bool as_nobody, rlim_t fsize) {
+  return hxtest::run_with_limit(RLIMIT_FSIZE, fsize, [&] {
+    if (as_nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) return 77;
+    HxFileReplacement file(H(path), HxFileReplacement::kAsWrittenInPlace);
+    if (!file.ok()) return 0;
+    file.write(bytes.data(), static_cast<long long>(bytes.size()));
+    return file.commit() ? 1 : 0;
+  });
+}
+
+// A file is replaced (a new file renamed over it, the old one kept whole
+// when the write fails) only where that keeps what a caller sees: the same
+// name limits as writing in place, links followed to the file they name,
+// the other names of a file with several links, the owner, a folder the
+// user cannot write, a file the user may not write, set-uid bits. Elsewhere
+// it is written in place as before.
+TEST(HxFileReplacement, ReplacesOnlyWhereNothingElseChanges) {
+  mode_t const mask = umask(0);
+  umask(mask);
+  std::string const old_bytes = "old contents";
+  std::string const new_bytes(64 << 10, 'n');
+  rlim_t const kFull = 16 << 10;  // the disk is full after this many bytes
+  // What a row prepares in the folder d: the path written, and the file
+  // that should hold the bytes afterwards.
+  struct Case {
+    std::string path;
+    std::string target;
+  };
+  auto put = [&](std::string const& file, mode_t mode, uid_t owner) {
+    std::ofstream(file, std::ios::binary) << old_bytes;
+    EXPECT_EQ(chown(file.c_str(), owner, owner), 0) << file;
+    EXPECT_EQ(chmod(file.c_str(), mode), 0) << file;
+  };
+  auto folder = [](std::string const& dir, mode_t mode, uid_t owner) {
+    EXPECT_EQ(mkdir(dir.c_str(), 0755), 0) << dir;
+    EXPECT_EQ(chown(dir.c_str(), owner, owner), 0) << dir;
+    EXPECT_EQ(chmod(dir.c_str(), mode), 0) << dir;
+  };
+  struct Row {
+    char const* name;
+    bool as_nobody;
+    bool disk_full;
+    std::function<Case(std::string const& d)> setup;
+    bool result;
+    char const* bytes;  // at the target afterwards: "old", "new", "cut" (the first kFull new bytes), "none"
+    char const* how;    // "replaced": another inode; "in place": the same one; "": a new file
+    mode_t mode;        // of the target afterwards
+    uid_t owner;
+  } const rows[] = {
+      {"absent file", false, false, [&](std::string const& d) { return Case{d + "/f", d + "/f"}; },
+       true, "new", "", 0666 & ~mask, 0},
+      {"name of 255 bytes", false, false,
+       [&](std::string const& d) {
+         put(d + "/" + std::string(255, 'a'), 0640, 0);
+         return Case{d + "/" + std::string(255, 'a'), d + "/" + std::string(255, 'a')};
+       },
+       true, "new", "replaced", 0640, 0},
+      {"absent name of 250 bytes", false, false,
+       [&](std::string const& d) { return Case{d + "/" + std::string(250, 'b'), d + "/" + std::string(250, 'b')}; },
+       true, "new", "", 0666 & ~mask, 0},
+      {"path one byte below the path limit", false, false,
+       [&](std::string const& d) {
+         std::string dir = d;
+         while (dir.size() + 1 + 200 + 1 + 10 < PATH_MAX - 1) {
+           dir += "/" + std::string(200, 'c');
+           folder(dir, 0755, 0);
+         }
+         std::string const file = dir + "/" + std::string(PATH_MAX - 2 - dir.size(), 'e');
+         put(file, 0640, 0);
+         EXPECT_EQ(file.size(), static_cast<size_t>(PATH_MAX - 1));
+         return Case{file, file};
+       },
+       true, "new", "replaced", 0640, 0},
+      {"dangling link", false, false,
+       [&](std::string const& d) {
+         folder(d + "/sub", 0755, 0);
+         EXPECT_EQ(symlink("sub/target", (d + "/link").c_str()), 0);
+         return Case{d + "/link", d + "/sub/target"};
+       },
+       true, "new", "", 0666 & ~mask, 0},
+      {"link loop", false, false,
+       [&](std::string const& d) {
+         EXPECT_EQ(symlink("loop", (d + "/loop").c_str()), 0);
+         return Case{d + "/loop", ""};
+       },
+       false, "none", "", 0, 0},
+      {"link to a file", false, false,
+       [&](std::string const& d) {
+         folder(d + "/sub", 0755, 0);
+         put(d + "/sub/file", 0640, 0);
+         EXPECT_EQ(symlink("sub/file", (d + "/link").c_str()), 0);
+         return Case{d + "/link", d + "/sub/file"};
+       },
+       true, "new", "replaced", 0640, 0},
+      {"second hard link", false, false,
+       [&](std::string const& d) {
+         put(d + "/f", 0640, 0);
+         EXPECT_EQ(link((d + "/f").c_str(), (d + "/g").c_str()), 0);
+         return Case{d + "/f", d + "/g"};
+       },
+       true, "new", "in place", 0640, 0},
+      {"read-only own file in the user's folder", true, false,
+       [&](std::string const& d) {
+         folder(d + "/own", 0755, kNobody);
+         put(d + "/own/f", 0444, kNobody);
+         return Case{d + "/own/f", d + "/own/f"};
+       },
+       false, "old", "in place", 0444, kNobody},
+      {"writable file in a folder the user cannot write", true, false,
+       [&](std::string const& d) {
+         put(d + "/f", 0644, kNobody);
+         return Case{d + "/f", d + "/f"};
+       },
+       true, "new", "in place", 0644, kNobody},
+      {"own file in another's sticky folder", true, false,
+       [&](std::string const& d) {
+         folder(d + "/tmp", 01777, 0);
+         put(d + "/tmp/f", 0640, kNobody);
+         return Case{d + "/tmp/f", d + "/tmp/f"};
+       },
+       true, "new", "replaced", 0640, kNobody},
+      {"another's writable file in a sticky folder", true, false,
+       [&](std::string const& d) {
+         folder(d + "/tmp", 01777, 0);
+         put(d + "/tmp/f", 0666, 0);
+         return Case{d + "/tmp/f", d + "/tmp/f"};
+       },
+       true, "new", "in place", 0666, 0},
+      {"another's writable file in the user's sticky folder", true, false,
+       [&](std::string const& d) {
+         folder(d + "/tmp", 01755, kNobody);
+         put(d + "/tmp/f", 0666, 0);
+         return Case{d + "/tmp/f", d + "/tmp/f"};
+       },
+       true, "new", "in place", 0666, 0},
+      {"set-uid file", false, false,
+       [&](std::string const& d) {
+         put(d + "/f", 04755, 0);
+         return Case{d + "/f", d + "/f"};
+       },
+       true, "new", "in place", 04755, 0},
+      {"full disk, file replaced: the old one kept", false, true,
+       [&](std::string const& d) {
+         put(d + "/f", 0640, 0);
+         return Case{d + "/f", d + "/f"};
+       },
+       false, "old", "in place", 0640, 0},
+      {"full disk, written in place: cut as before", false, true,
+       [&](std::string const& d) {
+         put(d + "/f", 0640, 0);
+         EXPECT_EQ(link((d + "/f").c_str(), (d + "/g").c_str()), 0);
+         return Case{d + "/f", d + "/g"};
+       },
+       false, "cut", "in place", 0640, 0},
+  };
+  bool skipped = false;
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.name);
+    hxtest::TempDir dir("hxreplace");
+    ASSERT_FALSE(dir.path().empty());
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    Case const c = row.setup(dir.path());
+    struct stat before {};
+    bool const existed = !c.target.empty() && stat(c.target.c_str(), &before) == 0;
+    bool const link_at_path = lstat(c.path.c_str(), &before) == 0 && S_ISLNK(before.st_mode);
+    if (existed) stat(c.target.c_str(), &before);
+    std::set<std::string> const kept = entries_below(dir.path());
+
+    int const code = replace_in_child(c.path, new_bytes, row.as_nobody, row.disk_full ? kFull : RLIM_INFINITY);
+    if (code == 77) {
+      skipped = true;
+      continue;
+    }
+    EXPECT_EQ(code, row.result ? 1 : 0);
+    std::set<std::string> after = entries_below(dir.path());
+    after.erase(c.target);
+    std::set<std::string> kept_but_target = kept;
+    kept_but_target.erase(c.target);
+    EXPECT_EQ(testing::PrintToString(after), testing::PrintToString(kept_but_target)) << "entries left or lost";
+
+    if (link_at_path) {
+      struct stat at_path {};
+      EXPECT_TRUE(lstat(c.path.c_str(), &at_path) == 0 && S_ISLNK(at_path.st_mode)) << "the link at the path is gone";
+    }
+    std::string const bytes = row.bytes;
+    struct stat st {};
+    if (bytes == "none") {
+      if (!c.target.empty()) {
+        EXPECT_NE(lstat(c.target.c_str(), &st), 0) << "a file was made";
+      }
+      continue;
+    }
+    if (stat(c.target.c_str(), &st) != 0) {
+      ADD_FAILURE() << "no file at the target";
+      continue;
+    }
+    std::ifstream in(c.target, std::ios::binary);
+    std::string const got((std::istreambuf_iterator<char>(in)), {});
+    std::string const want = bytes == "old" ? old_bytes : bytes == "new" ? new_bytes : new_bytes.substr(0, kFull);
+    EXPECT_TRUE(got == want) << got.size() << " bytes at the target, not the " << want.size() << " " << bytes << " ones";
+    EXPECT_EQ(st.st_mode & 07777, row.mode);
+    EXPECT_EQ(st.st_uid, row.owner);
+    std::string const how = row.how;
+    if (how == "in place") {
+      EXPECT_EQ(st.st_ino, before.st_ino) << "the file was replaced";
+      EXPECT_EQ(st.st_nlink, before.st_nlink) << "a link of the file was cut off";
+    } else if (how == "replaced") {
+      EXPECT_NE(st.st_ino, before.st_ino) << "the file was written in place";
+    } else {
+      EXPECT_FALSE(existed) << "the row expects no file before";
+    }
+  }
+  if (skipped) GTEST_SKIP() << "cannot become \"nobody\": the rows that need an ordinary user did not run";
 }
 
 }  // namespace

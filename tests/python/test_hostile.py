@@ -225,6 +225,29 @@ def test_paths_holding_a_lone_surrogate_raise_unicode_encode_error(call, tmp_pat
     assert "loading development environment" not in capfd.readouterr().out
 
 
+# An int given as a path names the file of its whole decimal text, as str()
+# gives it: never its low 32 bits. One with more digits than the
+# interpreter turns into text raises as str() does, and touches nothing.
+@pytest.mark.parametrize("number, name", [
+    (2**31, "2147483648"),
+    (2**63, "9223372036854775808"),
+    (-1, "-1"),
+    (2**70 + 3, "1180591620717411303427"),
+    (10**5000, ValueError),
+], ids=["2**31", "2**63", "-1", "2**70+3", "10**5000"])
+def test_an_int_as_a_path_is_its_whole_decimal_text(number, name, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    for form in (1, 2):
+        if name is ValueError:
+            with pytest.raises(ValueError, match="integer string conversion"):
+                _hx.archivejob(number, {"name": "n %d" % form}, form)
+            assert os.listdir(tmp_path) == []
+            continue
+        assert _hx.archivejob(number, {"name": "n %d" % form}, form) > 0
+        assert os.listdir(tmp_path) == [name]
+        assert _hx.recoverjob(number)["name"] == "n %d" % form
+
+
 def test_surrogate_escaped_bytes_reach_the_file_system_as_os_fsencode_gives(tmp_path):
     # A surrogate that stands for a byte (as os.fsdecode reads a name that
     # is not UTF-8) is that byte again.
