@@ -229,14 +229,14 @@ class NestingWorld : public hxtest::JobWorld {
  public:
   NestingWorld(Where where, NestingPeer const& peer) : where_(where), peer_(peer) {}
   int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
-    if (!armed || !pthread_equal(pthread_self(), thread_) || count != 1)
+    if (!pthread_equal(pthread_self(), thread_) || !armed || count != 1)
       return HxWorld::poll(fds, count, timeout_ms);
     // While armed the wait is cut into short ones, so that a part that is
     // sent while this thread waits is seen.
     for (int waited = 0;; waited += 5) {
       if (due_(fds[0])) {
         armed = false;
-        raise(SIGUSR1);
+        pthread_kill(pthread_self(), SIGUSR1);
         errno = EINTR;
         return -1;
       }
@@ -276,8 +276,10 @@ std::string request_summary(std::string const& payload) {
   return out;
 }
 
-// A big text that does not compress, kept in Python as BIG (8 MiB: more
-// than a socket's buffers take) and NBIG (2 MiB, for a nested submit).
+// Texts that compress little, kept in Python: BIG (8 MiB, about 6 MiB
+// compressed: more than the two ends' socket buffers hold) and NBIG (2 MiB,
+// for a nested submit, whose reply echoes it: larger than the buffer the
+// outer call reads into).
 void make_texts() {
   ASSERT_EQ(py_exec("import base64, random\n"
                     "_r = random.Random(5)\n"
