@@ -41,6 +41,12 @@ bool _hx_take_no_memory() {
   return was;
 }
 
+bool _hx_exchange_no_memory(bool on) {
+  bool const was = t_no_memory;
+  t_no_memory = on;
+  return was;
+}
+
 void _hx_set_no_memory() {
   t_no_memory = true;
   try {

@@ -55,6 +55,12 @@ void _hx_set_no_memory();
 // ran out deep inside a call that then failed normally is still reported as
 // such.
 bool _hx_take_no_memory();
+// Sets this thread's flag to `on` and gives what it was. A caller that
+// makes one call inside another on the same thread (the module, when a
+// signal handler or other Python code run during a call calls it again)
+// sets the outer call's flag aside for the inner call and puts it back
+// after, so that neither call clears or sets the other's.
+bool _hx_exchange_no_memory(bool on);
 
 // Runs body and gives its result; a std::bad_alloc under it fails the call
 // instead of escaping: the API error says so and `failed` is given.

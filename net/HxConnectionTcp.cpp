@@ -45,6 +45,36 @@ struct KeptBuffer {
   }
 };
 
+// The kept buffer of one frame, taken out of the thread's slot for as long
+// as the frame is sent or read. A wait of the frame may run code that sends
+// or reads another frame on the same thread (a signal handler that calls
+// the library again): that frame finds the slot empty and makes a buffer of
+// its own, so neither overwrites nor frees the bytes of the other. At the
+// end the buffer, trimmed, goes back to the slot when the slot is still
+// empty, and is freed otherwise. Taking and giving back move a pointer and
+// allocate nothing.
+class BorrowedBuffer {
+ public:
+  explicit BorrowedBuffer(KeptBuffer& slot) : slot_(slot) {
+    buf_.bytes = std::move(slot.bytes);
+    buf_.capacity = slot.capacity;
+    slot.capacity = 0;
+  }
+  BorrowedBuffer(BorrowedBuffer const&) = delete;
+  BorrowedBuffer& operator=(BorrowedBuffer const&) = delete;
+  ~BorrowedBuffer() {
+    buf_.trim();
+    if (slot_.bytes != nullptr || buf_.bytes == nullptr) return;
+    slot_.bytes = std::move(buf_.bytes);
+    slot_.capacity = buf_.capacity;
+  }
+  KeptBuffer* operator->() { return &buf_; }
+
+ private:
+  KeptBuffer& slot_;
+  KeptBuffer buf_;
+};
+
 KeptBuffer& send_buffer() {
   thread_local KeptBuffer b;
   return b;
@@ -66,18 +96,18 @@ int HxConnection::sendTcp(char const* data, int length) {
   }
   // Header and payload go out from one buffer: the header's place is kept
   // in front of the compressed bytes, so a frame usually takes one write.
-  KeptBuffer& buf = send_buffer();
+  BorrowedBuffer buf(send_buffer());
   long packed = -1;
   if (length >= 0) {
     size_t const room = HxCompress::bound(static_cast<size_t>(length));
-    if (buf.reserve(kFrameHeader + room, 0))
-      packed = HxCompress::compactInto(buf.bytes.get() + kFrameHeader, room, data, static_cast<size_t>(length));
+    if (buf->reserve(kFrameHeader + room, 0))
+      packed = HxCompress::compactInto(buf->bytes.get() + kFrameHeader, room, data, static_cast<size_t>(length));
   }
   if (packed < 0) {
     fail_(4);
     return -1;
   }
-  char* frame = buf.bytes.get();
+  char* frame = buf->bytes.get();
   frame[0] = static_cast<char>(kHxFrameVersion);
   hx_put_be32(frame + 1, static_cast<uint32_t>(packed));
   hx_put_be32(frame + 5, static_cast<uint32_t>(length));
@@ -91,10 +121,7 @@ int HxConnection::sendTcp(char const* data, int length) {
   // socket's buffer costs one system call.
   bool wait = false;
   while (done < total) {
-    if (wait && waitStep_(step, deadline, 2) != 0) {
-      buf.trim();
-      return -1;
-    }
+    if (wait && waitStep_(step, deadline, 2) != 0) return -1;
     // Only what fits now is written; the next wait decides whether there is
     // time for more, so a peer that reads slowly cannot hold one write past
     // the frame's deadline.
@@ -112,10 +139,8 @@ int HxConnection::sendTcp(char const* data, int length) {
     hx_print_sys_error("HxConnection::sendTcp(): write()", err);
     // The error names the piece that could not be written whole.
     fail_(done < 1 ? 6 : done < 5 ? 7 : done < kFrameHeader ? 8 : 6, err);
-    buf.trim();
     return -1;
   }
-  buf.trim();
   handled_ += static_cast<uint32_t>(packed);
   return static_cast<int>(packed);
 }
@@ -208,24 +233,20 @@ char* HxConnection::receiveTcp(int& length) {
   // The payload buffer grows as bytes arrive, never ahead of them by more
   // than one chunk. A header that came whole is followed by a read at once:
   // a peer usually writes the frame in one piece.
-  KeptBuffer& buf = receive_buffer();
+  BorrowedBuffer buf(receive_buffer());
   got = 0;
   while (got < packed) {
-    if (got == buf.capacity || buf.capacity == 0) {
-      size_t want = std::min(packed, std::max(kHxFrameReadChunk, 2 * buf.capacity));
-      if (!buf.reserve(want, got)) {
+    if (got == buf->capacity || buf->capacity == 0) {
+      size_t want = std::min(packed, std::max(kHxFrameReadChunk, 2 * buf->capacity));
+      if (!buf->reserve(want, got)) {
         fail_(14);
         return nullptr;
       }
     }
-    Io io = readSome_(buf.bytes.get(), std::min(packed, buf.capacity), step, deadline, got, wait);
-    if (io == Io::kWaitFailed) {
-      buf.trim();
-      return nullptr;
-    }
+    Io io = readSome_(buf->bytes.get(), std::min(packed, buf->capacity), step, deadline, got, wait);
+    if (io == Io::kWaitFailed) return nullptr;
     if (io == Io::kEof || io == Io::kError) {
       fail_(41);
-      buf.trim();
       return nullptr;
     }
   }
@@ -233,11 +254,9 @@ char* HxConnection::receiveTcp(int& length) {
   char* out = new (std::nothrow) char[plain];
   if (out == nullptr) {
     fail_(14);
-    buf.trim();
     return nullptr;
   }
-  bool inflated = HxCompress::uncompactInto(out, plain, buf.bytes.get(), packed);
-  buf.trim();
+  bool inflated = HxCompress::uncompactInto(out, plain, buf->bytes.get(), packed);
   if (!inflated) {
     delete[] out;
     fail_(21);

@@ -96,7 +96,7 @@ bool check_signals() {
 }  // namespace
 
 HxPyReleased hx_py_release() {
-  HxPyReleased const out{PyEval_SaveThread(), t_call.released};
+  HxPyReleased const out{PyEval_SaveThread()};
   t_call.released = out.state;
   return out;
 }
@@ -104,7 +104,6 @@ HxPyReleased hx_py_release() {
 void hx_py_take_back(HxPyReleased const& released) {
   t_call.released = nullptr;
   restore(released.state);
-  t_call.released = released.outer;
 }
 
 HxPyCall::HxPyCall() : outer_interrupted_(hx_interrupted()) {

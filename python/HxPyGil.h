@@ -25,10 +25,13 @@
 // exception a handler raises ends the library's request, is kept aside
 // while the call ends, and is what the call raises (HxPyCall::finish).
 
-// What hx_py_release() gave up.
+// What hx_py_release() gave up: this thread's state, saved by
+// PyEval_SaveThread. A call nested in another one on the same thread (a
+// signal handler's, run while the outer call waits) releases the lock only
+// while the interrupt check holds it for the handler, when the outer call's
+// state is not recorded: so one recorded state at a time is all there is.
 struct HxPyReleased {
-  PyThreadState* state;  // this thread's, saved by PyEval_SaveThread
-  PyThreadState* outer;  // the one recorded before (a nested release)
+  PyThreadState* state;
 };
 
 // Releases the interpreter lock and records the thread state, so that the

@@ -584,6 +584,12 @@ HxCallback* _hx_py_dict_callback(PyObject* dict) {
 
 HxJob* _hx_py_dict_job(PyObject* dict) { return dict_job(dict); }
 
+int _hx_py_exchange_job_depth(int depth) {
+  int const was = t_job_depth;
+  t_job_depth = depth;
+  return was;
+}
+
 HxPathMap* _hx_py_dict_pathmap(PyObject* dict) {
   if (dict == nullptr || !PyDict_Check(dict)) return nullptr;
   PyObject* keyobj = key(k_directmap);

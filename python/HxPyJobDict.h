@@ -30,6 +30,11 @@ HxCallback* _hx_py_dict_callback(PyObject* dict);
 // gives null (no exception).
 HxPathMap* _hx_py_dict_pathmap(PyObject* dict);
 HxJob* _hx_py_dict_job(PyObject* dict);
+// Sets how deep "children" nest in the job dicts this thread reads now, and
+// gives what it was: a module call made while another one on the same
+// thread reads a job dict (from Python code that reading runs) starts from
+// 0 and puts the outer call's depth back when it ends.
+int _hx_py_exchange_job_depth(int depth);
 
 PyObject* _hx_py_work_dict(HxWork const* work);
 PyObject* _hx_py_subjob_dict(HxSubjob const* subjob);

@@ -8,6 +8,7 @@
 #include "config/HxDefaults.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
+#include "python/HxPyJobDict.h"
 
 #define HX_EXPORT __attribute__((visibility("default")))
 
@@ -24,10 +25,32 @@ namespace {
 // in MemoryError, whatever value or exception the function made of that
 // failure. Nothing here catches every exception: a thread being ended
 // passes through.
+// What this thread keeps for the module call it is in: the library's
+// out-of-memory flag and the depth of the job dicts being read. A call may
+// begin inside another one on the same thread (from a signal handler run
+// while the outer call waits, or from Python code the outer call runs: a
+// value's __index__, a dict's keys(), a __del__): it starts from nothing,
+// and the outer call's are set aside and put back when it ends, so that
+// neither call sees what the other set.
+class OwnCallState {
+ public:
+  OwnCallState() : no_memory_(_hx_exchange_no_memory(false)), job_depth_(_hx_py_exchange_job_depth(0)) {}
+  OwnCallState(OwnCallState const&) = delete;
+  OwnCallState& operator=(OwnCallState const&) = delete;
+  ~OwnCallState() {
+    _hx_exchange_no_memory(no_memory_);
+    _hx_py_exchange_job_depth(job_depth_);
+  }
+
+ private:
+  bool const no_memory_;
+  int const job_depth_;
+};
+
 template <PyCFunction F>
 PyObject* converted(PyObject* self, PyObject* args) {
   try {
-    _hx_take_no_memory();
+    OwnCallState const own;
     PyObject* result = F(self, args);
     if (!_hx_take_no_memory()) return result;
     Py_XDECREF(result);
