@@ -174,7 +174,9 @@ TEST(HxServer, WaitsOnceForTheTimeOutAcrossSignals) {
     EXPECT_EQ(s._ready(1), row.result) << row.name;
     EXPECT_EQ(world.waits, row.waits) << row.name;
     EXPECT_EQ(s.status(), row.result == -1 ? -1 : -2) << row.name;
-    if (row.result == -1) EXPECT_EQ(S(s.error().value()), row.error) << row.name;
+    if (row.result == -1) {
+      EXPECT_EQ(S(s.error().value()), row.error) << row.name;
+    }
     EXPECT_EQ(hx_interrupted(), row.marked) << row.name;
   }
 }
