@@ -53,6 +53,7 @@ HxWorld& hx_world();
 // thread asks the check first, so that a signal that came before the wait
 // ends it too; a descriptor ready at once costs one poll as before.
 int hx_poll(pollfd* fds, unsigned long count, int timeout_ms);
+
 // The Ethernet addresses found under a tree laid out as /sys/class/net (one
 // directory per interface with "type" and "address"), ordered by the routing
 // table in the form of /proc/net/route: what HxWorld::macAddresses reads.
