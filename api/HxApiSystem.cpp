@@ -1,7 +1,9 @@
 #include "api/HxApiSystem.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <string.h>
+#include <time.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 
 #include "config/HxEnv.h"
 #include "core/HxFile.h"
+#include "core/HxInterrupt.h"
 #include "net/HxConnection.h"
 
 namespace {
@@ -41,6 +44,44 @@ char const* error_text(int err) {
 #else
   return ::strerror(err);
 #endif
+}
+
+// A command that the request no longer waits for is asked to end
+// (SIGTERM) and given this long to do so before it is killed.
+constexpr int kEndGraceMillis = 2000;
+constexpr int kEndStepMillis = 10;
+
+// Ends a child whose request a signal ended, and reaps it: SIGTERM, a
+// bounded wait, then SIGKILL. Gives what waitpid gave for it.
+pid_t end_child(pid_t pid, int& status) {
+  ::kill(pid, SIGTERM);
+  for (int waited = 0; waited < kEndGraceMillis; waited += kEndStepMillis) {
+    pid_t const got = ::waitpid(pid, &status, WNOHANG);
+    if (got != 0 && !(got < 0 && errno == EINTR)) return got;
+    timespec step{0, kEndStepMillis * 1000000L};
+    ::nanosleep(&step, nullptr);
+  }
+  ::kill(pid, SIGKILL);
+  pid_t got;
+  do {
+    got = ::waitpid(pid, &status, 0);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+// Waits for the child. A signal whose check ends the request (during the
+// wait, or before it began) ends the child too: -1 with errno EINTR once it
+// is reaped.
+pid_t wait_child(pid_t pid, int& status) {
+  bool end = hx_check_before_waits() && hx_check_interrupt();
+  while (!end) {
+    pid_t const got = ::waitpid(pid, &status, 0);
+    if (got >= 0 || errno != EINTR) return got;
+    end = hx_check_interrupt();
+  }
+  end_child(pid, status);
+  errno = EINTR;
+  return -1;
 }
 
 void flush_all() {
@@ -73,6 +114,8 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   char* argv[] = {name.data(), const_cast<char*>("-c"), cmd.data(), nullptr};
   static char const kExecFailed[] = "ERROR: problem encountered - : ";
 
+  // A request that a signal ended starts no command.
+  if (hx_interrupted()) return -1;
   // Lines still buffered in the parent would be lost or written twice, and
   // would come after the child's own output.
   flush_all();
@@ -97,13 +140,14 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   }
 
   int status = 0;
-  pid_t got;
-  do {
-    got = ::waitpid(pid, &status, 0);
-  } while (got < 0 && errno == EINTR);
+  pid_t const got = wait_child(pid, status);
 
   int code;
-  if (got < 0) {
+  if (got < 0 && errno == EINTR) {
+    // The request ended; the command was ended with it.
+    std::fprintf(stderr, "ERROR: interrupted; child(%d) ended.\n", static_cast<int>(pid));
+    code = -1;
+  } else if (got < 0) {
     std::fprintf(stderr, "ERROR: problem with waitpid(%d).\n", static_cast<int>(pid));
     code = -1;
   } else if ((status & 0x7f) == 0x7f) {

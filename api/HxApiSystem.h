@@ -13,6 +13,9 @@ int hxsystem(HxString shell, HxString command);
 // as a login shell), waits for it and returns its exit code, or -1 when it
 // could not be started, was killed or stopped by a signal, or could not be
 // waited for. The code is also left in HX_SYSTEM_EXIT_CODE for later commands.
+// A signal whose interrupt check ends the request (core/HxInterrupt.h) ends
+// the command too (SIGTERM, then SIGKILL after a grace time; reaped) and the
+// result is -1; a request already ended starts no command.
 int hxsystem(HxString shell, unsigned char login, HxString command);
 
 // The process part of hxsystem: fork, exec and wait, with the outcome lines.

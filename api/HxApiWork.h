@@ -30,8 +30,10 @@ unsigned char hxreportwork(HxWork& work);
 
 // Reports the job instance's status to the local worker, up to 64 attempts
 // with doubling pauses. 1 on the worker's confirmation; 0 without an
-// assignment. The worker's order to shut down, or a worker that never
-// confirms, ends the process with status 1.
+// assignment, and 0 when a signal ended the request (core/HxInterrupt.h):
+// the report stops there and the process goes on. The worker's order to
+// shut down, or a worker that never confirms, ends the process with
+// status 1.
 unsigned char hxreportjob(HxStatus const& status);
 unsigned char hxreportjob(HxSubjob& subjob);
 

@@ -9,6 +9,7 @@ namespace {
 
 std::atomic<HxInterruptCheck> g_check{nullptr};
 thread_local bool t_interrupted = false;
+thread_local bool t_watched = true;
 
 }  // namespace
 
@@ -20,6 +21,10 @@ bool hx_check_interrupt() {
   if (check != nullptr && check()) t_interrupted = true;
   return t_interrupted;
 }
+
+bool hx_check_before_waits() { return t_watched && g_check.load(std::memory_order_relaxed) != nullptr; }
+
+void hx_watch_thread(bool on) { t_watched = on; }
 
 bool hx_interrupted() { return t_interrupted; }
 
@@ -37,6 +42,8 @@ void hx_pause_millis(int64_t millis) {
     until.tv_sec += 1;
     until.tv_nsec -= 1000000000L;
   }
+  // A signal that came before the pause ends it as one during it would.
+  if (hx_check_before_waits() && hx_check_interrupt()) return;
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     if (hx_check_interrupt()) return;
   }

@@ -11,8 +11,13 @@
 // cleared, so the request ends as a failure at once. Without a check, or
 // when the check says no, an interrupted wait goes on for the time left.
 //
+// A signal that came before a wait starts is seen at that wait: a wait that
+// would block asks the check first (see hx_check_before_waits).
+//
 // The check runs on the waiting thread while it holds none of the library's
-// locks.
+// locks. It is the program's own code and may call the library again on
+// the same thread (a signal handler that makes a request of its own): such
+// a nested request must leave the mark of the outer one as it found it.
 
 // True when the request of the calling thread must end.
 using HxInterruptCheck = bool (*)();
@@ -24,6 +29,16 @@ void hx_set_interrupt_check(HxInterruptCheck check);
 // when it says so. True when the thread is marked. Called by a wait that a
 // signal interrupted, and between the passes of a long wait.
 bool hx_check_interrupt();
+
+// Whether a wait of the calling thread that would block asks the check
+// before it starts: a check is installed and the thread is watched (every
+// thread is, until hx_watch_thread(false)). A thread whose check can never
+// say yes (the module's on any thread but the interpreter's main one, where
+// alone signal handlers run) is not watched, and its waits cost nothing
+// extra.
+bool hx_check_before_waits();
+// Watches the calling thread or not.
+void hx_watch_thread(bool on);
 
 // Whether the calling thread is marked.
 bool hx_interrupted();

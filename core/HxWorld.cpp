@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +80,41 @@ HxString HxWorld::broadcastAddress() { return "255.255.255.255"; }
 
 int HxWorld::poll(pollfd* fds, unsigned long count, int timeout_ms) {
   return ::poll(fds, static_cast<nfds_t>(count), timeout_ms);
+}
+
+int hx_poll(pollfd* fds, unsigned long count, int timeout_ms) {
+  if (hx_interrupted()) {
+    errno = EINTR;
+    return -1;
+  }
+  bool const unlimited = timeout_ms < 0;
+  int64_t const deadline = unlimited ? 0 : hx_world().steadyMillis() + timeout_ms;
+  int left = timeout_ms;
+  auto rest = [&] {
+    if (unlimited) return;
+    int64_t const ms = deadline - hx_world().steadyMillis();
+    left = ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, INT_MAX));
+  };
+  if (left != 0 && hx_check_before_waits()) {
+    // Only a wait that would block asks the check (which may take the
+    // interpreter lock back): a look that does not wait comes first.
+    int const r = hx_world().poll(fds, count, 0);
+    if (r != 0 && (r > 0 || errno != EINTR)) return r;
+    if (hx_check_interrupt()) {
+      errno = EINTR;
+      return -1;
+    }
+    rest();
+  }
+  for (;;) {
+    int const r = hx_world().poll(fds, count, left);
+    if (r >= 0 || errno != EINTR) return r;
+    if (hx_check_interrupt()) {
+      errno = EINTR;
+      return -1;
+    }
+    rest();
+  }
 }
 
 bool HxWorld::macAddresses(HxStringList& out, HxString& failed) {

@@ -108,9 +108,12 @@ char* HxConnection::receiveUdp(int& length) {
   std::memset(&from, 0, sizeof from);
   socklen_t fromlen = sizeof from;
   ssize_t n;
+  // The wait above said a datagram is there: the read itself never waits
+  // (one dropped between the two would otherwise hold it without limit).
   do {
     fromlen = sizeof from;
-    n = ::recvfrom(socket_, buffer.get(), kDatagramBuffer, 0, reinterpret_cast<sockaddr*>(&from), &fromlen);
+    n = ::recvfrom(socket_, buffer.get(), kDatagramBuffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
+                   &fromlen);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     fail_(29, errno);

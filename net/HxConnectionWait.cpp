@@ -6,10 +6,8 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 
-#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "net/HxConnectionIo.h"
 #include "net/HxSysText.h"
@@ -42,39 +40,23 @@ int hx_wait_fd(int fd, bool write, int timeout_ms, bool unlimited) {
     errno = EBADF;
     return -1;
   }
-  if (hx_interrupted()) {
-    errno = EINTR;
-    return -1;
-  }
-  using clock = std::chrono::steady_clock;
-  auto const deadline = clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeout_ms);
-  int left = unlimited ? -1 : timeout_ms;
-  for (;;) {
-    pollfd p;
-    p.fd = fd;
-    p.events = write ? POLLOUT : POLLIN;
-    p.revents = 0;
-    int r = hx_world().poll(&p, 1, left);
-    if (r > 0) {
-      if ((p.revents & POLLNVAL) != 0) {
-        errno = EBADF;
-        return -1;
-      }
-      // Hang-up and error count as ready, as they do for select: the next
-      // read or write reports what happened.
-      return 1;
-    }
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-    if (hx_check_interrupt()) {
-      errno = EINTR;
+  pollfd p;
+  p.fd = fd;
+  p.events = write ? POLLOUT : POLLIN;
+  p.revents = 0;
+  // One deadline for the whole wait, signals and the interrupt check
+  // included (core/HxWorld.h).
+  int const r = hx_poll(&p, 1, unlimited ? -1 : timeout_ms);
+  if (r > 0) {
+    if ((p.revents & POLLNVAL) != 0) {
+      errno = EBADF;
       return -1;
     }
-    if (!unlimited) {
-      auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-      left = rest > 0 ? static_cast<int>(rest) : 0;
-    }
+    // Hang-up and error count as ready, as they do for select: the next
+    // read or write reports what happened.
+    return 1;
   }
+  return r;
 }
 
 int HxConnection::checkpoint(int socket, int timeout_ms, int direction) {

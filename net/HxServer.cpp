@@ -243,27 +243,18 @@ int HxServer::_ready(int classmask) {
     return -2;
   }
   pollfd fds[kSlots];
+  for (int i = 0; i < length_; ++i) fds[i] = pollfd{slots_[i].held ? slots_[i].socket : -1, POLLIN, 0};
   int r;
-  for (;;) {
-    for (int i = 0; i < length_; ++i) fds[i] = pollfd{slots_[i].held ? slots_[i].socket : -1, POLLIN, 0};
-    if (timeout_ < 0) {
-      // As a wait with a negative time, it fails at once rather than forever.
-      errno = EINVAL;
-      r = -1;
-    } else if (hx_interrupted()) {
-      // A request that a signal ended begins no wait.
-      errno = EINTR;
-      r = -1;
-    } else {
-      r = hx_world().poll(fds, static_cast<unsigned long>(length_), timeout_);
-    }
-    if (r >= 0 || errno != EINTR) break;
-    // Interrupted by a signal: the interrupt check decides whether the
-    // wait fails or starts again.
-    if (hx_check_interrupt()) {
-      errno = EINTR;
-      break;
-    }
+  if (timeout_ < 0) {
+    // As a wait with a negative time, it fails at once rather than forever.
+    errno = EINVAL;
+    r = -1;
+  } else {
+    // One deadline for the whole wait: a signal whose handler lets the
+    // request go on resumes it for the time left, not the whole time-out
+    // again (a periodic signal would hold it forever); one that ends the
+    // request, or came before the wait, fails it with EINTR.
+    r = hx_poll(fds, static_cast<unsigned long>(length_), timeout_);
   }
   if (r < 0) {
     error_.value(1039);
@@ -300,7 +291,7 @@ HxConnection* HxServer::service(int classmask) {
   int fd;
   do {
     fd = accept4(s.socket, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+  } while (fd < 0 && errno == EINTR && !hx_check_interrupt());
   if (fd < 0) {
     error_.value(1040);
     return nullptr;

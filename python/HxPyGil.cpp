@@ -12,6 +12,7 @@ namespace {
 struct CallState {
   int calls = 0;                      // module calls this thread is inside
   PyThreadState* released = nullptr;  // saved while a call released the lock
+  bool main = false;                  // the interpreter's main thread (signal handlers run here)
   PyObject* raised[3] = {nullptr, nullptr, nullptr};  // what a signal handler raised
 };
 
@@ -72,6 +73,9 @@ void restore(PyThreadState* state) {
 bool check_signals() {
   CallState& call = t_call;
   if (call.calls == 0) return false;
+  // Handlers run on the main thread alone: another thread has nothing to
+  // run, and answers without taking the interpreter lock back.
+  if (!call.main) return false;
   PyThreadState* const released = call.released;
   if (released != nullptr) {
     call.released = nullptr;
@@ -109,6 +113,11 @@ void hx_py_take_back(HxPyReleased const& released) {
 HxPyCall::HxPyCall() : outer_interrupted_(hx_interrupted()) {
   CallState& call = t_call;
   ++call.calls;
+  // Only the main thread's waits ask the check before they block (read
+  // here, under the lock, for every call: a child forked by another thread
+  // has that thread as its main one).
+  call.main = _PyOS_IsMainThread() != 0;
+  hx_watch_thread(call.main);
   hx_interrupted(false);
   for (int i = 0; i < 3; ++i) {
     outer_raised_[i] = call.raised[i];

@@ -21,9 +21,13 @@
 //
 // Signals: a wait that a signal interrupts runs the interpreter's signal
 // handlers on the waiting thread (taking the lock for that moment when the
-// call released it), as the interpreter's own blocking calls do. An
-// exception a handler raises ends the library's request, is kept aside
-// while the call ends, and is what the call raises (HxPyCall::finish).
+// call released it), as the interpreter's own blocking calls do; so does a
+// wait about to block, so that a signal that came while the call was busy
+// ends it there. Handlers run on the interpreter's main thread alone: on
+// any other thread the check answers no at once, without the lock, and its
+// waits look for nothing first. An exception a handler raises ends the
+// library's request, is kept aside while the call ends, and is what the
+// call raises (HxPyCall::finish).
 
 // What hx_py_release() gave up: this thread's state, saved by
 // PyEval_SaveThread. A call nested in another one on the same thread (a

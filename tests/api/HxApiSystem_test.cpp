@@ -6,10 +6,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "TestUtil.h"
+#include "core/HxInterrupt.h"
 
 namespace {
 
@@ -95,6 +99,59 @@ TEST(HxSystem, SignalDuringTheWait) {
   EXPECT_GT(g_alarms, 0);
   EXPECT_EQ(7, o.code);
   EXPECT_EQ("ERROR: non-zero child exit status: 7\n", o.err);
+}
+
+// An interrupt check that says yes from its `g_yes_from`-th ask on.
+std::atomic<int> g_asks{0};
+std::atomic<int> g_yes_from{1};
+bool check_from() { return ++g_asks >= g_yes_from; }
+
+// A signal whose check ends the request ends the command too, during the
+// wait or before it, also one that ignores SIGTERM (killed after the grace
+// time): -1 soon, and the child reaped (no child of this process is left).
+// A request already ended starts no command.
+TEST(HxSystem, InterruptEndsTheCommand) {
+  struct Row {
+    char const* name;
+    char const* command;
+    int yes_from;  // the check's first yes; 0: the thread is marked already
+    int started;   // whether the child wrote its first lines: 1, 0, -1 either
+  } const rows[] = {
+      {"during the wait", "exec sleep 25", 3, 1},
+      {"before the wait", "exec sleep 25", 1, -1},
+      {"SIGTERM ignored", "trap '' TERM; exec sleep 25", 3, 1},
+      {"already ended", "exec sleep 25", 0, 0},
+  };
+  struct sigaction sa {}, old{};
+  sa.sa_handler = on_alarm;
+  sa.sa_flags = 0;  // no restart: waitpid sees EINTR
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(0, sigaction(SIGALRM, &sa, &old));
+  for (Row const& r : rows) {
+    g_asks = 0;
+    g_yes_from = r.yes_from;
+    hx_set_interrupt_check(&check_from);
+    if (r.yes_from == 0) hx_interrupted(true);
+    itimerval tick{{0, 20000}, {0, 20000}}, off{};
+    setitimer(ITIMER_REAL, &tick, nullptr);
+    auto const start = std::chrono::steady_clock::now();
+    Outcome o = run("", 0, r.command);
+    auto const took = std::chrono::steady_clock::now() - start;
+    setitimer(ITIMER_REAL, &off, nullptr);
+    hx_set_interrupt_check(nullptr);
+    hx_interrupted(false);
+    EXPECT_EQ(-1, o.code) << r.name;
+    EXPECT_LT(took, std::chrono::seconds(15)) << r.name;
+    if (r.started >= 0) {
+      EXPECT_EQ(r.started == 1, o.out.find("COMMAND: ") != std::string::npos) << r.name << ": " << o.out;
+    }
+    int status = 0;
+    errno = 0;
+    EXPECT_EQ(-1, ::waitpid(-1, &status, WNOHANG)) << r.name;
+    EXPECT_EQ(ECHILD, errno) << r.name;
+    EXPECT_STREQ("-1", ::getenv("HX_SYSTEM_EXIT_CODE")) << r.name;
+  }
+  sigaction(SIGALRM, &old, nullptr);
 }
 
 volatile sig_atomic_t g_armed = 0;

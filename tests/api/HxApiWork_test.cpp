@@ -1,9 +1,14 @@
 #include "api/HxApiWork.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <thread>
 
 #include "api/HxApiAssign.h"
 #include "api/HxApiFlight.h"
@@ -12,6 +17,7 @@
 #include "config/HxConfig.h"
 #include "core/HxDebug.h"
 #include "core/HxError.h"
+#include "core/HxInterrupt.h"
 #include "model/job/HxAssignment.h"
 #include "model/job/HxJobId.h"
 #include "tests/api/JobProcessTestUtil.h"
@@ -440,6 +446,111 @@ TEST(HxApiWorkDeathTest, ReportJobEndsTheProcess) {
           hxreportjob(HxStatus(HxStatus::kComplete));
         },
         testing::ExitedWithCode(1), row.expected);
+  }
+}
+
+// A world whose waits on the test's own thread are all interrupted by a
+// signal (the fake farm's thread waits for real).
+class SignalledWorld : public hxtest::JobWorld {
+ public:
+  int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
+    if (pthread_equal(pthread_self(), test_thread) == 0) return HxWorld::poll(fds, count, timeout_ms);
+    errno = EINTR;
+    return -1;
+  }
+  pthread_t const test_thread = pthread_self();
+};
+
+// The interrupt check of the rows below: how often the test's thread asked
+// it, and from which ask on it says yes (other threads always hear no).
+std::atomic<int> g_asked{0};
+std::atomic<int> g_yes_from{1};
+pthread_t g_asking;
+bool scripted_check() { return pthread_equal(pthread_self(), g_asking) != 0 && ++g_asked >= g_yes_from; }
+
+void on_usr1(int) {}
+
+// A signal whose check ends the request ends it: the thread is marked, so
+// a retry loop stops at once (a report of work, 1440 attempts otherwise); a
+// pause that a signal interrupts ends; a job report returns 0 and leaves
+// the process running (run in a child, where ending the process is seen as
+// its exit status).
+TEST(HxApiWork, SignalsEndTheRequestNotTheProcess) {
+  struct Row {
+    char const* name;
+    int yes_from;                      // the check's first yes
+    std::function<std::string()> run;  // "" when it held
+  } const rows[] = {
+      {"the check's yes marks the thread and ends the retries", 1,
+       [] {
+         SignalledWorld world;
+         hxtest::ApiWorldGuard guard(world);
+         hxtest::JobStateGuard state;
+         hxtest::FakeFarm farm(world, hxtest::ByTag());
+         assign();
+         HxWork work;
+         work.name("frame");
+         work.status(HxStatus(HxStatus::kComplete));
+         testing::internal::CaptureStdout();
+         int const result = hxreportwork(work);
+         testing::internal::GetCapturedStdout();
+         std::string out;
+         if (result != 0) out += " result " + std::to_string(result);
+         if (!hx_interrupted()) out += " thread not marked";
+         if (!world.sleeps().empty()) out += " paused " + std::to_string(world.sleeps().size()) + " times";
+         return out;
+       }},
+      {"a pause that a signal interrupts ends", 2,
+       [] {
+         // Signals every few milliseconds until the pause of 20 s returns:
+         // the first ask (before the pause) says no, the next yes.
+         struct sigaction sa {}, old{};
+         sa.sa_handler = on_usr1;
+         sigemptyset(&sa.sa_mask);
+         sigaction(SIGUSR1, &sa, &old);
+         std::atomic<bool> done{false};
+         pthread_t const self = pthread_self();
+         std::thread signaller([&] {
+           while (!done) {
+             pthread_kill(self, SIGUSR1);
+             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+           }
+         });
+         auto const start = std::chrono::steady_clock::now();
+         hx_pause_millis(20000);
+         auto const took = std::chrono::steady_clock::now() - start;
+         done = true;
+         signaller.join();
+         sigaction(SIGUSR1, &old, nullptr);
+         std::string out;
+         if (g_asked != 2) out += " asked " + std::to_string(g_asked.load()) + " times";
+         if (!hx_interrupted()) out += " thread not marked";
+         if (took > std::chrono::seconds(10)) out += " paused the whole time";
+         return out;
+       }},
+      {"a job report returns 0 and the process goes on", 1,
+       [] {
+         int const code = hxtest::run_with_limit(RLIMIT_CORE, 0, [] {
+           SignalledWorld world;
+           hxtest::ApiWorldGuard guard(world);
+           hxtest::JobStateGuard state;
+           hxtest::FakeFarm farm(world, hxtest::ByTag().on(206, {{1, nullptr}}));
+           assign();
+           int const result = hxreportjob(HxStatus(HxStatus::kComplete));
+           return result == 0 && hx_interrupted() && world.sleeps().empty() ? 42 : 10 + result;
+         });
+         return code == 42 ? std::string() : " child ended with " + std::to_string(code);
+       }},
+  };
+  for (Row const& row : rows) {
+    g_asked = 0;
+    g_yes_from = row.yes_from;
+    g_asking = pthread_self();
+    hx_set_interrupt_check(&scripted_check);
+    std::string const failed = row.run();
+    hx_set_interrupt_check(nullptr);
+    hx_interrupted(false);
+    EXPECT_EQ(failed, "") << row.name;
   }
 }
 

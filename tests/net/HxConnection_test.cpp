@@ -475,6 +475,36 @@ TEST(HxConnectionTimeout, SocketReadyTexts) {
   EXPECT_EQ(p.conn->_socket_ready(2, -1), 1);
 }
 
+// A connection's wait has one deadline on the world's clock: signals that
+// let the request go on resume it for what is left; a wait without limit
+// stays without.
+TEST(HxConnectionTimeout, OneDeadlineAcrossSignals) {
+  struct Row {
+    char const* name;
+    int timeout;  // of _socket_ready: -2 no limit
+    std::vector<int> waits;
+  } const rows[] = {
+      {"limited", 3000, {3000, 2500, 2000, 1500}},
+      {"past the deadline", 1200, {1200, 700, 200, 0}},
+      {"no limit", -2, {-1, -1, -1, -1}},
+  };
+  for (Row const& row : rows) {
+    NetWorld world;
+    world.mode = NetWorld::kTimeOut;
+    world.interrupt_next = 3;
+    world.steady = 5000;
+    world.before_wait = [&] {
+      if (world.interrupt_next > 0) world.steady += 500;
+    };
+    WorldGuard guard(world);
+    Pair p(1, 2500);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(p.conn->_socket_ready(1, row.timeout), 0) << row.name;
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(world.waits, row.waits) << row.name;
+  }
+}
+
 TEST(HxConnectionTimeout, ShortRealWait) {
   Pair p(4, 60);
   auto start = std::chrono::steady_clock::now();

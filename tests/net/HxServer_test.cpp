@@ -130,21 +130,55 @@ TEST(HxServer, ClassesDecideWhichReadyPortIsServed) {
   close(b);
 }
 
-TEST(HxServer, WaitsRestartOnInterruptAndFailOnANegativeTimeOut) {
+// The wait for a ready port has one deadline: signals that let the request
+// go on resume it for what is left (a periodic one would otherwise hold it
+// forever), a signal whose check ends the request fails it, also one that
+// came before the wait (the look that does not wait comes first, on a
+// watched thread only), and a negative time-out fails at once.
+TEST(HxServer, WaitsOnceForTheTimeOutAcrossSignals) {
   HxServer s;
   ASSERT_EQ(s.openport(kLoopback, 0), 1);
-  PauseWorld world;
-  world.mode = NetWorld::kTimeOut;
-  world.interrupt_next = 2;
-  WorldGuard guard(world);
-  s.timeout(2500);
-  EXPECT_EQ(s._ready(1), -2);
-  EXPECT_EQ(world.waits, (std::vector<int>{2500, 2500, 2500}));
-  s.timeout(-1);
-  EXPECT_EQ(s._ready(1), -1);
-  EXPECT_EQ(s.status(), -1);
-  EXPECT_EQ(S(s.error().value()), "select fail: Invalid argument");
-  EXPECT_EQ(world.waits.size(), 3u);
+  struct Row {
+    char const* name;
+    int timeout;
+    int interrupts;  // waits that a signal interrupts first
+    HxInterruptCheck check;
+    bool watched;
+    std::vector<int> waits;  // the time-outs asked of the world
+    int result;
+    char const* error;
+    bool marked;
+  } const rows[] = {
+      {"signals that let it go on", 2500, 3, nullptr, true, {2500, 2200, 1900, 1600}, -2, "", false},
+      {"checked signals that let it go on", 2500, 2, check_says_no, true, {0, 2200, 1900}, -2, "", false},
+      {"past the deadline", 700, 3, nullptr, true, {700, 400, 100, 0}, -2, "", false},
+      {"a signal that ends it", 2500, 2, check_says_yes, false, {2500}, -1,
+       "select fail: Interrupted system call", true},
+      {"a signal that came before it", 2500, 0, check_says_yes, true, {0}, -1,
+       "select fail: Interrupted system call", true},
+      {"an unwatched thread waits at once", 2500, 0, check_says_no, false, {2500}, -2, "", false},
+      {"a negative time-out", -1, 0, nullptr, true, {}, -1, "select fail: Invalid argument", false},
+  };
+  for (Row const& row : rows) {
+    PauseWorld world;
+    world.mode = NetWorld::kTimeOut;
+    world.interrupt_next = row.interrupts;
+    world.steady = 1000;
+    // Each signal comes 300 ms into its wait.
+    world.before_wait = [&] {
+      if (world.interrupt_next > 0) world.steady += 300;
+    };
+    WorldGuard guard(world);
+    CheckGuard check(row.check, row.watched);
+    s.timeout(row.timeout);
+    EXPECT_EQ(s._ready(1), row.result) << row.name;
+    EXPECT_EQ(world.waits, row.waits) << row.name;
+    EXPECT_EQ(s.status(), row.result == -1 ? -1 : -2) << row.name;
+    if (row.result == -1) {
+      EXPECT_EQ(S(s.error().value()), row.error) << row.name;
+    }
+    EXPECT_EQ(hx_interrupted(), row.marked) << row.name;
+  }
 }
 
 TEST(HxServer, NoPortsPausesThroughTheSeam) {

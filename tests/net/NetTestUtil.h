@@ -25,6 +25,7 @@
 
 #include "TestUtil.h"
 #include "core/HxDebug.h"
+#include "core/HxInterrupt.h"
 #include "core/HxList.h"
 #include "core/HxWorld.h"
 
@@ -67,6 +68,25 @@ class NetWorld : public HxWorld {
     }
     for (auto const& m : macs) out.append(new HxString(m.c_str()));
     return true;
+  }
+};
+
+// Interrupt checks (core/HxInterrupt.h) for the tests of waits: one that
+// always lets the request go on, one that always ends it.
+inline bool check_says_no() { return false; }
+inline bool check_says_yes() { return true; }
+
+// Installs an interrupt check and whether this thread is watched, for one
+// scope; puts back no check, a watched thread and no mark.
+struct CheckGuard {
+  CheckGuard(HxInterruptCheck check, bool watched) {
+    hx_set_interrupt_check(check);
+    hx_watch_thread(watched);
+  }
+  ~CheckGuard() {
+    hx_set_interrupt_check(nullptr);
+    hx_watch_thread(true);
+    hx_interrupted(false);
   }
 };
 

@@ -1,8 +1,10 @@
 #include "python/HxPyGil.h"
 
 #include <gtest/gtest.h>
-
+#include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -13,11 +15,11 @@
 #include <string>
 #include <thread>
 
-#include "api/ApiTestUtil.h"
-#include "api/FakeSupervisor.h"
 #include "api/HxApiReply.h"
 #include "api/HxApiState.h"
 #include "api/HxRequestTypes.h"
+#include "tests/api/ApiTestUtil.h"
+#include "tests/api/FakeSupervisor.h"
 #include "tests/api/JobProcessTestUtil.h"
 #include "tests/net/NetTestUtil.h"
 #include "tests/python/PyTestUtil.h"
@@ -55,6 +57,99 @@ TEST_F(PyGil, ReleasedAroundTheCallAndTakenBack) {
   // Taken back also when the call throws.
   EXPECT_THROW(hx_py_released([]() -> int { throw std::runtime_error("x"); }), std::runtime_error);
   EXPECT_EQ(PyGILState_Check(), 1);
+}
+
+// ---- signals ------------------------------------------------------------------
+
+// A world whose first wait on the test's thread (once armed) raises SIGINT,
+// as if Ctrl-C came while the call was busy just before it, and finds
+// nothing ready; it records that wait's time-out. Later waits on the test's
+// thread time out at once when `time_out`; other threads wait for real.
+class SigintWorld : public hxtest::ApiWorld {
+ public:
+  int poll(pollfd* fds, unsigned long count, int timeout_ms) override {
+    if (pthread_equal(pthread_self(), test_thread_) == 0) return HxWorld::poll(fds, count, timeout_ms);
+    if (armed.exchange(false)) {
+      first_wait = timeout_ms;
+      raise(SIGINT);
+      return 0;
+    }
+    if (time_out && timeout_ms != 0) return 0;
+    return HxWorld::poll(fds, count, timeout_ms);
+  }
+  std::atomic<bool> armed{true};
+  std::atomic<int> first_wait{-2};
+  bool time_out = true;
+
+ private:
+  pthread_t const test_thread_ = pthread_self();
+};
+
+class PySignals : public hxtest::PyModuleTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(hxtest::py_exec("import signal\nsignal.signal(signal.SIGINT, signal.default_int_handler)\n"), "");
+  }
+  void TearDown() override {
+    EXPECT_EQ(hxtest::py_exec("signal.signal(signal.SIGINT, signal.SIG_DFL)\n"), "");
+    hxtest::PyModuleTest::TearDown();
+  }
+};
+
+// Ctrl-C that came while the call was busy before its wait (SIGINT is
+// pending when the wait begins) ends the call at that wait with
+// KeyboardInterrupt: the wait asks the signal handlers before it blocks,
+// rather than waiting out its time-out first. For calls that release the
+// interpreter lock and for one that keeps it (waitfor).
+TEST_F(PySignals, CtrlCBeforeTheWaitEndsTheCallThere) {
+  struct Row {
+    char const* name;
+    char const* call;
+  } const rows[] = {
+      {"jobinfo", "_hx.jobinfo()"},
+      {"kill", "_hx.kill(12)"},
+      {"waitfor", "_hx.waitfor('never', 5)"},
+  };
+  for (Row const& row : rows) {
+    SigintWorld world;
+    hxtest::ApiWorldGuard guard(world);
+    hxtest::FakeSupervisor supe(world);
+    ASSERT_TRUE(supe.ok());
+    supe.addJob(12, "ann", "a");
+    std::string const got = hxtest::py_repr(row.call);
+    EXPECT_NE(got.find("KeyboardInterrupt"), std::string::npos) << row.name << ": " << got;
+    // 0: the look that does not wait; a time-out: the wait blocked first.
+    EXPECT_EQ(world.first_wait, 0) << row.name;
+  }
+}
+
+// A signal handler's exception that ends a nested call (made from the
+// outer call's argument conversion, and caught there) ends only the nested
+// call: the outer kill still reaches the supervisor.
+TEST_F(PySignals, NestedCallEndedBySignalLeavesTheOuterCallGoing) {
+  SigintWorld world;
+  world.time_out = false;
+  hxtest::ApiWorldGuard guard(world);
+  hxtest::FakeSupervisor supe(world);
+  ASSERT_TRUE(supe.ok());
+  supe.addJob(12, "ann", "a");
+  ASSERT_EQ(hxtest::py_exec(R"(
+said = []
+class Nested(list):
+    """Job ids whose first reading makes a call of its own."""
+    def __getitem__(self, i):
+        if not said:
+            try:
+                _hx.jobinfo()
+                said.append('returned')
+            except KeyboardInterrupt:
+                said.append('KeyboardInterrupt')
+        return list.__getitem__(self, i)
+)"),
+            "");
+  EXPECT_EQ(hxtest::py_repr("_hx.kill({'jobids': Nested(['12'])})"), "['12']");
+  EXPECT_EQ(hxtest::py_repr("said"), "['KeyboardInterrupt']");
+  EXPECT_EQ(std::string(supe.job(12).status().value().value()), "killed");
 }
 
 }  // namespace

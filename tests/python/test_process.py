@@ -111,3 +111,29 @@ def test_sigint_ends_a_wait_with_keyboard_interrupt(fake_supervisor, tmp_path, n
         assert took < 3, f"{name}: still waiting {took:.1f} s after SIGINT"
         assert (child.returncode, said("".join(lines))) == (0, ["KeyboardInterrupt"]), f"{name}:\n{errors.read()[-3000:]}"
     assert fake.tags == tags, name
+
+
+# A periodic signal whose handler does not raise (an interval timer, as
+# programs use for progress output) while waitfor waits: each signal resumes
+# the wait for what is left of it, so waitfor(name, 1) returns after about
+# a second, not never.
+@pytest.mark.parametrize("period", [0.05, 0.4])
+def test_waitfor_returns_within_its_time_under_a_periodic_signal(fake_supervisor, period):
+    fake = fake_supervisor()
+    command, env = child_command(f"""
+        import signal, time
+        ticks = []
+        signal.signal(signal.SIGALRM, lambda *_: ticks.append(1))
+        signal.setitimer(signal.ITIMER_REAL, {period}, {period})
+        start = time.monotonic()
+        result = _hx.waitfor('never', 1)
+        took = time.monotonic() - start
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        say(result, took < 30, len(ticks) > 1)
+    """, HX_SUPERVISOR="127.0.0.1:%d" % fake.port)
+    try:
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        pytest.fail(f"period {period}: waitfor(name, 1) still waiting after 60 s")
+    assert said(result.stdout) == ["1 True True"], f"period {period}:\n{result.stderr[-3000:]}"
+    assert fake.tags == [1100, 1102], f"period {period}"
