@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -23,6 +25,9 @@
 #include "core/HxTime.h"
 #include "core/HxUser.h"
 #include "core/HxWorld.h"
+#include "model/farm/HxHost.h"
+#include "model/farm/HxProperty.h"
+#include "model/farm/HxResource.h"
 
 namespace {
 
@@ -59,6 +64,20 @@ std::vector<Row> rows() {
       {"random", [] { hx_world().random(); }},
       {"environment, shared", [] { HxEnv::valueEnv("HX_FORK_TEST"); }},
       {"environment, alone", [] { HxEnv::setEnv("HX_FORK_TEST", "1"); }},
+      {"record decoding",
+       [] {
+         // One time record: field 1, an int.
+         char const bytes[] = {0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 5};
+         HxTime t;
+         t.unpack(bytes, sizeof bytes);
+       }},
+      {"MAC address text", [] { hx_mac_address_blank(); }},
+      {"property class", [] { HxProperty().clsstring("host"); }},
+      {"resource value", [] { HxResource().fullname("host.cpu=-1/4"); }},
+      {"host version", [] {
+         HxHost h;
+         h.properties("host.tarv_version=1");
+       }},
       {"local time",
        [] {
          tm t{};
@@ -76,14 +95,20 @@ enum class Holding { kNothing, kDebugMessage };
 // Gives the first row a child hung in (naming the fork), or "".
 std::string fork_while_calling(int forks, Holding holding) {
   std::vector<Row> const table = rows();
+  std::atomic<bool> go{false};
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
   for (Row const& row : table) {
     for (int n = 0; n < 2; ++n)
-      threads.emplace_back([&stop, &row] {
+      threads.emplace_back([&go, &stop, &row] {
+        while (!go.load()) std::this_thread::yield();
         while (!stop.load()) row.call();
       });
   }
+  // All threads start together and the forks follow at once: in a process
+  // that has not made these calls before, the first forks come while the
+  // threads are inside their first calls.
+  go.store(true);
   std::string hung;
   for (int f = 0; f < forks && hung.empty(); ++f) {
     int out[2];
@@ -147,6 +172,24 @@ class HxProcessLocksTest : public ::testing::Test {
 };
 
 }  // namespace
+
+// A process-wide object is built by its first call, once per process. Each
+// row here starts the test program afresh, so that its forks come while the
+// threads make their first calls: a child that inherits an object half built
+// by a thread that no longer exists waits for it for ever.
+TEST_F(HxProcessLocksTest, ChildrenForkedWhileThreadsMakeTheirFirstCallsFindEveryObjectBuilt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int run = 0; run < 16; ++run) {
+    EXPECT_EXIT(
+        {
+          std::string const hung = fork_while_calling(3, Holding::kNothing);
+          std::fprintf(stderr, "%s\n", hung.c_str());
+          std::_Exit(hung.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << "fresh process " << run;
+  }
+}
 
 // Without the locks taken before the fork, a child often inherits one held
 // by a thread that no longer exists and hangs on its first call.
