@@ -1,6 +1,7 @@
 #include "core/HxProcessLocks.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,6 +189,14 @@ TEST_F(HxProcessLocksTest, ChildrenForkedWhileThreadsMakeTheirFirstCallsFindEver
   for (int run = 0; run < 16; ++run) {
     EXPECT_EXIT(
         {
+          // The C library loads its name service at its first user look-up,
+          // under locks of its own that a child forked meanwhile finds taken
+          // (see core/HxProcessLocks.h): that look-up is made here, before
+          // any thread runs, so that only the library's own objects are new.
+          passwd entry;
+          passwd* found = nullptr;
+          char buf[16384];
+          getpwuid_r(getuid(), &entry, buf, sizeof buf, &found);
           std::string const hung = fork_while_calling(3, Holding::kNothing);
           std::fprintf(stderr, "%s\n", hung.c_str());
           std::_Exit(hung.empty() ? 0 : 1);
