@@ -185,6 +185,12 @@ class HxProcessLocksTest : public ::testing::Test {
 // threads make their first calls: a child that inherits an object half built
 // by a thread that no longer exists waits for it for ever.
 TEST_F(HxProcessLocksTest, ChildrenForkedWhileThreadsMakeTheirFirstCallsFindEveryObjectBuilt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A fresh process's first allocations take the sanitizer allocator's own
+  // locks, which its runtime does not make usable in a child: the child hangs
+  // there, not in the library. The normal build runs this test.
+  GTEST_SKIP() << "the sanitizer's allocator is not fork-safe in a fresh process";
+#endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (int run = 0; run < 16; ++run) {
     EXPECT_EXIT(
