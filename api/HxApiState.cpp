@@ -34,6 +34,11 @@ ApiState& state() {
   return *s;
 }
 
+// And built when the program is loaded as well: a child forked while another
+// thread made the first call would find it half built and wait for it for
+// ever.
+ApiState& g_state_at_load = state();
+
 struct Hold : HxProcessLockHold {
   explicit Hold(ApiState const&) : HxProcessLockHold(HxProcessLock::kApiState) {}
 };

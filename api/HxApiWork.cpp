@@ -215,7 +215,7 @@ unsigned char hxreportwork(HxWork& work) {
   _hx_debug_line("reporting status on work for: " + who + " " + work.name() + " - " + status);
   work.host(hxthishostname());
   HxLentContent lend(request, work);
-  static int const migrate_flag = hx_job_flag_int("migrate_on_frame_retry");
+  int const migrate_flag = hx_job_flag_int("migrate_on_frame_retry");
   for (int n = 0; n < kReportAttempts; ++n) {
     int const r = hx_world().random();
     HxMessage reply;

@@ -130,6 +130,10 @@ Kept& kept() {
   return *k;
 }
 
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+Kept& g_kept_at_load = kept();
+
 // Whether the live environment holds exactly the snapshot's variables, as
 // a fresh capture would read them (the first entry of a name counts; a
 // missing name reads as empty). Compared in place: nothing is copied.

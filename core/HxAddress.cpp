@@ -17,6 +17,12 @@ HxString const& hx_mac_address_blank() {
 }
 
 namespace {
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+HxString const& g_mac_blank_at_load = hx_mac_address_blank();
+}  // namespace
+
+namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 

@@ -30,6 +30,10 @@ LogState& log_state() {
   return *s;
 }
 
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+LogState& g_log_state_at_load = log_state();
+
 std::atomic<uint32_t> g_verbosity{0xFFFFEFFFu};
 
 constexpr HxProcessLock kLogLock = HxProcessLock::kDebugLog;
@@ -171,6 +175,12 @@ HxDebug* hx_debug_obj() {
   static HxDebug* obj = new HxDebug();
   return obj;
 }
+
+namespace {
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+HxDebug* g_debug_obj_at_load = hx_debug_obj();
+}  // namespace
 
 int hx_debug_verb() { return static_cast<int>(g_verbosity.load()); }
 

@@ -23,7 +23,9 @@
 // the library calls them under kLocalTime (core/HxProcessEnv.h).
 // (Locks inside the C library that this one cannot cover stay as the C
 // library leaves them: its resolver's, for one, so a child forked during
-// another thread's host name look-up may hang in its own.)
+// another thread's host name look-up may hang in its own, and so may a child
+// forked during the process's first user look-up, while the C library loads
+// its name service.)
 enum class HxProcessLock : int {
   kDebugLog,      // the debug log, held across a whole message
   kMacCache,      // the MAC addresses kept for the process

@@ -29,6 +29,10 @@ UserNames& user_names() {
   return *kept;
 }
 
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+UserNames& g_user_names_at_load = user_names();
+
 }  // namespace
 
 HxString hx_current_user() {

@@ -51,6 +51,18 @@ MacCache& mac_cache() {
   return *cache;
 }
 
+// One generator for the process, seeded once, under the process lock
+// kRandom. Never destroyed: a thread may still send at exit.
+std::mt19937& generator() {
+  static std::mt19937* gen = new std::mt19937(std::random_device{}());
+  return *gen;
+}
+
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+MacCache& g_mac_cache_at_load = mac_cache();
+std::mt19937& g_generator_at_load = generator();
+
 }  // namespace
 
 int64_t HxWorld::now() {
@@ -66,8 +78,7 @@ int64_t HxWorld::steadyMillis() {
 void HxWorld::sleepMillis(int64_t millis) { hx_pause_millis(millis); }
 
 int HxWorld::random() {
-  // One generator for the process, seeded once, safe across threads.
-  static std::mt19937 gen{std::random_device{}()};
+  std::mt19937& gen = generator();
   HxProcessLockHold hold(HxProcessLock::kRandom);
   return static_cast<int>(gen() % (static_cast<unsigned>(RAND_MAX) + 1u));
 }

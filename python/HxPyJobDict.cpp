@@ -88,7 +88,11 @@ PyObject* status_name(HxStatus const& status) {
 // one value is made once and shared.
 PyObject* time_value(int stored) {
   if (stored != 0) return hx_py_time(stored);
-  static PyObject* unset = hx_py_time(0);
+  // Made under the interpreter lock, which the making never gives up; kept
+  // without a guard of the compiler's, so that a child forked meanwhile by a
+  // thread outside the interpreter does not find one half taken.
+  static PyObject* unset = nullptr;
+  if (unset == nullptr) unset = hx_py_time(0);
   return unset != nullptr ? Py_NewRef(unset) : hx_py_time(0);
 }
 
@@ -245,6 +249,9 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
+// Built when the module is loaded: a child forked while another thread
+// built it would find it half built and wait for it for ever.
+Index<R> const& g_index_at_load = index();
 }  // namespace work
 
 // ---- subjob ----------------------------------------------------------------
@@ -277,6 +284,9 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
+// Built when the module is loaded: a child forked while another thread
+// built it would find it half built and wait for it for ever.
+Index<R> const& g_index_at_load = index();
 }  // namespace subjob
 
 // ---- callback --------------------------------------------------------------
@@ -300,6 +310,9 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
+// Built when the module is loaded: a child forked while another thread
+// built it would find it half built and wait for it for ever.
+Index<R> const& g_index_at_load = index();
 }  // namespace callback
 
 // ---- job -------------------------------------------------------------------
@@ -535,6 +548,9 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
+// Built when the module is loaded: a child forked while another thread
+// built it would find it half built and wait for it for ever.
+Index<R> const& g_index_at_load = index();
 }  // namespace job
 
 // Builds a record of type R from a dict by its table; see the header.

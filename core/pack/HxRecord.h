@@ -306,6 +306,12 @@ class HxRecord : public Base {
   static Dispatch const& dispatch_() {
     static Dispatch const* const table = new Dispatch(
         build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>()));
+    static_cast<void>(dispatch_at_load_);
     return *table;
   }
+  // The table of each class that decodes is built when the program is
+  // loaded (naming it above makes it part of the program): a child forked
+  // while another thread built it would find it half built and wait for it
+  // for ever.
+  static inline Dispatch const* const dispatch_at_load_ = &dispatch_();
 };

@@ -6,6 +6,25 @@
 #include "model/farm/HxResource.h"
 #include "model/job/HxReservation.h"
 
+namespace {
+
+// Never destroyed: a thread may still read a host while the program exits.
+HxString const& version_key() {
+  static HxString const& key = *new HxString("host.tarv_version");
+  return key;
+}
+HxString const& processors_key() {
+  static HxString const& key = *new HxString("host.processors");
+  return key;
+}
+
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+HxString const& g_version_key_at_load = version_key();
+HxString const& g_processors_key_at_load = processors_key();
+
+}  // namespace
+
 HxHost::HxHost(HxHost const& other) : HxRecord<HxHost>() { copy(other); }
 
 HxHost& HxHost::operator=(HxHost const& other) {
@@ -64,7 +83,7 @@ void HxHost::_setVerFromProps() {
   // As reverting the text into a property hash and looking up the key, but
   // only the items named by that key are parsed whole: an item's key is its
   // text before "=" with blanks dropped, and the last such item wins.
-  static HxString const& key = *new HxString("host.tarv_version");  // never destroyed
+  HxString const& key = version_key();
   HxStringList items;
   HxExpression::split(properties_, items);
   HxString const* found = nullptr;
@@ -95,7 +114,7 @@ void HxHost::accept(HxJob const& job) {
 }
 
 void HxHost::release(HxJob const& job, HxSubjob const& instance) {
-  static HxString const& processors = *new HxString("host.processors");  // never destroyed
+  HxString const& processors = processors_key();
   HxResourceHash hash;
   hash.revert(resources_);
   HxReservationList list;

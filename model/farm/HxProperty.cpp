@@ -9,6 +9,21 @@ namespace {
 
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
+// Never destroyed: a thread may still read a property while the program exits.
+HxString const& host_word() {
+  static HxString const& word = *new HxString("host");
+  return word;
+}
+HxString const& global_word() {
+  static HxString const& word = *new HxString("global");
+  return word;
+}
+
+// Built when the program is loaded: a child forked while another thread
+// made the first call would find it half built and wait for it for ever.
+HxString const& g_host_word_at_load = host_word();
+HxString const& g_global_word_at_load = global_word();
+
 // True when a bare value would not read back as itself: a special character
 // would split the item or cut the token, and a leading kind word would turn
 // it into a value object.
@@ -79,9 +94,8 @@ HxString HxProperty::clsstring() const {
 }
 
 void HxProperty::clsstring(HxString const& word) {
-  // Never destroyed: a thread may still read a property while the program exits.
-  static HxString const& host = *new HxString("host");
-  static HxString const& global = *new HxString("global");
+  HxString const& host = host_word();
+  HxString const& global = global_word();
   cls_ = word == host ? 2 : word == global ? 3 : 0;
 }
 

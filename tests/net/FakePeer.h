@@ -113,10 +113,11 @@ class FakePeer {
       if (!datagram_[i]) out.push_back(requests_[i]);
     return out;
   }
-  // Waits (bounded) until n requests have come: a transmit returns before
-  // the peer has read what it sent.
+  // Waits (bounded: 20 s at the least, which only a peer that never reads
+  // takes on a loaded machine) until n requests have come: a transmit
+  // returns before the peer has read what it sent.
   bool await(size_t n) const {
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
       if (requests().size() >= n) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

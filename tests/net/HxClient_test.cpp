@@ -279,7 +279,12 @@ TEST(HxClientConverse, ReplyThatDripsTimesOutAsASilentOne) {
     std::unique_ptr<WritingPeer> dripper(drips ? new WritingPeer(frame, 1, std::chrono::milliseconds(1)) : nullptr);
     FakePeer silent({FakeStep::of(FakeStep::kSilence)});
     ASSERT_TRUE(silent.ok());
-    world.cap_ms = 30;
+    // A wait of the silent peer really lasts 30 ms and is then seen as its
+    // whole step. The dripping peer's next byte comes within a millisecond
+    // on an idle machine, but a loaded one can hold its thread back far
+    // longer: its waits may last a minute, so that only bytes end them and
+    // only the clock the test moves ends the frame.
+    world.cap_ms = drips ? 60000 : 30;
     world.steady = 0;
     world.steady_tick = 1000;
     DebugLog log;

@@ -143,8 +143,9 @@ TEST(HxConnectionFrame, HostileFramesFailWithTheirNumber) {
     if (!row.version.empty()) {
       EXPECT_EQ(S(p.conn->error().value()), "tcp comm version doesn't match - version: " + row.version);
     }
-    // Ended by what arrived, never by a wait.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    // Ended by what arrived, never by a wait: a wait would last the whole
+    // 30 s, far beyond what a loaded machine adds to reading a few bytes.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
   }
 }
 
@@ -515,7 +516,9 @@ TEST(HxConnectionTimeout, ShortRealWait) {
   delete[] data;
   EXPECT_EQ(length, 0);
   EXPECT_GE(waited, std::chrono::milliseconds(55));
-  EXPECT_LT(waited, std::chrono::milliseconds(2000));
+  // Milliseconds, not the 60 s the same number would give in seconds; a
+  // loaded machine may add seconds of its own.
+  EXPECT_LT(waited, std::chrono::seconds(20));
 }
 
 // ---- connecting --------------------------------------------------------------

@@ -95,9 +95,11 @@ def test_sigint_ends_a_wait_with_keyboard_interrupt(fake_supervisor, tmp_path, n
             # Sent again until the call ends: a signal that lands just
             # before the wait begins is seen by the interpreter but wakes no
             # wait.
+            # The call's own time-out is 60 s: one that ends within half of
+            # it ended by the signal, however loaded the machine.
             first = time.monotonic()
             child.send_signal(signal.SIGINT)
-            while not ended.wait(0.25) and time.monotonic() - first < 3:
+            while not ended.wait(0.25) and time.monotonic() - first < 30:
                 child.send_signal(signal.SIGINT)
             took = time.monotonic() - first
             if ended.is_set():
@@ -108,7 +110,7 @@ def test_sigint_ends_a_wait_with_keyboard_interrupt(fake_supervisor, tmp_path, n
                 child.wait()
         reader.join()
         errors.seek(0)
-        assert took < 3, f"{name}: still waiting {took:.1f} s after SIGINT"
+        assert took < 30, f"{name}: still waiting {took:.1f} s after SIGINT"
         assert (child.returncode, said("".join(lines))) == (0, ["KeyboardInterrupt"]), f"{name}:\n{errors.read()[-3000:]}"
     assert fake.tags == tags, name
 
