@@ -227,7 +227,7 @@ int calls_per_thread() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   if (n <= 0) n = 100;
 #endif
-  return n > 0 ? n : 1000;
+  return n > 0 ? n : 250;
 }
 
 // 64 Python threads call the functions that let go of the interpreter lock
