@@ -274,19 +274,20 @@ TEST(HxClientConverse, ReplyThatDripsTimesOutAsASilentOne) {
     SCOPED_TRACE(drips ? "dripping peer" : "silent peer");
     ClientWorld world;
     WorldGuard guard(world);
+    // A wait of the silent peer really lasts 30 ms and is then seen as its
+    // whole step. The dripping peer's next byte comes within a millisecond
+    // on an idle machine, but a loaded one can hold its thread back far
+    // longer: its waits may last a minute, so that only bytes end them and
+    // only the clock the test moves ends the frame. Set before the peers'
+    // threads start: they read the clock too.
+    world.cap_ms = drips ? 60000 : 30;
+    world.steady = 0;
+    world.steady_tick = 1000;
     // A header announcing 100,000 bytes, then a byte every millisecond.
     std::string const frame = "\x02" + be32(100000) + be32(100000) + std::string(100000, 'z');
     std::unique_ptr<WritingPeer> dripper(drips ? new WritingPeer(frame, 1, std::chrono::milliseconds(1)) : nullptr);
     FakePeer silent({FakeStep::of(FakeStep::kSilence)});
     ASSERT_TRUE(silent.ok());
-    // A wait of the silent peer really lasts 30 ms and is then seen as its
-    // whole step. The dripping peer's next byte comes within a millisecond
-    // on an idle machine, but a loaded one can hold its thread back far
-    // longer: its waits may last a minute, so that only bytes end them and
-    // only the clock the test moves ends the frame.
-    world.cap_ms = drips ? 60000 : 30;
-    world.steady = 0;
-    world.steady_tick = 1000;
     DebugLog log;
     HxClient client;
     client.conversetimeout(10000);
