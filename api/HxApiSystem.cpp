@@ -1,6 +1,7 @@
 #include "api/HxApiSystem.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <time.h>
@@ -8,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -47,39 +50,76 @@ char const* error_text(int err) {
 }
 
 // A command that the request no longer waits for is asked to end
-// (SIGTERM) and given this long to do so before it is killed.
-constexpr int kEndGraceMillis = 2000;
-constexpr int kEndStepMillis = 10;
+// (SIGTERM) and given this long, on the monotonic clock, before it is
+// killed; its end is looked for at this step.
+constexpr int64_t kEndGraceMillis = 2000;
+constexpr int64_t kEndStepMillis = 5;
 
-// Ends a child whose request a signal ended, and reaps it: SIGTERM, a
-// bounded wait, then SIGKILL. Gives what waitpid gave for it.
-pid_t end_child(pid_t pid, int& status) {
-  ::kill(pid, SIGTERM);
-  for (int waited = 0; waited < kEndGraceMillis; waited += kEndStepMillis) {
-    pid_t const got = ::waitpid(pid, &status, WNOHANG);
-    if (got != 0 && !(got < 0 && errno == EINTR)) return got;
-    timespec step{0, kEndStepMillis * 1000000L};
-    ::nanosleep(&step, nullptr);
-  }
-  ::kill(pid, SIGKILL);
+int64_t monotonic_millis() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Sleeps until the monotonic clock reads at_millis; a signal cuts it short.
+void sleep_until(int64_t at_millis) {
+  timespec at{static_cast<time_t>(at_millis / 1000), static_cast<long>(at_millis % 1000) * 1000000L};
+  ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+}
+
+// Whether the process is the foreground job of its controlling terminal.
+// No terminal: not.
+bool terminal_foreground() {
+  int const fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool const foreground = ::tcgetpgrp(fd) == ::getpgrp();
+  ::close(fd);
+  return foreground;
+}
+
+pid_t wait_once(pid_t pid, int& status, int options) {
   pid_t got;
   do {
-    got = ::waitpid(pid, &status, 0);
+    got = ::waitpid(pid, &status, options);
   } while (got < 0 && errno == EINTR);
   return got;
 }
 
-// Waits for the child. A signal whose check ends the request (during the
-// wait, or before it began) ends the child too: -1 with errno EINTR once it
-// is reaped.
-pid_t wait_child(pid_t pid, int& status) {
-  bool end = hx_check_before_waits() && hx_check_interrupt();
-  while (!end) {
+// Ends a child whose request a signal ended, and reaps it: SIGTERM, then
+// SIGKILL once the grace time has passed. With group set the child leads a
+// process group of its own, which gets both signals: the command ends with
+// everything it started, and the grace lasts until the whole group is gone
+// (a group whose members are left as zombies that nobody reaps is killed at
+// the end of the grace, which does them no harm). Without it (the command
+// shares the group of a terminal's foreground job) the signals go to the
+// shell alone.
+void end_child(pid_t pid, bool group, int& status) {
+  pid_t const target = group ? -pid : pid;
+  ::kill(target, SIGTERM);
+  int64_t const deadline = monotonic_millis() + kEndGraceMillis;
+  bool reaped = false;
+  for (;;) {
+    if (!reaped) reaped = wait_once(pid, status, WNOHANG) != 0;
+    // The group outlives its reaped leader while members are left; its id
+    // is not given to a new process before it is gone.
+    if (reaped && (!group || (::kill(-pid, 0) != 0 && errno == ESRCH))) return;
+    int64_t const now = monotonic_millis();
+    if (now >= deadline) break;
+    sleep_until(std::min(now + kEndStepMillis, deadline));
+  }
+  ::kill(target, SIGKILL);
+  if (!reaped) wait_once(pid, status, 0);
+}
+
+// Waits for the child. A signal whose check ends the request ends the child
+// too: -1 with errno EINTR once it is reaped.
+pid_t wait_child(pid_t pid, bool group, int& status) {
+  for (;;) {
     pid_t const got = ::waitpid(pid, &status, 0);
     if (got >= 0 || errno != EINTR) return got;
-    end = hx_check_interrupt();
+    if (hx_check_interrupt()) break;
   }
-  end_child(pid, status);
+  end_child(pid, group, status);
   errno = EINTR;
   return -1;
 }
@@ -116,6 +156,23 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
 
   // A request that a signal ended starts no command.
   if (hx_interrupted()) return -1;
+  // The command leads a process group of its own, so that ending it ends
+  // all it started; but the foreground job of a terminal keeps the command
+  // in its own group: in another the command would stop when it reads the
+  // terminal, and miss the terminal's Ctrl-C (which reaches every member of
+  // the foreground group).
+  bool const group = !terminal_foreground();
+  // The child runs the command only once the parent, after the fork, found
+  // the request still under way (a signal may have come before the call
+  // waits): it reads one byte from this pipe first. The parent keeps the
+  // read end open until it has written, so the write never meets a pipe
+  // without readers.
+  int gate[2];
+  if (::pipe2(gate, O_CLOEXEC) != 0) {
+    std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
+    std::fflush(stderr);
+    return -1;
+  }
   // Lines still buffered in the parent would be lost or written twice, and
   // would come after the child's own output.
   flush_all();
@@ -125,11 +182,20 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   // the environment's lock here would take it before the debug log's.
   pid_t const pid = ::fork();
   if (pid < 0) {
+    ::close(gate[0]);
+    ::close(gate[1]);
     std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
     std::fflush(stderr);
     return -1;
   }
   if (pid == 0) {
+    if (group) ::setpgid(0, 0);
+    char go = 0;
+    ssize_t r;
+    do {
+      r = ::read(gate[0], &go, 1);
+    } while (r < 0 && errno == EINTR);
+    if (r != 1) ::_exit(1);
     write_all(1, lines.data(), lines.size());
     ::execv(path.c_str(), argv);
     char const* why = error_text(errno);
@@ -138,9 +204,29 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
     write_all(2, "\n", 1);
     ::_exit(1);
   }
+  // Made here too, so that the group exists before any signal to it,
+  // whichever of the two runs first.
+  if (group) ::setpgid(pid, pid);
 
   int status = 0;
-  pid_t const got = wait_child(pid, status);
+  bool const ended = hx_check_before_waits() && hx_check_interrupt();
+  ssize_t w = 0;
+  while (!ended && (w = ::write(gate[1], "1", 1)) < 0 && errno == EINTR) {
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  if (w != 1) {
+    // The request ended before the command started (or the child could not
+    // be told to start it): the child, which ran nothing, is killed and
+    // reaped.
+    ::kill(pid, SIGKILL);
+    wait_once(pid, status, 0);
+    if (ended) return -1;
+    std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
+    std::fflush(stderr);
+    return -1;
+  }
+  pid_t const got = wait_child(pid, group, status);
 
   int code;
   if (got < 0 && errno == EINTR) {

@@ -1,15 +1,20 @@
 #include "api/HxApiSystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "TestUtil.h"
@@ -152,6 +157,206 @@ TEST(HxSystem, InterruptEndsTheCommand) {
     EXPECT_STREQ("-1", ::getenv("HX_SYSTEM_EXIT_CODE")) << r.name;
   }
   sigaction(SIGALRM, &old, nullptr);
+}
+
+// The calls below run in a child process that leads a session of its own
+// (so it is no terminal's job), with standard output and error on a pipe
+// that this process reads to its end: a process of the command left
+// running after the call would hold the pipe open. What the child saw
+// comes back as its exit code and on the pipe.
+struct Child {
+  int exit = -1;      // the child's exit code; 128 + signal; -1 still running
+  std::string out;    // what it and its command wrote
+  double eof_after;   // seconds from the child's end to the pipe's end
+};
+
+// Runs fn in such a child. The pipe must reach its end within eof_bound
+// seconds of the child's end; the child must end within a minute. Whatever
+// is left of the child's session is killed in the end.
+Child run_in_session(std::function<int()> const& fn, double eof_bound) {
+  Child got;
+  std::fflush(nullptr);
+  int out[2];
+  if (::pipe(out) != 0) return got;
+  pid_t const child = ::fork();
+  if (child < 0) return got;
+  if (child == 0) {
+    ::close(out[0]);
+    ::setsid();
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    ::close(out[1]);
+    int const code = fn();
+    std::fflush(nullptr);
+    ::_exit(code);
+  }
+  ::close(out[1]);
+  auto const start = std::chrono::steady_clock::now();
+  auto ended = start;
+  bool reaped = false, eof = false;
+  auto since = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  };
+  while (!(reaped && eof)) {
+    if (!reaped) {
+      int status = 0;
+      if (::waitpid(child, &status, WNOHANG) == child) {
+        reaped = true;
+        ended = std::chrono::steady_clock::now();
+        got.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else if (since(start) > 60) {
+        ::kill(-child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        reaped = true;
+        ended = std::chrono::steady_clock::now();
+      }
+    }
+    if (reaped && !eof && since(ended) > eof_bound) break;
+    pollfd p{out[0], POLLIN, 0};
+    if (!eof && ::poll(&p, 1, 20) > 0) {
+      char buf[512];
+      ssize_t const n = ::read(out[0], buf, sizeof buf);
+      if (n > 0) got.out.append(buf, static_cast<size_t>(n));
+      if (n == 0) eof = true;
+    } else if (eof) {
+      ::poll(nullptr, 0, 20);
+    }
+  }
+  got.eof_after = eof ? since(ended) : -1;
+  ::close(out[0]);
+  // Left over only when a row fails: the command's processes, in the
+  // child's group or in the command's own (named by the line of its end).
+  ::kill(-child, SIGKILL);
+  size_t const at = got.out.find("child(");
+  if (at != std::string::npos) {
+    int const pgid = std::atoi(got.out.c_str() + at + 6);
+    if (pgid > 1) ::kill(-pgid, SIGKILL);
+  }
+  return got;
+}
+
+// Reads the start of a file of /proc into buf (NUL-terminated); false when
+// it is empty or cannot be read.
+bool read_proc(char const* path, char (&buf)[64]) {
+  int const fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t const n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  buf[n] = '\0';
+  return true;
+}
+
+// Whether the only child of this single-threaded process (the shell) has a
+// child that runs a program of its own (no longer a copy of the shell that
+// has yet to exec, which would not run the shell's traps).
+bool shell_started_one() {
+  char path[96];
+  char buf[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(::getpid()));
+  if (!read_proc(path, buf)) return false;
+  int const shell = std::atoi(buf);
+  std::snprintf(path, sizeof path, "/proc/%d/task/%d/children", shell, shell);
+  if (!read_proc(path, buf)) return false;
+  int const started = std::atoi(buf);
+  std::snprintf(path, sizeof path, "/proc/%d/comm", started);
+  return read_proc(path, buf) && std::strcmp(buf, "sh\n") != 0;
+}
+
+void on_tick(int) {}
+
+// A command as users write it (a shell that forks for it) whose request a
+// signal ends: nothing the command started is left, however it was
+// written; a TERM trap has 2 s of clock time to clean up, even under a
+// 1 ms interval timer; a request ended before the command starts never
+// starts it.
+TEST(HxSystem, InterruptEndsAllTheCommandStarted) {
+  enum When { kStarted, kPending, kMarked };
+  struct Row {
+    char const* name;
+    char const* command;  // $HX_TEST_DIR: the row's directory
+    long tick_usec;       // the interval timer in the calling process
+    When when;            // kStarted: the check says yes once the shell
+                          // started a process; kPending: at its first ask;
+                          // kMarked: the thread is marked before the call
+    bool ignore_term;     // SIGTERM ignored in the caller (so in the command)
+    bool marker;          // whether the command leaves $HX_TEST_DIR/marker
+  } const rows[] = {
+      {"lone command", "sleep 37", 20000, kStarted, false, false},
+      {"compound command", "sleep 30; : > \"$HX_TEST_DIR/marker\"", 20000, kStarted, false, false},
+      {"background and wait", "sleep 30 & sleep 30; wait", 20000, kStarted, false, false},
+      {"TERM trap under a 1 ms timer", "trap 'sleep 0.5; : > \"$HX_TEST_DIR/marker\"; exit 3' TERM; sleep 30", 1000,
+       kStarted, false, true},
+      {"signal before the start", ": > \"$HX_TEST_DIR/marker\"", 20000, kPending, true, false},
+      {"request already ended", ": > \"$HX_TEST_DIR/marker\"", 20000, kMarked, true, false},
+  };
+  for (Row const& r : rows) {
+    hxtest::TempDir dir("hxsystem");
+    ASSERT_FALSE(dir.path().empty());
+    Child const c = run_in_session(
+        [&] {
+          ::setenv("HX_TEST_DIR", dir.path().c_str(), 1);
+          if (r.ignore_term) ::signal(SIGTERM, SIG_IGN);
+          struct sigaction sa {};
+          sa.sa_handler = on_tick;
+          sa.sa_flags = 0;  // no restart: the waits see EINTR
+          sigemptyset(&sa.sa_mask);
+          sigaction(SIGALRM, &sa, nullptr);
+          static When when;
+          when = r.when;
+          hx_set_interrupt_check(+[] { return when != kStarted || shell_started_one(); });
+          if (r.when == kMarked) hx_interrupted(true);
+          itimerval tick{{0, r.tick_usec}, {0, r.tick_usec}}, off{};
+          setitimer(ITIMER_REAL, &tick, nullptr);
+          int const code = hxsystem(HxString(r.command));
+          setitimer(ITIMER_REAL, &off, nullptr);
+          return code == -1 ? 0 : 1;
+        },
+        15);
+    std::string const in = std::string(r.name) + ": " + c.out;
+    EXPECT_EQ(0, c.exit) << in;
+    EXPECT_GE(c.eof_after, 0) << in << "\n(a process of the command held the output 15 s after the call)";
+    EXPECT_EQ(r.marker, ::access(dir.file("marker").c_str(), F_OK) == 0) << in;
+    bool const started = r.when == kStarted;
+    EXPECT_EQ(started, c.out.find("COMMAND: ") != std::string::npos) << in;
+    EXPECT_EQ(started, c.out.find("ERROR: interrupted; child(") != std::string::npos) << in;
+  }
+}
+
+// The command leads a process group of its own, unless the caller is the
+// foreground job of its terminal: there it stays in the caller's group, so
+// that it may read the terminal and the terminal's Ctrl-C reaches it.
+TEST(HxSystem, CommandGroup) {
+  struct Row {
+    char const* name;
+    bool terminal;  // the caller gets a terminal, whose foreground job it is
+    bool own;       // whether the command leads a group of its own
+  } const rows[] = {
+      {"no terminal", false, true},
+      {"foreground job of a terminal", true, false},
+  };
+  for (Row const& r : rows) {
+    Child const c = run_in_session(
+        [&] {
+          if (r.terminal) {
+            int const master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return 2;
+            // The first terminal a session leader opens becomes its own.
+            if (::open(::ptsname(master), O_RDWR) < 0) return 3;
+          }
+          std::printf("caller=%d\n", static_cast<int>(::getpgrp()));
+          return hxsystem(HxString("read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"shell=$$ group=$pgrp\""));
+        },
+        15);
+    std::string const in = std::string(r.name) + ": " + c.out;
+    ASSERT_EQ(0, c.exit) << in;
+    int caller = 0, shell = 0, group = 0;
+    size_t const at = c.out.rfind("shell=");
+    ASSERT_EQ(1, std::sscanf(c.out.c_str(), "caller=%d", &caller)) << in;
+    ASSERT_NE(std::string::npos, at) << in;
+    ASSERT_EQ(2, std::sscanf(c.out.c_str() + at, "shell=%d group=%d", &shell, &group)) << in;
+    EXPECT_EQ(r.own ? shell : caller, group) << in;
+  }
 }
 
 volatile sig_atomic_t g_armed = 0;
