@@ -139,3 +139,89 @@ def test_waitfor_returns_within_its_time_under_a_periodic_signal(fake_supervisor
         pytest.fail(f"period {period}: waitfor(name, 1) still waiting after 60 s")
     assert said(result.stdout) == ["1 True True"], f"period {period}:\n{result.stderr[-3000:]}"
     assert fake.tags == [1100, 1102], f"period {period}"
+
+
+# A flight check written as users write it (a shell that forks for its
+# command, no exec) whose request a signal handler ends by raising, once the
+# command runs: the call raises, and nothing the check started is left
+# holding this process's pipe. The child runs in a session of its own (no
+# terminal's job); its output is read to its end.
+FLIGHT_CHECKS = [
+    ("lone command", "sleep 30"),
+    ("compound command", "sleep 30; sleep 30"),
+]
+
+
+@pytest.mark.parametrize("name,check", FLIGHT_CHECKS, ids=[n for n, _ in FLIGHT_CHECKS])
+def test_interrupted_flight_check_ends_whole(tmp_path, name, check):
+    job = tmp_path / "job.xml"
+    command, env = child_command(f"""
+        import os, signal
+        _hx.archivejob({str(job)!r}, {{"name": "j", "agenda": [{{"name": "1"}}],
+                                       "agenda_postflights": {check!r}}}, 2)
+        _hx._setjob({str(job)!r})
+
+        def children(pid):
+            try:
+                with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                    return [int(p) for p in f.read().split()]
+            except OSError:
+                return []
+
+        def command_runs():
+            for shell in children(os.getpid()):
+                for started in children(shell):
+                    try:
+                        with open("/proc/%d/comm" % started) as f:
+                            if f.read().strip() == "sleep":
+                                return True
+                    except OSError:
+                        pass
+            return False
+
+        def tick(*_):
+            if command_runs():
+                raise KeyboardInterrupt
+        signal.signal(signal.SIGALRM, tick)
+        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.02)
+        try:
+            _hx.reportwork({{"name": "1", "status": "done"}})
+            say("returned")
+        except KeyboardInterrupt:
+            say("KeyboardInterrupt")
+        signal.setitimer(signal.ITIMER_REAL, 0)
+    """)
+    child = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                             start_new_session=True)
+    lines, eof = [], threading.Event()
+
+    def read_lines():
+        for line in child.stdout:
+            lines.append(line)
+        eof.set()
+
+    reader = threading.Thread(target=read_lines, daemon=True)
+    reader.start()
+    try:
+        child.wait(60)
+        # A sleep of the check left running would hold the pipe for 30 s.
+        held = not eof.wait(15)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+        # Left over only when the row fails: the check's processes.
+        for line in lines:
+            if "child(" in line:
+                try:
+                    os.killpg(int(line.split("child(")[1].split(")")[0]), signal.SIGKILL)
+                except (OSError, ValueError):
+                    pass
+        try:
+            os.killpg(child.pid, signal.SIGKILL)
+        except OSError:
+            pass
+    reader.join(60)
+    output = "".join(lines)
+    assert not held, f"{name}: the pipe was held 15 s after the call ended\n{output[-3000:]}"
+    assert said(output) == ["KeyboardInterrupt"], f"{name}:\n{output[-3000:]}"
