@@ -16,8 +16,9 @@ int hxsystem(HxString shell, HxString command);
 // A signal whose interrupt check ends the request (core/HxInterrupt.h)
 // while the command runs ends it: SIGTERM, then SIGKILL to what is left of
 // it once a grace time of 2 s has passed on the monotonic clock; the call
-// returns once the shell is reaped and (see below) its group is gone, with
-// -1. The command leads a process group of its own, which gets the signals,
+// returns once the shell is reaped and its group (see below) is empty, or
+// at the latest once the grace time is over and the shell killed and
+// reaped; the result is -1. The command leads a process group of its own, which gets the signals,
 // so that all it started ends with it; when the calling process is the
 // foreground job of its terminal, the command stays in the caller's group
 // (it may read the terminal, and the terminal's Ctrl-C reaches it) and the
