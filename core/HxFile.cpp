@@ -558,8 +558,7 @@ int HxFileReplacement::create_(mode_t mode, struct stat const* old) {
   int error = 0;
   for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
     temporary_ = replacement_name();
-    // Readable too: a rename that meets a mount copies the bytes in place.
-    fd_ = ::openat(folder_, temporary_.value(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    fd_ = ::openat(folder_, temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     error = fd_ < 0 ? errno : 0;
     if (fd_ < 0 && errno != EEXIST) break;
   }
@@ -597,22 +596,26 @@ bool HxFileReplacement::write(char const* bytes, long long n) {
 }
 
 // A mount on the file (one that mount_point could not tell) refuses the
-// rename: the new bytes are copied into the file in place instead.
+// rename: the new file's bytes are copied into the file in place instead.
+// The new file is read back by name: one whose permission bits the user
+// may not read through fails, leaving the old file as it was.
 bool HxFileReplacement::copy_in_place_() {
+  int in = ::openat(folder_, temporary_.value(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return false;
   int out = open_in_place(folder_, name_);
-  if (out < 0) return false;
+  bool ok = out >= 0;
   char chunk[kChunk];
-  bool ok = true;
-  for (off_t at = 0; ok;) {
-    ssize_t got = ::pread(fd_, chunk, sizeof chunk, at);
+  while (ok) {
+    ssize_t got = ::read(in, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       ok = got == 0;
       break;
     }
     ok = write_all(out, chunk, got);
-    at += got;
   }
+  ::close(in);
+  if (out < 0) return false;
   struct stat st;
   if (ok && ::fstat(out, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(out) != 0) ok = false;
   if (::close(out) != 0) ok = false;
@@ -628,29 +631,21 @@ bool HxFileReplacement::commit() {
   struct stat st;
   if (ok && (temporary_.length() > 0 || (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))) && ::fsync(fd_) != 0)
     ok = false;
-  if (temporary_.length() == 0) {
-    // A full disk may show only when the file is closed.
-    if (::close(fd_) != 0) ok = false;
-    fd_ = -1;
-    failed_ = !ok;
-    return ok;
-  }
-  bool renamed = false;
-  if (ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) == 0) {
-    renamed = true;
-  } else if (ok) {
-    ok = (errno == EBUSY || errno == EXDEV) && copy_in_place_();
-  }
+  // A full disk may show only when the file is closed.
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
-  if (!renamed) ::unlinkat(folder_, temporary_.value(), 0);
-  temporary_ = HxString();
-  // The rename reaches the disk with the folder. The file is in place
-  // whether that sync works or not (a folder the user may not read).
-  int synced = renamed ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  if (synced >= 0) {
-    (void)::fsync(synced);
-    ::close(synced);
+  if (temporary_.length() > 0) {
+    bool renamed = ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) == 0;
+    if (ok && !renamed) ok = (errno == EBUSY || errno == EXDEV) && copy_in_place_();
+    if (!renamed) ::unlinkat(folder_, temporary_.value(), 0);
+    temporary_ = HxString();
+    // The rename reaches the disk with the folder. The file is in place
+    // whether that sync works or not (a folder the user may not read).
+    int synced = renamed ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (synced >= 0) {
+      (void)::fsync(synced);
+      ::close(synced);
+    }
   }
   failed_ = !ok;
   return ok;
