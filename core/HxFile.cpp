@@ -3,11 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -400,6 +403,10 @@ namespace {
 // nothing holds it yet.
 constexpr int kReplacementNames = 100;
 
+// The type of the process file system (/proc), whose links to open files
+// are no names of them.
+constexpr long kProcFileSystem = 0x9fa0;
+
 // ".hx" and six letters or digits from one draw: short, so that it fits the
 // name limit beside any name.
 HxString replacement_name() {
@@ -411,6 +418,15 @@ HxString replacement_name() {
     draw /= 62;
   }
   return HxString(name, 9);
+}
+
+// A new file could not be made, or not written, for want of room: of space
+// or inodes on the disk, of quota, or past the process's file-size limit.
+bool lack_of_room(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+bool in_process_file_system(int folder) {
+  struct statfs fs;
+  return ::fstatfs(folder, &fs) == 0 && static_cast<long>(fs.f_type) == kProcFileSystem;
 }
 
 // Opens the folder of path (O_PATH, relative to at) and gives the last
@@ -429,8 +445,11 @@ int open_folder(int at, HxString const& path, HxString* name) {
 // Follows the links at folder/name to the entry the chain ends at, which
 // need not exist (*exists tells). False for a chain longer than the system
 // follows (a loop), a link the system would not follow (in a sticky folder
-// open to all, owned neither by the user nor by the folder's owner) and an
-// entry that cannot be examined: the caller then opens the path as it is.
+// open to all, owned neither by the user nor by the folder's owner), a link
+// of the process file system (/dev/stdout, /dev/fd/N and /proc/self/fd/N
+// lead through one: its text names the file a descriptor holds, not a path
+// to it) and an entry that cannot be examined: the caller then opens the
+// path as it is.
 bool follow_links(int& folder, HxString& name, struct stat* st, bool* exists) {
   for (int hops = 0;; ++hops) {
     if (::fstatat(folder, name.value(), st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -439,7 +458,7 @@ bool follow_links(int& folder, HxString& name, struct stat* st, bool* exists) {
     }
     *exists = true;
     if (!S_ISLNK(st->st_mode)) return true;
-    if (hops == kHxMaxLinkHops) return false;
+    if (hops == kHxMaxLinkHops || in_process_file_system(folder)) return false;
     struct stat fs;
     if (::fstat(folder, &fs) != 0) return false;
     if ((fs.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st->st_uid != ::geteuid() &&
@@ -455,23 +474,74 @@ bool follow_links(int& folder, HxString& name, struct stat* st, bool* exists) {
   }
 }
 
+// The entry folder/name is where a file system, or a single file, is
+// mounted (as containers mount files): a rename cannot replace it.
+bool mount_point(int folder, HxString const& name) {
+  // Where the system cannot tell (no statx, or no mount ids), the rename
+  // does: it fails on a mount point.
+  struct statx file, parent;
+  if (::statx(folder, name.value(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &file) != 0) return false;
+  if ((file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
+    return true;
+  if ((file.stx_mask & STATX_MNT_ID) == 0) return false;
+  return ::statx(folder, "", AT_EMPTY_PATH, STATX_MNT_ID, &parent) == 0 && (parent.stx_mask & STATX_MNT_ID) != 0 &&
+         parent.stx_mnt_id != file.stx_mnt_id;
+}
+
+// The file at folder/name (a link not followed) has extended attributes,
+// an access control list among them, which a new file would not have; also
+// when that cannot be told. A file system without them has none.
+bool has_attributes(int folder, HxString const& name) {
+  char through[48];
+  std::snprintf(through, sizeof through, "/proc/self/fd/%d/", folder);
+  ssize_t n = ::llistxattr((HxString(through) + name).value(), nullptr, 0);
+  if (n >= 0 || errno == ENOTSUP) return n > 0;
+  // Without the process file system, through the file itself.
+  int fd = ::openat(folder, name.value(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return true;
+  n = ::flistxattr(fd, nullptr, 0);
+  bool const none = n == 0 || (n < 0 && errno == ENOTSUP);
+  ::close(fd);
+  return !none;
+}
+
+// The file is left as it is where a rename over it would change what a
+// caller sees: anything but a regular file with one link, owned by the
+// effective user, writable by them, without a set-uid or set-gid bit,
+// extended attributes or a mount on it.
+bool replaceable(int folder, HxString const& name, struct stat const& st) {
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
+         (st.st_mode & (S_ISUID | S_ISGID)) == 0 && ::faccessat(folder, name.value(), W_OK, AT_EACCESS) == 0 &&
+         !mount_point(folder, name) && !has_attributes(folder, name);
+}
+
+// Opens the file at folder/name for writing with truncation, as the path is
+// opened when written in place; -1 on failure.
+int open_in_place(int folder, HxString const& name) {
+  int fd = ::openat(folder, name.value(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) {
   folder_ = open_folder(AT_FDCWD, path, &name_);
   if (kind == kPrivate) {
     // Exactly 0600, whatever the creation mask.
-    if (folder_ >= 0 && create_(0600, nullptr) && ::fchmod(fd_, 0600) != 0) failed_ = true;
+    if (folder_ >= 0 && create_(0600, nullptr) == 0 && ::fchmod(fd_, 0600) != 0) failed_ = true;
     return;
   }
   struct stat st;
   bool exists = false;
-  if (folder_ >= 0 && follow_links(folder_, name_, &st, &exists)) {
-    if (!exists && create_(0666, nullptr)) return;
-    if (exists && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
-        (st.st_mode & (S_ISUID | S_ISGID)) == 0 && ::faccessat(folder_, name_.value(), W_OK, AT_EACCESS) == 0 &&
-        create_(0600, &st))
-      return;
+  if (folder_ >= 0 && follow_links(folder_, name_, &st, &exists) && !in_process_file_system(folder_) &&
+      (!exists || replaceable(folder_, name_, st))) {
+    int const error = exists ? create_(0600, &st) : create_(0666, nullptr);
+    // Without room for the new file there is none for the bytes either: a
+    // write in place would cut the old file.
+    if (error == 0 || lack_of_room(error)) return;
   }
   // Written in place, as a replacement would change what a caller sees.
   if (folder_ >= 0) ::close(folder_);
@@ -480,30 +550,38 @@ HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) {
 }
 
 // Creates the new file with mode (less the creation mask); old: the file it
-// replaces, whose group and permission bits it takes. False, with nothing
-// left behind, when that cannot be done.
-bool HxFileReplacement::create_(mode_t mode, struct stat const* old) {
+// replaces, whose group and permission bits it takes. 0 when made; else,
+// with nothing left behind, the error that stopped it (EPERM where the new
+// file would differ from the old one: a group the user cannot give, an
+// access control list or other attributes the folder gives new files).
+int HxFileReplacement::create_(mode_t mode, struct stat const* old) {
+  int error = 0;
   for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
     temporary_ = replacement_name();
     fd_ = ::openat(folder_, temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    error = fd_ < 0 ? errno : 0;
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
     temporary_ = HxString();
-    return false;
+    return error;
   }
-  if (old == nullptr) return true;
+  if (old == nullptr) return 0;
   // The group first: a change of group may clear permission bits.
   struct stat st;
   bool ok = ::fstat(fd_, &st) == 0 &&
             (st.st_gid == old->st_gid || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0) &&
             ::fchmod(fd_, old->st_mode & 07777) == 0;
-  if (ok) return true;
+  if (ok) {
+    ssize_t n = ::flistxattr(fd_, nullptr, 0);
+    ok = n == 0 || (n < 0 && errno == ENOTSUP);
+  }
+  if (ok) return 0;
   ::close(fd_);
   fd_ = -1;
   ::unlinkat(folder_, temporary_.value(), 0);
   temporary_ = HxString();
-  return false;
+  return EPERM;
 }
 
 HxFileReplacement::~HxFileReplacement() {
@@ -515,6 +593,33 @@ HxFileReplacement::~HxFileReplacement() {
 bool HxFileReplacement::write(char const* bytes, long long n) {
   if (fd_ < 0 || !write_all(fd_, bytes, n)) failed_ = true;
   return !failed_;
+}
+
+// A mount on the file (one that mount_point could not tell) refuses the
+// rename: the new file's bytes are copied into the file in place instead.
+// The new file is read back by name: one whose permission bits the user
+// may not read through fails, leaving the old file as it was.
+bool HxFileReplacement::copy_in_place_() {
+  int in = ::openat(folder_, temporary_.value(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return false;
+  int out = open_in_place(folder_, name_);
+  bool ok = out >= 0;
+  char chunk[kChunk];
+  while (ok) {
+    ssize_t got = ::read(in, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    ok = write_all(out, chunk, got);
+  }
+  ::close(in);
+  if (out < 0) return false;
+  struct stat st;
+  if (ok && ::fstat(out, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(out) != 0) ok = false;
+  if (::close(out) != 0) ok = false;
+  return ok;
 }
 
 bool HxFileReplacement::commit() {
@@ -530,12 +635,13 @@ bool HxFileReplacement::commit() {
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
   if (temporary_.length() > 0) {
-    if (ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) != 0) ok = false;
-    if (!ok) ::unlinkat(folder_, temporary_.value(), 0);
+    bool renamed = ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) == 0;
+    if (ok && !renamed) ok = (errno == EBUSY || errno == EXDEV) && copy_in_place_();
+    if (!renamed) ::unlinkat(folder_, temporary_.value(), 0);
     temporary_ = HxString();
     // The rename reaches the disk with the folder. The file is in place
     // whether that sync works or not (a folder the user may not read).
-    int synced = ok ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    int synced = renamed ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     if (synced >= 0) {
       (void)::fsync(synced);
       ::close(synced);

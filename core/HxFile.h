@@ -105,17 +105,27 @@ HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
 // the folder; a replacement not committed, or whose commit failed, is
 // removed.
 //
-// kAsWrittenInPlace gives what opening the path for writing with truncation
-// gives. Links are followed to the file they name, dangling ones too (the
-// file is made where the last link points). The file is replaced only when
-// it is absent, or a regular file with one link, owned by the effective
-// user, writable by them and without a set-uid or set-gid bit; the new file
-// takes its permission bits and group (a new file: 0666 less the creation
-// mask). Otherwise (anything else there, a folder that takes no new file, a
-// group the user cannot give, a link loop, a link the system would not
-// follow) the path is opened for writing with truncation as before: a file
-// the user may not write is refused, a failed write leaves the file cut,
-// and a regular file is synced.
+// kAsWrittenInPlace: links are followed to the file they name, dangling
+// ones too (the file is made where the last link points). The file is
+// replaced only when it is absent, or a regular file with one link, owned
+// by the effective user, writable by them, without a set-uid or set-gid
+// bit, extended attributes (an access control list among them) or a mount
+// on it. The new file takes its permission bits and group (a new file:
+// 0666 less the creation mask, or what the folder's default access control
+// list gives); a new file that would get attributes the old one lacks is
+// not used. What still tells a replaced file from one written in place: its
+// inode number and change and birth times, and that descriptors opened on
+// the old file keep the old one.
+// Where no new file can be made for want of room (space, inodes or quota),
+// nothing is opened (ok() is false) and the old file stays whole. Otherwise
+// (anything else there, a folder that takes no new file, a group the user
+// cannot give, a link loop, a link the system would not follow, a path
+// through the process's own descriptors such as /dev/stdout or
+// /proc/self/fd/N, a file of the process file system) the path is opened
+// for writing with truncation as before: a file the user may not write is
+// refused, a failed write leaves the file cut, and a regular file is
+// synced. A mount the checks missed makes the rename fail: the bytes are
+// then copied into the file in place.
 //
 // kPrivate replaces the path itself, whatever holds it (a link included),
 // with a new file of mode 0600; it is never written in place.
@@ -133,11 +143,12 @@ class HxFileReplacement {
   bool write(char const* bytes, long long n);
   // Closes the file and puts it in place; true only when every byte was
   // written and synced, the file closed without error and (when replaced)
-  // renamed over the file the path names.
+  // renamed over the file the path names or copied into it.
   bool commit();
 
  private:
-  bool create_(mode_t mode, struct stat const* old);
+  int create_(mode_t mode, struct stat const* old);
+  bool copy_in_place_();
 
   int folder_ = -1;   // the folder of the file replaced (O_PATH)
   HxString name_;     // the file's name in it
