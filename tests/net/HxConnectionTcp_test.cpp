@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/resource.h>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/allocator_interface.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -250,6 +255,88 @@ TEST(HxConnectionFrame, DescriptorAbove1024) {
   EXPECT_EQ(received(high, length), message);
   ASSERT_GT(high.send(message.data(), static_cast<int>(message.size())), 0);
   EXPECT_EQ(received(low, length), message);
+}
+
+// ---- the buffers a thread keeps between frames ------------------------------
+
+// Bytes of the heap in use in the whole process now.
+size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 const m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
+
+// A thread keeps one buffer for the frames it sends and one for those it
+// reads, so that a frame allocates no buffer of its own; one that a frame
+// made larger than kHxKeptBufferBytes is given back. Measured as the heap in
+// use on a fresh thread, whose compression streams the first, tiny, frame
+// has made; helper threads play the peer with plain reads and writes.
+TEST(HxConnectionFrame, ThreadKeepsItsFrameBuffersButNoLargeOne) {
+  std::string const tiny = "0123456789";
+  std::string const small = random_bytes(100 * 1024, 9);
+  std::string const large = random_bytes(3 << 20, 10);
+  std::string const large_frame = tcp_frame(large);
+  struct Step {
+    char const* name;
+    long long kept;  // the heap in use after it, against before the small frames
+  };
+  std::vector<Step> steps;
+  std::thread([&] {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    HxConnection a(fds[0], 1, 30000), b(fds[1], 1, 30000);
+    auto round = [&](std::string const& m) {
+      ASSERT_GT(a.send(m.data(), static_cast<int>(m.size())), 0);
+      int length = 0;
+      char* got = b.receive(length);
+      ASSERT_EQ(static_cast<size_t>(length), m.size());
+      delete[] got;
+    };
+    round(tiny);
+    long long const before = static_cast<long long>(heap_in_use());
+    auto note = [&](char const* name) { steps.push_back({name, static_cast<long long>(heap_in_use()) - before}); };
+    round(small);
+    note("after a 100 KiB frame each way");
+    round(small);
+    note("after another");
+    {
+      // Sent by this thread, read by a peer that takes the bytes as they come.
+      std::thread peer([&] {
+        size_t const want = large_frame.size();
+        char bytes[65536];
+        for (size_t got = 0; got < want;) {
+          ssize_t const n = read(fds[1], bytes, std::min(sizeof bytes, want - got));
+          if (n <= 0) break;
+          got += static_cast<size_t>(n);
+        }
+      });
+      EXPECT_GT(a.send(large.data(), static_cast<int>(large.size())), 0);
+      peer.join();
+    }
+    note("after a 3 MiB frame sent");
+    {
+      std::thread peer([&] { write_all(fds[0], large_frame); });
+      int length = 0;
+      char* got = b.receive(length);
+      peer.join();
+      EXPECT_EQ(static_cast<size_t>(length), large.size());
+      delete[] got;
+    }
+    note("after a 3 MiB frame read");
+  }).join();
+  ASSERT_EQ(steps.size(), 4u);
+  long long const kept = 2 * static_cast<long long>(small.size());
+  // Both buffers of the small frames kept (the tiny ones they replaced
+  // were a few bytes), and not made again for the next frame.
+  EXPECT_GE(steps[0].kept, kept * 9 / 10) << steps[0].name;
+  EXPECT_LE(steps[1].kept, steps[0].kept + 16 * 1024) << steps[1].name;
+  // A large frame's buffer is given back: the receive buffer of the small
+  // frames stays, the send buffer goes, and then the receive buffer too.
+  EXPECT_LT(steps[2].kept, static_cast<long long>(kHxKeptBufferBytes)) << steps[2].name;
+  EXPECT_LT(steps[3].kept, static_cast<long long>(kHxKeptBufferBytes)) << steps[3].name;
 }
 
 // ---- raw TCP and the rest ----------------------------------------------------
