@@ -6,7 +6,9 @@
 #include <sys/resource.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of the heap in use (its header is not
+// always installed).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <algorithm>
