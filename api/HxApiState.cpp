@@ -6,6 +6,7 @@
 
 #include "config/HxClientConfig.h"
 #include "config/HxDefaults.h"
+#include "core/HxAtLoad.h"
 #include "core/HxPath.h"
 #include "core/HxProcessLocks.h"
 #include "core/HxWorld.h"
@@ -34,10 +35,7 @@ ApiState& state() {
   return *s;
 }
 
-// And built when the program is loaded as well: a child forked while another
-// thread made the first call would find it half built and wait for it for
-// ever.
-ApiState& g_state_at_load = state();
+HxAtLoad const g_state_at_load(state);
 
 struct Hold : HxProcessLockHold {
   explicit Hold(ApiState const&) : HxProcessLockHold(HxProcessLock::kApiState) {}

@@ -13,6 +13,7 @@
 #include "config/HxDefaults.h"
 #include "config/HxEnv.h"
 #include "config/HxFlags.h"
+#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
 #include "core/HxProcessLocks.h"
@@ -130,9 +131,7 @@ Kept& kept() {
   return *k;
 }
 
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-Kept& g_kept_at_load = kept();
+HxAtLoad const g_kept_at_load(kept);
 
 // Whether the live environment holds exactly the snapshot's variables, as
 // a fresh capture would read them (the first entry of a name counts; a

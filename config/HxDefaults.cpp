@@ -1,5 +1,6 @@
 #include "config/HxDefaults.h"
 
+#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 #include "core/HxPath.h"
 #include "core/HxProcessLocks.h"
@@ -118,8 +119,7 @@ DirState& dir_state() {
   return *state;
 }
 
-// Built when the program is loaded, like the other process-wide values.
-DirState& g_dir_at_load = dir_state();
+HxAtLoad const g_dir_at_load(dir_state);
 
 TextDefault const* find_text(int number) {
   for (TextDefault const& d : kTextDefaults)

@@ -7,20 +7,15 @@
 #include <cstring>
 #include <ostream>
 
+#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
 
-HxString const& hx_mac_address_blank() {
-  // Never destroyed: a thread may still send while the program exits.
-  static HxString const* const blank = new HxString("00:00:00:00:00:00");
-  return *blank;
-}
-
 namespace {
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-HxString const& g_mac_blank_at_load = hx_mac_address_blank();
+constexpr char kMacBlank[] = "00:00:00:00:00:00";
 }  // namespace
+
+HxString const& hx_mac_address_blank() { return HxKeptText<kMacBlank>::get(); }
 
 namespace {
 

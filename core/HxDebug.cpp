@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/HxAtLoad.h"
 #include "core/HxFile.h"
 #include "core/HxProcessEnv.h"
 #include "core/HxProcessLocks.h"
@@ -30,9 +31,7 @@ LogState& log_state() {
   return *s;
 }
 
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-LogState& g_log_state_at_load = log_state();
+HxAtLoad const g_log_state_at_load(log_state);
 
 std::atomic<uint32_t> g_verbosity{0xFFFFEFFFu};
 
@@ -177,9 +176,7 @@ HxDebug* hx_debug_obj() {
 }
 
 namespace {
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-HxDebug* g_debug_obj_at_load = hx_debug_obj();
+HxAtLoad const g_debug_obj_at_load(hx_debug_obj);
 }  // namespace
 
 int hx_debug_verb() { return static_cast<int>(g_verbosity.load()); }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/HxAtLoad.h"
 #include "core/HxProcessLocks.h"
 
 namespace {
@@ -64,9 +65,7 @@ HxEnvLock& hx_environ_lock() {
 }
 
 namespace {
-// Built when the program is loaded: a fork's child remakes it, and must not
-// find it half built by a thread that no longer exists.
-HxEnvLock& g_env_lock_at_load = hx_environ_lock();
+HxAtLoad const g_env_lock_at_load(hx_environ_lock);
 }  // namespace
 
 void hx_tz_ready() {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <ostream>
 
+#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 #include "core/HxProcessEnv.h"
 #include "core/HxProcessLocks.h"
@@ -31,9 +32,7 @@ ClockState& clock_state() {
   return *state;
 }
 
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-ClockState& g_clock_at_load = clock_state();
+HxAtLoad const g_clock_at_load(clock_state);
 
 char const* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 char const* const kDays[] = {"Sun", "Mon", "Tues", "Wed", "Thurs", "Fri", "Sat"};

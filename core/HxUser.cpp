@@ -9,6 +9,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 #include "core/HxLimits.h"
 #include "core/HxProcessLocks.h"
@@ -29,9 +30,7 @@ UserNames& user_names() {
   return *kept;
 }
 
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-UserNames& g_user_names_at_load = user_names();
+HxAtLoad const g_user_names_at_load(user_names);
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/HxAtLoad.h"
 #include "core/HxInterrupt.h"
 #include "core/HxList.h"
 #include "core/HxProcessLocks.h"
@@ -58,10 +59,8 @@ std::mt19937& generator() {
   return *gen;
 }
 
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-MacCache& g_mac_cache_at_load = mac_cache();
-std::mt19937& g_generator_at_load = generator();
+HxAtLoad const g_mac_cache_at_load(mac_cache);
+HxAtLoad const g_generator_at_load(generator);
 
 }  // namespace
 

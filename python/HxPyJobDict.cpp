@@ -12,6 +12,7 @@
 #include "config/HxEnv.h"
 #include "config/HxPathMap.h"
 #include "core/HxAddress.h"
+#include "core/HxAtLoad.h"
 #include "core/HxLimits.h"
 #include "model/job/HxCallback.h"
 #include "model/job/HxJob.h"
@@ -249,9 +250,7 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
-// Built when the module is loaded: a child forked while another thread
-// built it would find it half built and wait for it for ever.
-Index<R> const& g_index_at_load = index();
+HxAtLoad const g_index_at_load(index);
 }  // namespace work
 
 // ---- subjob ----------------------------------------------------------------
@@ -284,9 +283,7 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
-// Built when the module is loaded: a child forked while another thread
-// built it would find it half built and wait for it for ever.
-Index<R> const& g_index_at_load = index();
+HxAtLoad const g_index_at_load(index);
 }  // namespace subjob
 
 // ---- callback --------------------------------------------------------------
@@ -310,9 +307,7 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
-// Built when the module is loaded: a child forked while another thread
-// built it would find it half built and wait for it for ever.
-Index<R> const& g_index_at_load = index();
+HxAtLoad const g_index_at_load(index);
 }  // namespace callback
 
 // ---- job -------------------------------------------------------------------
@@ -548,9 +543,7 @@ Index<R> const& index() {
   static Index<R> const idx = make_index(kFields);
   return idx;
 }
-// Built when the module is loaded: a child forked while another thread
-// built it would find it half built and wait for it for ever.
-Index<R> const& g_index_at_load = index();
+HxAtLoad const g_index_at_load(index);
 }  // namespace job
 
 // Builds a record of type R from a dict by its table; see the header.

@@ -306,12 +306,17 @@ class HxRecord : public Base {
   static Dispatch const& dispatch_() {
     static Dispatch const* const table = new Dispatch(
         build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>()));
-    static_cast<void>(dispatch_at_load_);
     return *table;
   }
-  // The table of each class that decodes is built when the program is
-  // loaded (naming it above makes it part of the program): a child forked
-  // while another thread built it would find it half built and wait for it
-  // for ever.
-  static inline Dispatch const* const dispatch_at_load_ = &dispatch_();
+
+ public:
+  // Builds the class's field statement and decoding table. Every record
+  // class of the library has them built when the program is loaded, by
+  // hx_build_record_tables() (core/HxAtLoad.h says why), so that this
+  // builder is compiled in that one file only.
+  static void buildTables() { static_cast<void>(dispatch_()); }
 };
+
+// Builds the tables of every record class of the library
+// (core/pack/HxRecordTables.cpp); called when the program is loaded.
+void hx_build_record_tables();

@@ -1,6 +1,7 @@
 #include "model/farm/HxHost.h"
 
 #include "config/HxFlags.h"
+#include "core/HxAtLoad.h"
 #include "expr/HxExpression.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
@@ -8,20 +9,8 @@
 
 namespace {
 
-// Never destroyed: a thread may still read a host while the program exits.
-HxString const& version_key() {
-  static HxString const& key = *new HxString("host.tarv_version");
-  return key;
-}
-HxString const& processors_key() {
-  static HxString const& key = *new HxString("host.processors");
-  return key;
-}
-
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-HxString const& g_version_key_at_load = version_key();
-HxString const& g_processors_key_at_load = processors_key();
+constexpr char kVersionKey[] = "host.tarv_version";
+constexpr char kProcessorsKey[] = "host.processors";
 
 }  // namespace
 
@@ -83,7 +72,7 @@ void HxHost::_setVerFromProps() {
   // As reverting the text into a property hash and looking up the key, but
   // only the items named by that key are parsed whole: an item's key is its
   // text before "=" with blanks dropped, and the last such item wins.
-  HxString const& key = version_key();
+  HxString const& key = HxKeptText<kVersionKey>::get();
   HxStringList items;
   HxExpression::split(properties_, items);
   HxString const* found = nullptr;
@@ -114,7 +103,7 @@ void HxHost::accept(HxJob const& job) {
 }
 
 void HxHost::release(HxJob const& job, HxSubjob const& instance) {
-  HxString const& processors = processors_key();
+  HxString const& processors = HxKeptText<kProcessorsKey>::get();
   HxResourceHash hash;
   hash.revert(resources_);
   HxReservationList list;

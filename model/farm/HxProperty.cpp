@@ -3,26 +3,15 @@
 #include <memory>
 #include <ostream>
 
+#include "core/HxAtLoad.h"
 #include "expr/HxExpression.h"
 
 namespace {
 
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-// Never destroyed: a thread may still read a property while the program exits.
-HxString const& host_word() {
-  static HxString const& word = *new HxString("host");
-  return word;
-}
-HxString const& global_word() {
-  static HxString const& word = *new HxString("global");
-  return word;
-}
-
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-HxString const& g_host_word_at_load = host_word();
-HxString const& g_global_word_at_load = global_word();
+constexpr char kHostWord[] = "host";
+constexpr char kGlobalWord[] = "global";
 
 // True when a bare value would not read back as itself: a special character
 // would split the item or cut the token, and a leading kind word would turn
@@ -94,8 +83,8 @@ HxString HxProperty::clsstring() const {
 }
 
 void HxProperty::clsstring(HxString const& word) {
-  HxString const& host = host_word();
-  HxString const& global = global_word();
+  HxString const& host = HxKeptText<kHostWord>::get();
+  HxString const& global = HxKeptText<kGlobalWord>::get();
   cls_ = word == host ? 2 : word == global ? 3 : 0;
 }
 

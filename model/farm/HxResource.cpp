@@ -2,33 +2,22 @@
 
 #include <ostream>
 
+#include "core/HxAtLoad.h"
 #include "expr/HxExpression.h"
 
 namespace {
 
 bool is_blank(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
-// Never destroyed: a thread may still read a resource while the program exits.
-HxString const& minus_text() {
-  static HxString const& text = *new HxString("-");
-  return text;
-}
-HxString const& slash_text() {
-  static HxString const& text = *new HxString("/");
-  return text;
-}
-
-// Built when the program is loaded: a child forked while another thread
-// made the first call would find it half built and wait for it for ever.
-HxString const& g_minus_at_load = minus_text();
-HxString const& g_slash_at_load = slash_text();
+constexpr char kMinus[] = "-";
+constexpr char kSlash[] = "/";
 
 // The tokenizer makes "-" a token of its own. A "-" that opens the value or
 // follows "/" is the sign of the number after it, so that the negative used
 // count of an overbooked resource reads back as written.
 void join_signs(HxStringList& tokens, HxStringList& out) {
-  HxString const& minus = minus_text();
-  HxString const& slash = slash_text();
+  HxString const& minus = HxKeptText<kMinus>::get();
+  HxString const& slash = HxKeptText<kSlash>::get();
   for (int i = 0; i < tokens.length(); ++i) {
     HxString const& t = *tokens.get(i);
     bool sign_position = out.length() == 0 || *out.get(out.length() - 1) == slash;

@@ -164,12 +164,18 @@ inline std::string be32(uint32_t v) {
                      static_cast<char>(v)};
 }
 
+// zlib's one-shot compress() of these bytes at the default level.
+inline std::string zlib_compress(std::string const& data) {
+  uLongf n = compressBound(data.size());
+  std::string out(n, '\0');
+  compress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<Bytef const*>(data.data()), data.size());
+  out.resize(n);
+  return out;
+}
+
 // A whole TCP frame of these payload bytes, as a peer writes it.
 inline std::string tcp_frame(std::string const& payload) {
-  uLongf n = compressBound(payload.size());
-  std::string z(n, '\0');
-  compress(reinterpret_cast<Bytef*>(&z[0]), &n, reinterpret_cast<Bytef const*>(payload.data()), payload.size());
-  z.resize(n);
+  std::string const z = zlib_compress(payload);
   return "\x02" + be32(static_cast<uint32_t>(z.size())) + be32(static_cast<uint32_t>(payload.size())) + z;
 }
 

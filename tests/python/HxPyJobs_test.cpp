@@ -151,6 +151,9 @@ TEST_F(PyJobs, AssignmentAccessorsAndLines) {
 
 // Development mode from a job file: the agenda is handed out item by item.
 TEST_F(PyJobs, DevelopmentJobFromFile) {
+  // The reports go to the worker; here one that nobody is, on a port of the
+  // test's own.
+  world.config(hxtest::closed_farm_config());
   hxtest::TempDir dir("pyjobs");
   hxtest::py_set("path", PyUnicode_FromString((dir.path() + "/job.xml").c_str()));
   ASSERT_EQ(py_exec("_hx.archivejob(path, {'name': 'dev', 'agenda': [{'name': '1'}, {'name': '2'}]}, 2)"), "");
