@@ -26,13 +26,16 @@ def readme_shell():
 
 
 def example_folder(tmp_path):
-    """A folder like the repository's root for the example: its build/ is
-    this build tree, and first.py holds the example."""
+    """A folder like the repository's root for the example: its build/
+    holds the module under test (as build/python, wherever the build put it)
+    and the build's stand-in, and first.py holds the example."""
     farm_path = os.environ.get("HX_DEMO_FARM")
     module_dir = os.environ.get("HX_MODULE_DIR")
     if not farm_path or not module_dir:
         pytest.skip("needs the build's stand-in and module (run through ctest)")
-    os.symlink(os.path.dirname(os.path.abspath(module_dir)), tmp_path / "build")
+    (tmp_path / "build").mkdir()
+    os.symlink(os.path.abspath(module_dir), tmp_path / "build" / "python")
+    os.symlink(os.path.abspath(farm_path), tmp_path / "build" / "hx_demo_farm")
     (tmp_path / "first.py").write_text(readme_example())
     return farm_path
 
