@@ -2,6 +2,7 @@
 stand-in supervisor, so that the example cannot go stale."""
 import os
 import re
+import shlex
 import socket
 import subprocess
 import sys
@@ -18,10 +19,14 @@ def readme_example():
 
 
 def readme_shell():
-    """The indented shell lines that start the stand-in and run first.py."""
+    """The indented shell lines that start the stand-in and run first.py,
+    with this interpreter in place of Debian's (the same one under ctest's
+    default build; another one where the module was built for another)."""
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
         blocks = re.findall(r"(?:^    .*\n)+", f.read(), re.M)
     block = next(b for b in blocks if "hx_demo_farm > farm.port" in b)
+    assert "/usr/bin/python3 first.py" in block, block
+    block = block.replace("/usr/bin/python3 first.py", shlex.quote(sys.executable) + " first.py")
     return "".join(line[4:] + "\n" for line in block.splitlines())
 
 
