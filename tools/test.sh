@@ -306,40 +306,52 @@ other_pythons_stage() {
     stage_done "other pythons" 0 0
     return 0
   fi
-  local rc=0 target dir version built=()
+  local rc=0 target dir version line
   cmake -S . -B build "-DHX_EXTRA_PYTHONS=$(IFS=';'; echo "${list[*]}")" >/dev/null ||
     { counts+=("other-pythons configure FAILED"); stage_done "other pythons" $(( $(date +%s) - t0 )) 0; finish 1; }
+  # One line a module (python-extra.txt), then whether it was built.
+  local modules=() targets=() built=() all=0
   while read -r target dir version py; do
     echo "-- CPython $version ($py): build/$dir/"
-    if cmake --build build -j "$jobs" --target "$target" </dev/null; then
-      built+=("$dir $version $py")
-    else
-      counts+=("python-$version build FAILED"); rc=1
-    fi
+    modules+=("$target $dir $version $py")
+    targets+=("$target")
   done < build/python-extra.txt
+  # All the modules in one build; when it fails, each again alone tells
+  # which (the others are then up to date).
+  cmake --build build -j "$jobs" --target "${targets[@]}" </dev/null || all=$?
+  for line in "${modules[@]}"; do
+    read -r target dir version py <<<"$line"
+    if [ "$all" = 0 ] || cmake --build build -j "$jobs" --target "$target" </dev/null >/dev/null 2>&1; then
+      built+=(yes); run_other_python "build/$dir" "$py" &
+    else
+      built+=(no); rc=1
+    fi
+  done
   t1=$(date +%s)
   trees
-
-  local line
-  for line in "${built[@]}"; do
-    read -r dir version py <<<"$line"
-    run_other_python "build/$dir" "$py" &
-  done
   wait
-  local how counted tested=()
-  for line in "${built[@]}"; do
-    read -r dir version py <<<"$line"
-    how=$(cat "build/$dir/how" 2>/dev/null || echo "not run")
-    counted=$(cat "build/$dir/count" 2>/dev/null || echo "0 passed, 1 failed, 0 skipped")
-    echo "CPython $version ($py), $how: $counted"
-    case "$counted" in
-      *" 0 failed,"*) ;;
-      *) rc=1; echo "== CPython $version failed; the end of build/$dir/test.log:"; tail -n 60 "build/$dir/test.log" ;;
-    esac
-    counts+=("python-$version ${how%% *} $counted")
-    tested+=("$version (${how%% *})")
+
+  local how counted i=0 tested=()
+  for line in "${modules[@]}"; do
+    read -r target dir version py <<<"$line"
+    if [ "${built[$i]}" = no ]; then
+      echo "CPython $version ($py): build FAILED"
+      counts+=("python-$version build FAILED")
+      tested+=("$version (build FAILED)")
+    else
+      how=$(cat "build/$dir/how" 2>/dev/null || echo "not run")
+      counted=$(cat "build/$dir/count" 2>/dev/null || echo "0 passed, 1 failed, 0 skipped")
+      echo "CPython $version ($py), $how: $counted"
+      case "$counted" in
+        *" 0 failed,"*) ;;
+        *) rc=1; echo "== CPython $version failed; the end of build/$dir/test.log:"; tail -n 60 "build/$dir/test.log" ;;
+      esac
+      counts+=("python-$version ${how%% *} $counted")
+      tested+=("$version (${how%% *})")
+    fi
+    i=$((i + 1))
   done
-  echo "other pythons: built and tested ${tested[*]:-none}; Debian's /usr/bin/python3 in the stages above"
+  echo "other pythons: built and tested ${tested[*]}; Debian's /usr/bin/python3 in the stages above"
   t2=$(date +%s)
   stage_done "other pythons" $((t1 - t0)) $((t2 - t1))
   [ "$rc" = 0 ] || finish 1
