@@ -175,7 +175,7 @@ stage() {
 other_pythons() {
   local default seen=" " py real
   default=$(readlink -f /usr/bin/python3 2>/dev/null || true)
-  for py in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/*/bin/python3.* /root/.pyenv/versions/*/bin/python3.* \
+  for py in "${PYENV_ROOT:-${HOME:-/root}/.pyenv}"/versions/*/bin/python3.* /root/.pyenv/versions/*/bin/python3.* \
             /usr/local/bin/python3.* /usr/bin/python3.*; do
     [[ "$(basename "$py")" =~ ^python3\.[0-9]+$ ]] && [ -x "$py" ] || continue
     real=$(readlink -f "$py")
