@@ -2,6 +2,7 @@
 stand-in supervisor, so that the example cannot go stale."""
 import os
 import re
+import shlex
 import socket
 import subprocess
 import sys
@@ -18,21 +19,28 @@ def readme_example():
 
 
 def readme_shell():
-    """The indented shell lines that start the stand-in and run first.py."""
+    """The indented shell lines that start the stand-in and run first.py,
+    with this interpreter in place of Debian's (the same one under ctest's
+    default build; another one where the module was built for another)."""
     with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
         blocks = re.findall(r"(?:^    .*\n)+", f.read(), re.M)
     block = next(b for b in blocks if "hx_demo_farm > farm.port" in b)
+    assert "/usr/bin/python3 first.py" in block, block
+    block = block.replace("/usr/bin/python3 first.py", shlex.quote(sys.executable) + " first.py")
     return "".join(line[4:] + "\n" for line in block.splitlines())
 
 
 def example_folder(tmp_path):
-    """A folder like the repository's root for the example: its build/ is
-    this build tree, and first.py holds the example."""
+    """A folder like the repository's root for the example: its build/
+    holds the module under test (as build/python, wherever the build put it)
+    and the build's stand-in, and first.py holds the example."""
     farm_path = os.environ.get("HX_DEMO_FARM")
     module_dir = os.environ.get("HX_MODULE_DIR")
     if not farm_path or not module_dir:
         pytest.skip("needs the build's stand-in and module (run through ctest)")
-    os.symlink(os.path.dirname(os.path.abspath(module_dir)), tmp_path / "build")
+    (tmp_path / "build").mkdir()
+    os.symlink(os.path.abspath(module_dir), tmp_path / "build" / "python")
+    os.symlink(os.path.abspath(farm_path), tmp_path / "build" / "hx_demo_farm")
     (tmp_path / "first.py").write_text(readme_example())
     return farm_path
 
