@@ -97,8 +97,8 @@ PyObject* time_value(int stored) {
   return unset != nullptr ? Py_NewRef(unset) : hx_py_time(0);
 }
 
-// A dict with room for n keys: a record's dict is written without growing.
-PyObject* dict_for(Py_ssize_t n) { return _PyDict_NewPresized(n); }
+// A new dict for a record of n keys.
+PyObject* dict_for(Py_ssize_t) { return PyDict_New(); }
 
 // ---- one key of one record -------------------------------------------------
 
