@@ -35,9 +35,10 @@
 
 // What hx_py_release() gave up: this thread's state, saved by
 // PyEval_SaveThread. A call nested in another one on the same thread (a
-// signal handler's, run while the outer call waits) releases the lock only
-// while the interrupt check holds it for the handler, when the outer call's
-// state is not recorded: so one recorded state at a time is all there is.
+// signal handler's, run while the outer call waits or as it releases the
+// lock) releases the lock only while the outer call holds it for the
+// handler, when the outer call's state is not recorded: so one recorded
+// state at a time is all there is.
 struct HxPyReleased {
   PyThreadState* state;
 };
