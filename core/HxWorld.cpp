@@ -97,18 +97,22 @@ int hx_poll(pollfd* fds, unsigned long count, int timeout_ms) {
     errno = EINTR;
     return -1;
   }
+  // The deadline is on the clock that stands still during the interrupt
+  // check: the check may wait for the interpreter lock for seconds.
   bool const unlimited = timeout_ms < 0;
-  int64_t const deadline = unlimited ? 0 : hx_world().steadyMillis() + timeout_ms;
+  int64_t const deadline = unlimited ? 0 : hx_wait_millis() + timeout_ms;
   int left = timeout_ms;
   auto rest = [&] {
     if (unlimited) return;
-    int64_t const ms = deadline - hx_world().steadyMillis();
+    int64_t const ms = deadline - hx_wait_millis();
     left = ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, INT_MAX));
   };
+  int r;
   if (left != 0 && hx_check_before_waits()) {
-    // Only a wait that would block asks the check (which may take the
-    // interpreter lock back): a look that does not wait comes first.
-    int const r = hx_world().poll(fds, count, 0);
+    // After a long stretch of work a wait that would block asks the check
+    // (which may take the interpreter lock back) first: a look that does
+    // not wait comes before it.
+    r = hx_world().poll(fds, count, 0);
     if (r != 0 && (r > 0 || errno != EINTR)) return r;
     if (hx_check_interrupt()) {
       errno = EINTR;
@@ -117,14 +121,18 @@ int hx_poll(pollfd* fds, unsigned long count, int timeout_ms) {
     rest();
   }
   for (;;) {
-    int const r = hx_world().poll(fds, count, left);
-    if (r >= 0 || errno != EINTR) return r;
+    r = hx_world().poll(fds, count, left);
+    if (r >= 0 || errno != EINTR) break;
     if (hx_check_interrupt()) {
       errno = EINTR;
       return -1;
     }
     rest();
   }
+  int const err = errno;
+  hx_work_starts();
+  errno = err;
+  return r;
 }
 
 bool HxWorld::macAddresses(HxStringList& out, HxString& failed) {

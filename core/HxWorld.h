@@ -45,13 +45,15 @@ class HxWorld {
 HxWorld& hx_world();
 
 // Waits for the descriptors as poll(2) does (timeout_ms below 0: no limit),
-// through the world in force, with one deadline on the world's steady clock:
-// a wait that a signal interrupted goes on for what is left of it (a wait
-// without limit stays without), unless the interrupt check ends the
-// request (core/HxInterrupt.h): then, and at once on a thread already
-// marked, it fails with EINTR. Before a wait that would block, a watched
-// thread asks the check first, so that a signal that came before the wait
-// ends it too; a descriptor ready at once costs one poll as before.
+// through the world in force, with one deadline on the world's steady clock
+// less the time spent in the interrupt check (hx_wait_millis): a wait that a
+// signal interrupted goes on for what is left of it (a wait without limit
+// stays without), unless the interrupt check ends the request
+// (core/HxInterrupt.h): then, and at once on a thread already marked, it
+// fails with EINTR. A watched thread that worked for a long stretch asks
+// the check before a wait that would block (hx_check_before_waits), so that
+// a signal that came meanwhile ends the request there; a descriptor ready
+// at once costs one poll as before.
 int hx_poll(pollfd* fds, unsigned long count, int timeout_ms);
 
 // The Ethernet addresses found under a tree laid out as /sys/class/net (one

@@ -109,7 +109,9 @@ char const* HxConnection::typeName(int type) {
 int HxConnection::stepTimeout_(int divisor) const { return std::max(timeout_ / divisor, 1000); }
 
 int64_t HxConnection::frameDeadline_(int step_ms) const {
-  return hx_world().steadyMillis() + int64_t{kHxFrameDeadlineSteps} * step_ms;
+  // On the clock that stands still while the thread waits in the interrupt
+  // check (for the interpreter lock): that wait does not spend the frame's time.
+  return hx_wait_millis() + int64_t{kHxFrameDeadlineSteps} * step_ms;
 }
 
 // ---- connecting ------------------------------------------------------------

@@ -122,7 +122,7 @@ class HxConnection : public HxBase {
   void closeSocket_();
   // Reads what is there of bytes done..n (at least one) into buf. It waits
   // (up to step_ms, never past the deadline in milliseconds of
-  // HxWorld::steadyMillis) only when `wait` is set or a read would block,
+  // hx_wait_millis, core/HxInterrupt.h) only when `wait` is set or a read would block,
   // and leaves `wait` set when the next read should wait first.
   Io readSome_(char* buf, size_t n, int step_ms, int64_t deadline, size_t& done, bool& wait);
   int stepTimeout_(int divisor) const;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/HxInterrupt.h"
 #include "core/HxWorld.h"
 #include "net/HxConnectionIo.h"
 #include "net/HxSysText.h"
@@ -72,7 +73,7 @@ void HxConnection::timedOut_(int direction, int err) {
 }
 
 int HxConnection::waitStep_(int step_ms, int64_t deadline, int direction) {
-  int64_t const left = deadline - hx_world().steadyMillis();
+  int64_t const left = deadline - hx_wait_millis();
   // A peer that keeps a frame trickling in (or out) ends here: the frame
   // ran out of time as surely as a silent step does.
   if (left <= 0) {

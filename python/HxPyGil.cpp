@@ -1,9 +1,11 @@
 #include "python/HxPyGil.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "core/HxInterrupt.h"
+#include "core/HxProcessLocks.h"
 
 namespace {
 
@@ -13,10 +15,26 @@ struct CallState {
   int calls = 0;                      // module calls this thread is inside
   PyThreadState* released = nullptr;  // saved while a call released the lock
   bool main = false;                  // the interpreter's main thread (signal handlers run here)
+  uint64_t main_read = 0;             // the fork count `main` was read under, plus one (0: never)
   PyObject* raised[3] = {nullptr, nullptr, nullptr};  // what a signal handler raised
 };
 
 thread_local CallState t_call;
+
+// Whether the calling thread is the interpreter's main one, where alone
+// signal handlers run: the process's first thread, whose kernel thread id
+// is the process id. That holds in a child forked from any thread too, as
+// the interpreter makes the forking thread the child's main one (and the
+// child's one thread has the process's id). Read once per thread and fork,
+// so that a call costs no system call for it.
+bool main_thread(CallState& call) {
+  uint64_t const forks = hx_fork_generation() + 1;
+  if (call.main_read != forks) {
+    call.main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+    call.main_read = forks;
+  }
+  return call.main;
+}
 
 bool finalizing() {
 #if PY_VERSION_HEX >= 0x030D0000
@@ -66,23 +84,10 @@ void restore(PyThreadState* state) {
   }
 }
 
-// The library's interrupt check: runs the interpreter's signal handlers
-// when this thread is inside a module call. True when one raised; its
-// exception is kept for HxPyCall::finish. A second exception while the
-// first is kept is dropped: the first ended the request.
-bool check_signals() {
-  CallState& call = t_call;
-  if (call.calls == 0) return false;
-  // Handlers run on the main thread alone: another thread has nothing to
-  // run, and answers without taking the interpreter lock back.
-  if (!call.main) return false;
-  PyThreadState* const released = call.released;
-  if (released != nullptr) {
-    call.released = nullptr;
-    restore(released);
-  } else if (PyGILState_Check() == 0) {
-    return false;
-  }
+// Runs the interpreter's signal handlers (the lock held). True when one
+// raised; its exception is kept for HxPyCall::finish. A second exception
+// while the first is kept is dropped: the first ended the request.
+bool run_handlers(CallState& call) {
   bool const raised = PyErr_CheckSignals() != 0;
   if (raised) {
     PyObject* got[3] = {nullptr, nullptr, nullptr};
@@ -93,6 +98,26 @@ bool check_signals() {
       for (PyObject* o : got) Py_XDECREF(o);
     }
   }
+  return raised;
+}
+
+// The library's interrupt check: runs the interpreter's signal handlers
+// when this thread is inside a module call, taking the lock back for that
+// moment when the call released it.
+bool check_signals() {
+  CallState& call = t_call;
+  if (call.calls == 0) return false;
+  // Handlers run on the main thread alone: another thread has nothing to
+  // run, and answers without taking the interpreter lock back.
+  if (!main_thread(call)) return false;
+  PyThreadState* const released = call.released;
+  if (released != nullptr) {
+    call.released = nullptr;
+    restore(released);
+  } else if (PyGILState_Check() == 0) {
+    return false;
+  }
+  bool const raised = run_handlers(call);
   if (released != nullptr) call.released = PyEval_SaveThread();
   return raised;
 }
@@ -100,8 +125,16 @@ bool check_signals() {
 }  // namespace
 
 HxPyReleased hx_py_release() {
+  CallState& call = t_call;
+  // A signal that came while the call converted its arguments is seen here,
+  // where asking costs only a look at the interpreter's flag (the lock is
+  // held): its handler's exception ends the request before it begins. Its
+  // waits then ask again only when a signal interrupts one, or after a long
+  // stretch of work (core/HxInterrupt.h).
+  if (call.calls != 0 && main_thread(call) && !hx_interrupted() && run_handlers(call)) hx_interrupted(true);
   HxPyReleased const out{PyEval_SaveThread()};
-  t_call.released = out.state;
+  call.released = out.state;
+  hx_work_starts();
   return out;
 }
 
@@ -113,11 +146,9 @@ void hx_py_take_back(HxPyReleased const& released) {
 HxPyCall::HxPyCall() : outer_interrupted_(hx_interrupted()) {
   CallState& call = t_call;
   ++call.calls;
-  // Only the main thread's waits ask the check before they block (read
-  // here, under the lock, for every call: a child forked by another thread
-  // has that thread as its main one).
-  call.main = _PyOS_IsMainThread() != 0;
-  hx_watch_thread(call.main);
+  // Only the main thread's waits ask the check (a child forked by another
+  // thread has that thread as its main one: see main_thread).
+  hx_watch_thread(main_thread(call));
   hx_interrupted(false);
   for (int i = 0; i < 3; ++i) {
     outer_raised_[i] = call.raised[i];

@@ -21,25 +21,32 @@
 //
 // Signals: a wait that a signal interrupts runs the interpreter's signal
 // handlers on the waiting thread (taking the lock for that moment when the
-// call released it), as the interpreter's own blocking calls do; so does a
-// wait about to block, so that a signal that came while the call was busy
-// ends it there. Handlers run on the interpreter's main thread alone: on
-// any other thread the check answers no at once, without the lock, and its
-// waits look for nothing first. An exception a handler raises ends the
-// library's request, is kept aside while the call ends, and is what the
-// call raises (HxPyCall::finish).
+// call released it), as the interpreter's own blocking calls do. Another
+// thread may hold the lock for seconds, so a call takes it back for nothing
+// else: a signal that came while the call converted its arguments is seen
+// when the call releases the lock (asking costs nothing then), and one that
+// came while the call worked for a long stretch without a wait is seen at
+// its next wait (core/HxInterrupt.h); the time spent waiting for the lock
+// spends no deadline of the request. Handlers run on the interpreter's main
+// thread alone: on any other thread the check answers no at once, without
+// the lock, and its waits look for nothing first. An exception a handler
+// raises ends the library's request, is kept aside while the call ends, and
+// is what the call raises (HxPyCall::finish).
 
 // What hx_py_release() gave up: this thread's state, saved by
 // PyEval_SaveThread. A call nested in another one on the same thread (a
-// signal handler's, run while the outer call waits) releases the lock only
-// while the interrupt check holds it for the handler, when the outer call's
-// state is not recorded: so one recorded state at a time is all there is.
+// signal handler's, run while the outer call waits or as it releases the
+// lock) releases the lock only while the outer call holds it for the
+// handler, when the outer call's state is not recorded: so one recorded
+// state at a time is all there is.
 struct HxPyReleased {
   PyThreadState* state;
 };
 
 // Releases the interpreter lock and records the thread state, so that the
-// interrupt check can take the lock back for a moment.
+// interrupt check can take the lock back for a moment. On the main thread
+// inside a module call, runs the signal handlers first: one that raises
+// ends the call's request before it begins.
 HxPyReleased hx_py_release();
 // Takes the lock back for what hx_py_release() gave up; during finalisation
 // the thread parks here for good (see above).
