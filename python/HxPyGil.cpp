@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "core/HxInterrupt.h"
 #include "core/HxProcessLocks.h"
 
@@ -36,13 +38,23 @@ bool main_thread(CallState& call) {
   return call.main;
 }
 
-bool finalizing() {
 #if PY_VERSION_HEX >= 0x030D0000
-  return Py_IsFinalizing() != 0;
+bool finalizing() { return Py_IsFinalizing() != 0; }
 #else
-  return _Py_IsFinalizing() != 0;
-#endif
+// Before 3.13 the interpreter declares no public test for its finalisation.
+// Its exit functions run first in it, before it ends other threads that ask
+// for the lock: one of the module's marks the moment.
+std::atomic<bool> g_finalizing{false};
+
+bool finalizing() { return g_finalizing.load(std::memory_order_acquire); }
+
+PyObject* mark_finalizing(PyObject*, PyObject*) {
+  g_finalizing.store(true, std::memory_order_release);
+  Py_RETURN_NONE;
 }
+
+PyMethodDef mark_finalizing_def = {"_finalizing", mark_finalizing, METH_NOARGS, nullptr};
+#endif
 
 // The exception set now, taken out (as up to three objects), and put back.
 void take_exception(PyObject* (&into)[3]) {
@@ -174,3 +186,19 @@ PyObject* HxPyCall::finish(PyObject* result) {
 }
 
 void hx_py_watch_signals() { hx_set_interrupt_check(&check_signals); }
+
+bool hx_py_watch_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return true;
+#else
+  g_finalizing.store(false, std::memory_order_release);
+  PyObject* const atexit = PyImport_ImportModule("atexit");
+  if (atexit == nullptr) return false;
+  PyObject* const mark = PyCFunction_New(&mark_finalizing_def, nullptr);
+  PyObject* const done = mark != nullptr ? PyObject_CallMethod(atexit, "register", "O", mark) : nullptr;
+  Py_XDECREF(done);
+  Py_XDECREF(mark);
+  Py_DECREF(atexit);
+  return done != nullptr;
+#endif
+}

@@ -101,3 +101,8 @@ class HxPyCall {
 // Installs the module's interrupt check for the process (once is enough;
 // again does no harm).
 void hx_py_watch_signals();
+
+// Lets the module tell when the interpreter finalises (see above): before
+// CPython 3.13, through an exit function registered here. False, with the
+// exception set, when registering failed.
+bool hx_py_watch_finalizing();
