@@ -7,18 +7,9 @@
 #include <iostream>
 #include <new>
 
-#include "core/HxAtLoad.h"
 #include "core/HxFile.h"
 #include "core/HxLimits.h"
 #include "core/pack/HxRecord.h"
-
-namespace {
-
-// The decoding tables of the library's record classes, built when the
-// program is loaded: every program that packs records links this file.
-HxAtLoad const g_record_tables_at_load(hx_build_record_tables);
-
-}  // namespace
 
 namespace {
 

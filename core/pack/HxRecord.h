@@ -312,11 +312,7 @@ class HxRecord : public Base {
  public:
   // Builds the class's field statement and decoding table. Every record
   // class of the library has them built when the program is loaded, by
-  // hx_build_record_tables() (core/HxAtLoad.h says why), so that this
-  // builder is compiled in that one file only.
+  // hx_build_record_tables() (net/HxRecordTables.h; core/HxAtLoad.h says
+  // why), so that this builder is compiled in that one file only.
   static void buildTables() { static_cast<void>(dispatch_()); }
 };
-
-// Builds the tables of every record class of the library
-// (core/pack/HxRecordTables.cpp); called when the program is loaded.
-void hx_build_record_tables();

@@ -1,5 +1,8 @@
 // The decoding tables of every record class of the library, built in this
-// one file (see HxRecord.h). A new record class is added to the list below.
+// one file (see core/pack/HxRecord.h). A new record class is added to the
+// list below.
+
+#include "net/HxRecordTables.h"
 
 #include "config/HxConfig.h"
 #include "config/HxEnv.h"
