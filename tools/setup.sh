@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build clang zlib1g-dev libexpat1-dev libpcre2-dev
-      python3-dev python3-pytest libgtest-dev libgmock-dev libbenchmark-dev)
+      python3-dev python3-pytest python3-exceptiongroup python3-tomli libgtest-dev libgmock-dev libbenchmark-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
