@@ -97,9 +97,6 @@ PyObject* time_value(int stored) {
   return unset != nullptr ? Py_NewRef(unset) : hx_py_time(0);
 }
 
-// A new dict for a record of n keys.
-PyObject* dict_for(Py_ssize_t) { return PyDict_New(); }
-
 // ---- one key of one record -------------------------------------------------
 
 template <class R>
@@ -197,7 +194,7 @@ bool read_keys(PyObject* dict, R& record, Index<R> const& index, Key const (&ord
 // Writes every field of the table, in its order, into a new dict.
 template <class R, size_t N>
 PyObject* write_keys(R const& record, Field<R> const (&fields)[N]) {
-  HxPyRef dict(dict_for(static_cast<Py_ssize_t>(N)));
+  HxPyRef dict(PyDict_New());
   if (!dict) return nullptr;
   for (Field<R> const& f : fields) {
     if (f.write == nullptr) continue;
@@ -362,7 +359,7 @@ bool read_tally(PyObject* v, HxStatusTally& tally) {
 }
 
 PyObject* write_tally(HxStatusTally const& tally) {
-  HxPyRef dict(dict_for(static_cast<Py_ssize_t>(std::size(kTallyKeys))));
+  HxPyRef dict(PyDict_New());
   for (TallyKey const& t : kTallyKeys) {
     if (!dict) break;
     HxPyRef const n(hx_py_int((tally.*t.get)()));

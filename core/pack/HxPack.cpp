@@ -9,7 +9,6 @@
 
 #include "core/HxFile.h"
 #include "core/HxLimits.h"
-#include "core/pack/HxRecord.h"
 
 namespace {
 
