@@ -7,12 +7,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "core/HxLimits.h"
 #include "core/HxWorld.h"
@@ -488,41 +491,194 @@ bool mount_point(int folder, HxString const& name) {
          parent.stx_mnt_id != file.stx_mnt_id;
 }
 
-// The file at folder/name (a link not followed) has extended attributes,
-// an access control list among them, which a new file would not have; also
-// when that cannot be told. A file system without them has none.
-bool has_attributes(int folder, HxString const& name) {
-  char through[48];
-  std::snprintf(through, sizeof through, "/proc/self/fd/%d/", folder);
-  ssize_t n = ::llistxattr((HxString(through) + name).value(), nullptr, 0);
-  if (n >= 0 || errno == ENOTSUP) return n > 0;
-  // Without the process file system, through the file itself.
-  int fd = ::openat(folder, name.value(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return true;
-  n = ::flistxattr(fd, nullptr, 0);
-  bool const none = n == 0 || (n < 0 && errno == ENOTSUP);
-  ::close(fd);
-  return !none;
-}
-
 // The file is left as it is where a rename over it would change what a
 // caller sees: anything but a regular file with one link, owned by the
-// effective user, writable by them, without a set-uid or set-gid bit,
-// extended attributes or a mount on it.
+// effective user, writable by them, without a set-uid or set-gid bit or a
+// mount on it. (Its extended attributes are weighed once a new file has
+// taken them.)
 bool replaceable(int folder, HxString const& name, struct stat const& st) {
   return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
          (st.st_mode & (S_ISUID | S_ISGID)) == 0 && ::faccessat(folder, name.value(), W_OK, AT_EACCESS) == 0 &&
-         !mount_point(folder, name) && !has_attributes(folder, name);
+         !mount_point(folder, name);
 }
 
-// Opens the file at folder/name for writing with truncation, as the path is
-// opened when written in place; -1 on failure.
-int open_in_place(int folder, HxString const& name) {
-  int fd = ::openat(folder, name.value(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int fl = ::fcntl(fd, F_GETFL);
-  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-  return fd;
+// Extended attributes (access control lists among them), name and value,
+// sorted.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+// Reads the attributes a file carries through list(buffer, size) and
+// get(name, buffer, size), which call the system's *listxattr and
+// *getxattr; false when they cannot be read. A file system without
+// attributes gives none. A file without any costs one call.
+template <class List, class Get>
+bool read_attributes(List const& list, Get const& get, Attributes* out) {
+  out->clear();
+  std::string names;
+  for (;;) {
+    ssize_t n = list(nullptr, 0);
+    if (n <= 0) return n == 0 || errno == ENOTSUP;
+    names.resize(static_cast<size_t>(n));
+    n = list(&names[0], names.size());
+    if (n >= 0) {
+      names.resize(static_cast<size_t>(n));
+      break;
+    }
+    if (errno != ERANGE) return false;  // ERANGE: the list grew meanwhile
+  }
+  for (size_t at = 0; at < names.size();) {
+    std::string name(names.c_str() + at);
+    at += name.size() + 1;
+    std::string value;
+    for (;;) {
+      ssize_t n = get(name.c_str(), nullptr, 0);
+      if (n < 0) return false;
+      value.resize(static_cast<size_t>(n));
+      n = n == 0 ? 0 : get(name.c_str(), &value[0], value.size());
+      if (n >= 0) {
+        value.resize(static_cast<size_t>(n));
+        break;
+      }
+      if (errno != ERANGE) return false;
+    }
+    out->emplace_back(std::move(name), std::move(value));
+  }
+  std::sort(out->begin(), out->end());
+  return true;
+}
+
+bool has_name(Attributes const& list, std::string const& name) {
+  auto it = std::lower_bound(list.begin(), list.end(), name, [](std::pair<std::string, std::string> const& a,
+                                                                std::string const& n) { return a.first < n; });
+  return it != list.end() && it->first == name;
+}
+
+// The new file (fd) takes the extended attributes of the old one at
+// folder/name (a link not followed), as a copy that keeps them does: each
+// it lacks or holds with another value is set, each the old one lacks (as
+// the folder's default access control list gives) removed; what the user
+// may not set or remove stays as it is. True when the new file then
+// carries exactly the old one's (also where a value could not be set but
+// was already the same, as a label the system gives both alike); false
+// where they differ or cannot be read.
+bool carry_attributes(int folder, HxString const& name, int fd) {
+  Attributes old, made;
+  char through[48];
+  std::snprintf(through, sizeof through, "/proc/self/fd/%d/", folder);
+  HxString const by_name = HxString(through) + name;
+  bool read = read_attributes([&](char* b, size_t n) { return ::llistxattr(by_name.value(), b, n); },
+                              [&](char const* a, void* b, size_t n) { return ::lgetxattr(by_name.value(), a, b, n); },
+                              &old);
+  if (!read) {
+    // Without the process file system, through the file itself.
+    int in = ::openat(folder, name.value(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    read = in >= 0 && read_attributes([in](char* b, size_t n) { return ::flistxattr(in, b, n); },
+                                      [in](char const* a, void* b, size_t n) { return ::fgetxattr(in, a, b, n); },
+                                      &old);
+    if (in >= 0) ::close(in);
+    if (!read) return false;
+  }
+  auto list = [fd](char* b, size_t n) { return ::flistxattr(fd, b, n); };
+  auto get = [fd](char const* a, void* b, size_t n) { return ::fgetxattr(fd, a, b, n); };
+  if (!read_attributes(list, get, &made)) return false;
+  if (made == old) return true;
+  for (auto const& a : made)
+    if (!has_name(old, a.first)) ::fremovexattr(fd, a.first.c_str());
+  for (auto const& a : old)
+    if (!std::binary_search(made.begin(), made.end(), a))
+      ::fsetxattr(fd, a.first.c_str(), a.second.data(), a.second.size(), 0);
+  return read_attributes(list, get, &made) && made == old;
+}
+
+// A file written in place: its descriptor, its length (-1: a pipe or a
+// device, which takes the bytes as a stream) and the offset the descriptor
+// stands at (-1: not known).
+struct InPlace {
+  int fd;
+  long long length;
+  long long position;
+};
+
+// Writes n bytes at offset at of a regular file written in place. The
+// descriptor is moved only when it stands elsewhere: a file of the process
+// file system that cannot seek is written from its start as a stream.
+bool write_at(InPlace& f, char const* p, long long n, long long at) {
+  if (at != f.position && ::lseek(f.fd, static_cast<off_t>(at), SEEK_SET) != static_cast<off_t>(at)) return false;
+  bool const ok = write_all(f.fd, p, n);
+  f.position = ok ? at + n : -1;
+  return ok;
+}
+
+// Where the bytes of a file's new contents are: in memory (bytes holds
+// those from offset base on), or else in the file `in`, whole.
+struct NewBytes {
+  char const* bytes;
+  long long base;
+  int in;
+};
+
+// Puts the new bytes [from, to) into f: at the same offsets, or one after
+// the other into a pipe or a device.
+bool put_range(InPlace& f, NewBytes const& b, long long from, long long to) {
+  if (b.bytes != nullptr) {
+    char const* p = b.bytes + (from - b.base);
+    return f.length < 0 ? write_all(f.fd, p, to - from) : write_at(f, p, to - from, from);
+  }
+  char chunk[kChunk];
+  while (from < to) {
+    ssize_t got = ::pread(b.in, chunk, static_cast<size_t>(to - from < kChunk ? to - from : kChunk), from);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    if (!(f.length < 0 ? write_all(f.fd, chunk, got) : write_at(f, chunk, got, from))) return false;
+    from += got;
+  }
+  return true;
+}
+
+// Puts the new bytes [at, at + n) into the file written in place. A
+// regular file is not cut first: room for the bytes is reserved, then those
+// past its end are written before those over its old bytes, so that a disk
+// without room for them fails the write before any old byte is
+// overwritten; the file is then brought back to its length, its bytes as
+// they were. (On a file system that reserves nothing, the bytes past the
+// end meet the full disk.)
+bool put_in_place(InPlace& f, long long at, long long n, NewBytes const& b) {
+  if (f.length < 0) return put_range(f, b, at, at + n);
+  if (n <= 0) return true;
+  long long const end = at + n;
+  long long const over = end < f.length ? end : f.length;
+  bool room = ::fallocate(f.fd, FALLOC_FL_KEEP_SIZE, at, n) == 0 || !lack_of_room(errno);
+  if (room && end > f.length) room = put_range(f, b, at > f.length ? at : f.length, end);
+  if (!room) {
+    // Its own length again frees what was reserved or written past it.
+    (void)::ftruncate(f.fd, f.length);
+    return false;
+  }
+  if (end > f.length) f.length = end;
+  return at >= over || put_range(f, b, at, over);
+}
+
+// A regular file written in place is cut to the bytes written and synced;
+// a pipe or a device is left as it is.
+bool finish_in_place(InPlace const& f, long long written) {
+  return f.length < 0 || ((written >= f.length || ::ftruncate(f.fd, written) == 0) && ::fsync(f.fd) == 0);
+}
+
+// Opens the file at folder/name (at: AT_FDCWD, name a path) for writing as
+// a file written in place is opened: created when missing, never cut, not
+// waiting for a pipe's reader; false when it cannot be opened.
+bool open_in_place(int folder, HxString const& name, InPlace* f) {
+  *f = InPlace{::openat(folder, name.value(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666), -1, 0};
+  if (f->fd < 0) return false;
+  int fl = ::fcntl(f->fd, F_GETFL);
+  if (fl >= 0) ::fcntl(f->fd, F_SETFL, fl & ~O_NONBLOCK);
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) {
+    ::close(f->fd);
+    f->fd = -1;
+    return false;
+  }
+  if (S_ISREG(st.st_mode)) f->length = static_cast<long long>(st.st_size);
+  return true;
 }
 
 }  // namespace
@@ -539,21 +695,26 @@ HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) {
   if (folder_ >= 0 && follow_links(folder_, name_, &st, &exists) && !in_process_file_system(folder_) &&
       (!exists || replaceable(folder_, name_, st))) {
     int const error = exists ? create_(0600, &st) : create_(0666, nullptr);
-    // Without room for the new file there is none for the bytes either: a
-    // write in place would cut the old file.
+    // A file that can be replaced is never written in place, where a crash
+    // part way would leave old and new bytes mixed: where no new file can
+    // be made for want of room (of space, of inodes or of quota), the write
+    // fails and the old file stays whole.
     if (error == 0 || lack_of_room(error)) return;
   }
   // Written in place, as a replacement would change what a caller sees.
   if (folder_ >= 0) ::close(folder_);
   folder_ = -1;
-  fd_ = HxFile::_openWrite(path, O_TRUNC);
+  InPlace f;
+  if (!open_in_place(AT_FDCWD, path, &f)) return;
+  fd_ = f.fd;
+  length_ = f.length;
 }
 
 // Creates the new file with mode (less the creation mask); old: the file it
-// replaces, whose group and permission bits it takes. 0 when made; else,
-// with nothing left behind, the error that stopped it (EPERM where the new
-// file would differ from the old one: a group the user cannot give, an
-// access control list or other attributes the folder gives new files).
+// replaces, whose group, permission bits and extended attributes it takes.
+// 0 when made; else, with nothing left behind, the error that stopped it
+// (EPERM where the new file would differ from the old one: a group the user
+// cannot give, attributes it cannot carry as the old one does).
 int HxFileReplacement::create_(mode_t mode, struct stat const* old) {
   int error = 0;
   for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
@@ -567,16 +728,13 @@ int HxFileReplacement::create_(mode_t mode, struct stat const* old) {
     return error;
   }
   if (old == nullptr) return 0;
-  // The group first: a change of group may clear permission bits.
+  // The group first: a change of group may clear permission bits. The
+  // attributes last: an access control list sets permission bits.
   struct stat st;
-  bool ok = ::fstat(fd_, &st) == 0 &&
-            (st.st_gid == old->st_gid || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0) &&
-            ::fchmod(fd_, old->st_mode & 07777) == 0;
-  if (ok) {
-    ssize_t n = ::flistxattr(fd_, nullptr, 0);
-    ok = n == 0 || (n < 0 && errno == ENOTSUP);
-  }
-  if (ok) return 0;
+  if (::fstat(fd_, &st) == 0 &&
+      (st.st_gid == old->st_gid || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0) &&
+      ::fchmod(fd_, old->st_mode & 07777) == 0 && carry_attributes(folder_, name_, fd_))
+    return 0;
   ::close(fd_);
   fd_ = -1;
   ::unlinkat(folder_, temporary_.value(), 0);
@@ -591,34 +749,37 @@ HxFileReplacement::~HxFileReplacement() {
 }
 
 bool HxFileReplacement::write(char const* bytes, long long n) {
-  if (fd_ < 0 || !write_all(fd_, bytes, n)) failed_ = true;
-  return !failed_;
+  if (fd_ < 0 || failed_) {
+    failed_ = true;
+    return false;
+  }
+  bool ok = true;
+  if (temporary_.length() > 0) {
+    ok = write_all(fd_, bytes, n);
+  } else {
+    InPlace f{fd_, length_, position_};
+    ok = put_in_place(f, written_, n, NewBytes{bytes, written_, -1});
+    length_ = f.length;
+    position_ = f.position;
+  }
+  if (ok) written_ += n;
+  failed_ = !ok;
+  return ok;
 }
 
 // A mount on the file (one that mount_point could not tell) refuses the
-// rename: the new file's bytes are copied into the file in place instead.
-// The new file is read back by name: one whose permission bits the user
-// may not read through fails, leaving the old file as it was.
+// rename: the new file's bytes are copied into the file in place instead,
+// as a write in place puts them. The new file is read back by name: one
+// whose permission bits the user may not read through fails, leaving the
+// old file as it was.
 bool HxFileReplacement::copy_in_place_() {
   int in = ::openat(folder_, temporary_.value(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return false;
-  int out = open_in_place(folder_, name_);
-  bool ok = out >= 0;
-  char chunk[kChunk];
-  while (ok) {
-    ssize_t got = ::read(in, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    ok = write_all(out, chunk, got);
-  }
+  InPlace out;
+  bool const opened = open_in_place(folder_, name_, &out);
+  bool ok = opened && put_in_place(out, 0, written_, NewBytes{nullptr, 0, in}) && finish_in_place(out, written_);
   ::close(in);
-  if (out < 0) return false;
-  struct stat st;
-  if (ok && ::fstat(out, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(out) != 0) ok = false;
-  if (::close(out) != 0) ok = false;
+  if (opened && ::close(out.fd) != 0) ok = false;
   return ok;
 }
 
@@ -627,10 +788,13 @@ bool HxFileReplacement::commit() {
   bool ok = !failed_;
   // The bytes reach the disk before the name does: after a crash the path
   // holds the old file or the whole new one. A file written in place is
-  // synced when it is a regular file (a pipe or a device is not).
-  struct stat st;
-  if (ok && (temporary_.length() > 0 || (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))) && ::fsync(fd_) != 0)
-    ok = false;
+  // cut to its new bytes and synced when it is a regular file (a pipe or a
+  // device is not).
+  if (temporary_.length() > 0) {
+    if (ok && ::fsync(fd_) != 0) ok = false;
+  } else if (ok) {
+    ok = finish_in_place(InPlace{fd_, length_, position_}, written_);
+  }
   // A full disk may show only when the file is closed.
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
