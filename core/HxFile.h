@@ -77,6 +77,9 @@ class HxFile : public HxRecord<HxFile> {
   // device is refused, not read) and is closed on exec. False when the file
   // cannot be read, a read fails or it holds more than max_bytes.
   static bool _read(HxString const& path, HxString& out, long long max_bytes);
+  // Writes n bytes to a descriptor, resuming after a signal; false on any
+  // error.
+  static bool _write(int fd, char const* bytes, long long n);
   // The positioned read of loadpos from byte start of an open descriptor;
   // -1, with out unchanged, when seeking or a read fails.
   static long long _loadpos(int fd, long long start, long long count, HxString& out);
