@@ -25,10 +25,12 @@ int hxlocalconfig(HxConfig& config);
 
 // Writes config's options into the host's client configuration file, with
 // the file as it stands as the template (its lines for other keys and its
-// comments stay). The new text goes to a new file beside the old one, which
+// comments stay), through HxFileReplacement: where the file can be
+// replaced, the new text goes to a new file beside the old one, which
 // replaces it only once it is whole on disk, so that no reader ever sees a
-// truncated configuration. 1 when the file was written, else 0 with the old
-// file untouched.
+// truncated configuration. 1 when the file was written, else 0: a file
+// that was to be replaced, or that had no room for the new text, is left
+// as it was.
 int hxlocalupdateconfig(HxConfig& config);
 
 // The path map of this worker: in a job process the assignment's, else the

@@ -3,19 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 
 #include "core/HxLimits.h"
-#include "core/HxWorld.h"
 
 namespace {
 
@@ -82,22 +78,7 @@ bool read_whole(HxString const& path, HxString& out, long long max_bytes = kHxMa
   return ok;
 }
 
-// Writes n bytes to fd; false on any error.
-bool write_all(int fd, char const* p, long long n) {
-  long long left = n;
-  while (left > 0) {
-    ssize_t put = ::write(fd, p, static_cast<size_t>(left));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += put;
-    left -= put;
-  }
-  return true;
-}
-
-bool write_all(int fd, HxString const& text) { return write_all(fd, text.value(), text.length()); }
+bool write_all(int fd, HxString const& text) { return HxFile::_write(fd, text.value(), text.length()); }
 
 int open_for_writing(HxString const& path, int flags) { return HxFile::_openWrite(path, flags); }
 
@@ -260,6 +241,19 @@ long long HxFile::_loadpos(int fd, long long start, long long count, HxString& o
 
 bool HxFile::_read(HxString const& path, HxString& out, long long max_bytes) { return read_whole(path, out, max_bytes); }
 
+bool HxFile::_write(int fd, char const* bytes, long long n) {
+  while (n > 0) {
+    ssize_t put = ::write(fd, bytes, static_cast<size_t>(n));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += put;
+    n -= put;
+  }
+  return true;
+}
+
 int HxFile::_openWrite(HxString const& path, int flags) {
   // Opening a pipe for writing waits for a reader; without blocking, a pipe
   // that nobody reads fails at once instead. Once open, writes wait as usual
@@ -393,260 +387,4 @@ bool HxDir::islink(HxString const& path) {
 bool HxDir::fullaccess(HxString const& path) {
   struct stat st;
   return ::stat(path.value(), &st) == 0 && (st.st_mode & 0777) == 0777;
-}
-
-// ---- HxFileReplacement -------------------------------------------------------
-
-namespace {
-
-// Names drawn for a new file before giving up: each is taken only when
-// nothing holds it yet.
-constexpr int kReplacementNames = 100;
-
-// The type of the process file system (/proc), whose links to open files
-// are no names of them.
-constexpr long kProcFileSystem = 0x9fa0;
-
-// ".hx" and six letters or digits from one draw: short, so that it fits the
-// name limit beside any name.
-HxString replacement_name() {
-  static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  auto draw = static_cast<unsigned>(hx_world().random());
-  char name[9] = {'.', 'h', 'x'};
-  for (int i = 3; i < 9; ++i) {
-    name[i] = kLetters[draw % 62];
-    draw /= 62;
-  }
-  return HxString(name, 9);
-}
-
-// A new file could not be made, or not written, for want of room: of space
-// or inodes on the disk, of quota, or past the process's file-size limit.
-bool lack_of_room(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
-
-bool in_process_file_system(int folder) {
-  struct statfs fs;
-  return ::fstatfs(folder, &fs) == 0 && static_cast<long>(fs.f_type) == kProcFileSystem;
-}
-
-// Opens the folder of path (O_PATH, relative to at) and gives the last
-// component in *name; -1 when the folder cannot be opened or the path ends
-// in no name a file could have ("", ".", "..").
-int open_folder(int at, HxString const& path, HxString* name) {
-  char const* p = path.value();
-  int last = path.length() - 1;
-  while (last >= 0 && p[last] != '/') --last;
-  *name = HxString(p + last + 1, path.length() - last - 1);
-  if (name->length() == 0 || *name == HxString(".") || *name == HxString("..")) return -1;
-  HxString const folder = last < 0 ? HxString(".") : last == 0 ? HxString("/") : HxString(p, last);
-  return ::openat(at, folder.value(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
-// Follows the links at folder/name to the entry the chain ends at, which
-// need not exist (*exists tells). False for a chain longer than the system
-// follows (a loop), a link the system would not follow (in a sticky folder
-// open to all, owned neither by the user nor by the folder's owner), a link
-// of the process file system (/dev/stdout, /dev/fd/N and /proc/self/fd/N
-// lead through one: its text names the file a descriptor holds, not a path
-// to it) and an entry that cannot be examined: the caller then opens the
-// path as it is.
-bool follow_links(int& folder, HxString& name, struct stat* st, bool* exists) {
-  for (int hops = 0;; ++hops) {
-    if (::fstatat(folder, name.value(), st, AT_SYMLINK_NOFOLLOW) != 0) {
-      *exists = false;
-      return errno == ENOENT;
-    }
-    *exists = true;
-    if (!S_ISLNK(st->st_mode)) return true;
-    if (hops == kHxMaxLinkHops || in_process_file_system(folder)) return false;
-    struct stat fs;
-    if (::fstat(folder, &fs) != 0) return false;
-    if ((fs.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH) && st->st_uid != ::geteuid() &&
-        st->st_uid != fs.st_uid)
-      return false;
-    char text[PATH_MAX];
-    ssize_t n = ::readlinkat(folder, name.value(), text, sizeof text);
-    if (n <= 0 || n >= static_cast<ssize_t>(sizeof text)) return false;
-    int next = open_folder(text[0] == '/' ? AT_FDCWD : folder, HxString(text, static_cast<int>(n)), &name);
-    if (next < 0) return false;
-    ::close(folder);
-    folder = next;
-  }
-}
-
-// The entry folder/name is where a file system, or a single file, is
-// mounted (as containers mount files): a rename cannot replace it.
-bool mount_point(int folder, HxString const& name) {
-  // Where the system cannot tell (no statx, or no mount ids), the rename
-  // does: it fails on a mount point.
-  struct statx file, parent;
-  if (::statx(folder, name.value(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &file) != 0) return false;
-  if ((file.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (file.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
-    return true;
-  if ((file.stx_mask & STATX_MNT_ID) == 0) return false;
-  return ::statx(folder, "", AT_EMPTY_PATH, STATX_MNT_ID, &parent) == 0 && (parent.stx_mask & STATX_MNT_ID) != 0 &&
-         parent.stx_mnt_id != file.stx_mnt_id;
-}
-
-// The file at folder/name (a link not followed) has extended attributes,
-// an access control list among them, which a new file would not have; also
-// when that cannot be told. A file system without them has none.
-bool has_attributes(int folder, HxString const& name) {
-  char through[48];
-  std::snprintf(through, sizeof through, "/proc/self/fd/%d/", folder);
-  ssize_t n = ::llistxattr((HxString(through) + name).value(), nullptr, 0);
-  if (n >= 0 || errno == ENOTSUP) return n > 0;
-  // Without the process file system, through the file itself.
-  int fd = ::openat(folder, name.value(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return true;
-  n = ::flistxattr(fd, nullptr, 0);
-  bool const none = n == 0 || (n < 0 && errno == ENOTSUP);
-  ::close(fd);
-  return !none;
-}
-
-// The file is left as it is where a rename over it would change what a
-// caller sees: anything but a regular file with one link, owned by the
-// effective user, writable by them, without a set-uid or set-gid bit,
-// extended attributes or a mount on it.
-bool replaceable(int folder, HxString const& name, struct stat const& st) {
-  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
-         (st.st_mode & (S_ISUID | S_ISGID)) == 0 && ::faccessat(folder, name.value(), W_OK, AT_EACCESS) == 0 &&
-         !mount_point(folder, name) && !has_attributes(folder, name);
-}
-
-// Opens the file at folder/name for writing with truncation, as the path is
-// opened when written in place; -1 on failure.
-int open_in_place(int folder, HxString const& name) {
-  int fd = ::openat(folder, name.value(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  int fl = ::fcntl(fd, F_GETFL);
-  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-  return fd;
-}
-
-}  // namespace
-
-HxFileReplacement::HxFileReplacement(HxString const& path, Kind kind) {
-  folder_ = open_folder(AT_FDCWD, path, &name_);
-  if (kind == kPrivate) {
-    // Exactly 0600, whatever the creation mask.
-    if (folder_ >= 0 && create_(0600, nullptr) == 0 && ::fchmod(fd_, 0600) != 0) failed_ = true;
-    return;
-  }
-  struct stat st;
-  bool exists = false;
-  if (folder_ >= 0 && follow_links(folder_, name_, &st, &exists) && !in_process_file_system(folder_) &&
-      (!exists || replaceable(folder_, name_, st))) {
-    int const error = exists ? create_(0600, &st) : create_(0666, nullptr);
-    // Without room for the new file there is none for the bytes either: a
-    // write in place would cut the old file.
-    if (error == 0 || lack_of_room(error)) return;
-  }
-  // Written in place, as a replacement would change what a caller sees.
-  if (folder_ >= 0) ::close(folder_);
-  folder_ = -1;
-  fd_ = HxFile::_openWrite(path, O_TRUNC);
-}
-
-// Creates the new file with mode (less the creation mask); old: the file it
-// replaces, whose group and permission bits it takes. 0 when made; else,
-// with nothing left behind, the error that stopped it (EPERM where the new
-// file would differ from the old one: a group the user cannot give, an
-// access control list or other attributes the folder gives new files).
-int HxFileReplacement::create_(mode_t mode, struct stat const* old) {
-  int error = 0;
-  for (int i = 0; i < kReplacementNames && fd_ < 0; ++i) {
-    temporary_ = replacement_name();
-    fd_ = ::openat(folder_, temporary_.value(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    error = fd_ < 0 ? errno : 0;
-    if (fd_ < 0 && errno != EEXIST) break;
-  }
-  if (fd_ < 0) {
-    temporary_ = HxString();
-    return error;
-  }
-  if (old == nullptr) return 0;
-  // The group first: a change of group may clear permission bits.
-  struct stat st;
-  bool ok = ::fstat(fd_, &st) == 0 &&
-            (st.st_gid == old->st_gid || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0) &&
-            ::fchmod(fd_, old->st_mode & 07777) == 0;
-  if (ok) {
-    ssize_t n = ::flistxattr(fd_, nullptr, 0);
-    ok = n == 0 || (n < 0 && errno == ENOTSUP);
-  }
-  if (ok) return 0;
-  ::close(fd_);
-  fd_ = -1;
-  ::unlinkat(folder_, temporary_.value(), 0);
-  temporary_ = HxString();
-  return EPERM;
-}
-
-HxFileReplacement::~HxFileReplacement() {
-  if (fd_ >= 0) ::close(fd_);
-  if (temporary_.length() > 0) ::unlinkat(folder_, temporary_.value(), 0);
-  if (folder_ >= 0) ::close(folder_);
-}
-
-bool HxFileReplacement::write(char const* bytes, long long n) {
-  if (fd_ < 0 || !write_all(fd_, bytes, n)) failed_ = true;
-  return !failed_;
-}
-
-// A mount on the file (one that mount_point could not tell) refuses the
-// rename: the new file's bytes are copied into the file in place instead.
-// The new file is read back by name: one whose permission bits the user
-// may not read through fails, leaving the old file as it was.
-bool HxFileReplacement::copy_in_place_() {
-  int in = ::openat(folder_, temporary_.value(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return false;
-  int out = open_in_place(folder_, name_);
-  bool ok = out >= 0;
-  char chunk[kChunk];
-  while (ok) {
-    ssize_t got = ::read(in, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    ok = write_all(out, chunk, got);
-  }
-  ::close(in);
-  if (out < 0) return false;
-  struct stat st;
-  if (ok && ::fstat(out, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(out) != 0) ok = false;
-  if (::close(out) != 0) ok = false;
-  return ok;
-}
-
-bool HxFileReplacement::commit() {
-  if (fd_ < 0) return false;
-  bool ok = !failed_;
-  // The bytes reach the disk before the name does: after a crash the path
-  // holds the old file or the whole new one. A file written in place is
-  // synced when it is a regular file (a pipe or a device is not).
-  struct stat st;
-  if (ok && (temporary_.length() > 0 || (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))) && ::fsync(fd_) != 0)
-    ok = false;
-  // A full disk may show only when the file is closed.
-  if (::close(fd_) != 0) ok = false;
-  fd_ = -1;
-  if (temporary_.length() > 0) {
-    bool renamed = ok && ::renameat(folder_, temporary_.value(), folder_, name_.value()) == 0;
-    if (ok && !renamed) ok = (errno == EBUSY || errno == EXDEV) && copy_in_place_();
-    if (!renamed) ::unlinkat(folder_, temporary_.value(), 0);
-    temporary_ = HxString();
-    // The rename reaches the disk with the folder. The file is in place
-    // whether that sync works or not (a folder the user may not read).
-    int synced = renamed ? ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    if (synced >= 0) {
-      (void)::fsync(synced);
-      ::close(synced);
-    }
-  }
-  failed_ = !ok;
-  return ok;
 }

@@ -77,6 +77,9 @@ class HxFile : public HxRecord<HxFile> {
   // device is refused, not read) and is closed on exec. False when the file
   // cannot be read, a read fails or it holds more than max_bytes.
   static bool _read(HxString const& path, HxString& out, long long max_bytes);
+  // Writes n bytes to a descriptor, resuming after a signal; false on any
+  // error.
+  static bool _write(int fd, char const* bytes, long long n);
   // The positioned read of loadpos from byte start of an open descriptor;
   // -1, with out unchanged, when seeking or a read fails.
   static long long _loadpos(int fd, long long start, long long count, HxString& out);
@@ -109,23 +112,31 @@ HX_NAMED_LIST(HxFileList, HxFile, 119, "file_list");
 // ones too (the file is made where the last link points). The file is
 // replaced only when it is absent, or a regular file with one link, owned
 // by the effective user, writable by them, without a set-uid or set-gid
-// bit, extended attributes (an access control list among them) or a mount
-// on it. The new file takes its permission bits and group (a new file:
-// 0666 less the creation mask, or what the folder's default access control
-// list gives); a new file that would get attributes the old one lacks is
-// not used. What still tells a replaced file from one written in place: its
-// inode number and change and birth times, and that descriptors opened on
-// the old file keep the old one.
+// bit or a mount on it. The new file takes its group, permission bits and
+// extended attributes (an access control list among them) as a copy that
+// keeps them does, and loses those the folder gives new files that the old
+// one lacks; where it still carries other attributes than the old one (one
+// the user may not set), it is not used and the file is written in place.
+// (A file made where there was none: 0666 less the creation mask, or what
+// the folder's default access control list gives.) What still tells a
+// replaced file from one written in place: its inode number and change and
+// birth times, and that descriptors opened on the old file keep the old
+// one.
 // Where no new file can be made for want of room (space, inodes or quota),
 // nothing is opened (ok() is false) and the old file stays whole. Otherwise
 // (anything else there, a folder that takes no new file, a group the user
 // cannot give, a link loop, a link the system would not follow, a path
 // through the process's own descriptors such as /dev/stdout or
 // /proc/self/fd/N, a file of the process file system) the path is opened
-// for writing with truncation as before: a file the user may not write is
-// refused, a failed write leaves the file cut, and a regular file is
-// synced. A mount the checks missed makes the rename fail: the bytes are
-// then copied into the file in place.
+// for writing as before, created when missing: a file the user may not
+// write is refused. A regular file is not cut when opened: each write
+// first reserves room for its bytes and writes those past the file's end
+// before those over its old bytes, so that a write that finds no room fails
+// with the old bytes whole (a caller that gives its bytes in one write, as
+// every caller does, keeps the old file whole); commit() cuts the file to
+// the bytes written and syncs it. A pipe or a device takes the bytes as a
+// stream. A mount the checks missed makes the rename fail: the bytes are
+// then copied into the file in place the same way.
 //
 // kPrivate replaces the path itself, whatever holds it (a link included),
 // with a new file of mode 0600; it is never written in place.
@@ -139,7 +150,7 @@ class HxFileReplacement {
 
   // The new file (or the file in place) could be opened.
   bool ok() const { return fd_ >= 0; }
-  // False once any write failed.
+  // False once any write failed; nothing is written after that.
   bool write(char const* bytes, long long n);
   // Closes the file and puts it in place; true only when every byte was
   // written and synced, the file closed without error and (when replaced)
@@ -155,6 +166,11 @@ class HxFileReplacement {
   HxString temporary_;  // the new file's name in it; empty when in place
   int fd_ = -1;
   bool failed_ = false;
+  long long written_ = 0;  // the bytes written
+  // In place: the regular file's length (-1: a pipe or a device) and the
+  // offset its descriptor stands at (-1: not known).
+  long long length_ = -1;
+  long long position_ = 0;
 };
 
 // A directory: its path and the names its listing held when it was built.

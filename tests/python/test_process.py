@@ -225,3 +225,47 @@ def test_interrupted_flight_check_ends_whole(tmp_path, name, check):
     output = "".join(lines)
     assert not held, f"{name}: the pipe was held 15 s after the call ended\n{output[-3000:]}"
     assert said(output) == ["KeyboardInterrupt"], f"{name}:\n{output[-3000:]}"
+
+
+# archivejob on a disk without room for the new archive (512 KiB with
+# 100 KiB free, an old archive of 60 KiB, a new one of 308 KiB) gives 0 and
+# leaves the old archive byte for byte, whether the file is replaced or
+# written in place. The child mounts the disk in a mount namespace of its
+# own.
+FULL_DISK = [
+    ("plain file", ""),
+    ("user attribute", "os.setxattr(path, 'user.origin', b'kept')"),
+    ("folder with a default access control list", "os.setxattr(disk, 'system.posix_acl_default', struct.pack("
+     "'<I' + 'HHI' * 5, 2, 1, 7, NO_ID, 2, 7, 65534, 4, 5, NO_ID, 0x10, 7, NO_ID, 0x20, 5, NO_ID))"),
+    ("second hard link", "os.link(path, path + '.2')"),
+]
+
+
+@pytest.mark.parametrize("name,setup", FULL_DISK, ids=[n for n, _ in FULL_DISK])
+def test_archivejob_on_a_full_disk_keeps_the_old_archive(tmp_path, name, setup):
+    command, env = child_command(f"""
+        import os, struct
+        NO_ID = 0xffffffff
+        disk = {str(tmp_path)!r}
+        path = disk + "/job"
+        if _hx.archivejob(path, {{"name": "o" * 60000}}, 1) <= 0:
+            sys.exit(77)
+        with open(path, "rb") as f:
+            old = f.read()
+        {setup}
+        room = os.statvfs(disk)
+        with open(disk + "/fill", "wb") as f:
+            f.write(b"z" * (room.f_bavail * room.f_frsize - 100 * 1024))
+        result = _hx.archivejob(path, {{"name": "n" * 308000}}, 1)
+        with open(path, "rb") as f:
+            say(result, f.read() == old)
+    """)
+    mounted = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+               'mount -t tmpfs -o size=512k hxfull "$0" 2>/dev/null || exit 78; exec "$@"', str(tmp_path)]
+    try:
+        result = subprocess.run(mounted + command, env=env, capture_output=True, text=True, timeout=60)
+    except FileNotFoundError:
+        pytest.skip("no unshare command")
+    if result.returncode in (77, 78) or (result.returncode != 0 and "unshare" in result.stderr):
+        pytest.skip(f"{name}: cannot make a small disk here\n{result.stderr[-500:]}")
+    assert said(result.stdout)[-1:] == ["0 True"], f"{name}:\n{result.stdout[-1000:]}{result.stderr[-3000:]}"
