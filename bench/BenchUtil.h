@@ -18,8 +18,11 @@
 
 #include "core/HxWorld.h"
 
-// Heap allocations made so far on this thread (a counting operator new).
+// Heap allocations made so far on this thread (a counting operator new,
+// and the interpreter's allocators once it is started by the next call).
 long long hx_bench_allocations();
+// Starts the embedded interpreter, once, with its allocations counted.
+void hx_bench_start_python();
 
 class HxBenchRun {
  public:

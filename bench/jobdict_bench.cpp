@@ -18,7 +18,7 @@ namespace {
 
 PyObject* globals() {
   static PyObject* g = [] {
-    if (!Py_IsInitialized()) Py_InitializeEx(0);
+    hx_bench_start_python();
     PyObject* d = PyDict_New();
     PyDict_SetItemString(d, "__builtins__", PyEval_GetBuiltins());
     PyObject* r = PyRun_String("import json\n", Py_file_input, d, d);

@@ -29,7 +29,7 @@ constexpr int kLeaves = 20 * 7;
 
 PyObject* globals() {
   static PyObject* g = [] {
-    if (!Py_IsInitialized()) Py_InitializeEx(0);
+    hx_bench_start_python();
     PyObject* d = PyDict_New();
     PyDict_SetItemString(d, "__builtins__", PyEval_GetBuiltins());
     PyObject* r = PyRun_String(

@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "core/HxAtLoad.h"
 #include "core/HxDebug.h"
 // core
 #include "core/HxAddress.h"
@@ -51,7 +50,6 @@
 #include "model/farm/HxSync.h"
 // net
 #include "net/HxIntro.h"
-#include "net/HxRecordTables.h"
 
 // The classes a message carries as content, by type number: the protocol's
 // vocabulary. Every one is destroyed through its virtual destructor, which
@@ -142,11 +140,6 @@
   X(204, HxPreference)
 
 namespace {
-
-// The decoding tables of the library's record classes, built when the
-// program is loaded: every program that reads records from outside links
-// this file.
-HxAtLoad const g_record_tables_at_load(hx_build_record_tables);
 
 // The message layer's own debug lines: written whatever the verbosity, with
 // no time-stamp prefix, as one piece under the log's lock.

@@ -4,9 +4,12 @@
 // two keys for one field wins, is a list of keys of its own.
 #include "python/HxPyJobDict.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "config/HxEnv.h"
@@ -47,22 +50,27 @@ enum Key : int {
 };
 
 // The key objects, made once and kept for the life of the process, so that
-// no conversion makes a key string of its own.
-PyObject* key(Key k) {
-  static PyObject* keys[kKeyCount] = {};
-  static bool made = false;
-  if (!made) {
+// no conversion makes a key string of its own; null until all are made.
+PyObject* const* keys() {
+  static PyObject* made[kKeyCount] = {};
+  static bool all = false;
+  if (!all) {
     static char const* const names[kKeyCount] = {
 #define HX_PY_KEY_NAME(k) #k,
         HX_PY_JOB_KEYS(HX_PY_KEY_NAME)
 #undef HX_PY_KEY_NAME
     };
     for (int i = 0; i < kKeyCount; ++i)
-      if (keys[i] == nullptr) keys[i] = PyUnicode_InternFromString(names[i]);
-    made = true;
-    for (int i = 0; i < kKeyCount; ++i) made = made && keys[i] != nullptr;
+      if (made[i] == nullptr) made[i] = PyUnicode_InternFromString(names[i]);
+    all = true;
+    for (int i = 0; i < kKeyCount; ++i) all = all && made[i] != nullptr;
   }
-  return keys[k];
+  return all ? made : nullptr;
+}
+
+PyObject* key(Key k) {
+  PyObject* const* all = keys();
+  return all != nullptr ? all[k] : nullptr;
 }
 
 // A status's name. The names are a few static texts: each is made into a
@@ -191,25 +199,113 @@ bool read_keys(PyObject* dict, R& record, Index<R> const& index, Key const (&ord
   return true;
 }
 
+// ---- dicts of a fixed set of keys ------------------------------------------
+
+// A record's dict is a copy of a template: a dict made once that holds the
+// same keys in the same order. PyDict_Copy gives the copy a table of the
+// template's size at once (from CPython 3.10 to 3.13 it copies the table of
+// a dict that lost no keys whole); a dict filled key by key from empty would
+// be resized on the way, four times for a job's eighty keys. The template's
+// values are those of the first record written that were shared objects
+// already (the small ints and the empty text the interpreter keeps, a status
+// name, the unset time), None for the others, so that it holds nothing of
+// that record; a later record's value that is the very same object is then
+// in place already, and only the others are set. A table whose writers
+// leave keys out (an empty list) makes a template for each set of keys
+// present, up to kShapes; a record of any further set is written key by key.
+// Kept in static storage with no constructor (so no guard of the compiler's
+// that a forked child could find taken), filled under the interpreter lock,
+// never freed.
+template <size_t N>
+struct Templates {
+  static constexpr int kShapes = 8;
+  static constexpr size_t kWords = (N + 63) / 64;
+  struct Shape {
+    uint64_t present[kWords];
+    PyObject* dict;
+    // The template's value of each key present (the template holds it).
+    PyObject* value[N];
+  };
+  Shape shapes[kShapes];
+  int count;
+};
+
+// The values of a dict of up to N keys, one per key of a table (new
+// references; null leaves the key out), let go when the writing ends.
+template <size_t N>
+struct Values {
+  PyObject* at[N] = {};
+  uint64_t present[Templates<N>::kWords] = {};
+  Values() = default;
+  Values(Values const&) = delete;
+  Values& operator=(Values const&) = delete;
+  ~Values() {
+    for (PyObject* v : at) Py_XDECREF(v);
+  }
+  void put(size_t i, PyObject* v) {
+    at[i] = v;
+    if (v != nullptr) present[i / 64] |= uint64_t{1} << (i % 64);
+  }
+};
+
+// The template of the keys present; null without an exception when none is
+// kept and no more can be, null with one when making it failed.
+template <size_t N, class KeyOf>
+typename Templates<N>::Shape const* template_for(Templates<N>& kept, Values<N> const& values, KeyOf key_of) {
+  for (int s = 0; s < kept.count; ++s) {
+    auto const& shape = kept.shapes[s];
+    if (std::equal(std::begin(values.present), std::end(values.present), std::begin(shape.present))) return &shape;
+  }
+  if (kept.count == Templates<N>::kShapes) return nullptr;
+  auto& shape = kept.shapes[kept.count];
+  HxPyRef dict(PyDict_New());
+  for (size_t i = 0; dict && i < N; ++i) {
+    PyObject* const v = values.at[i];
+    shape.value[i] = v == nullptr ? nullptr : Py_REFCNT(v) > 1 ? v : Py_None;
+    if (v == nullptr) continue;
+    PyObject* keyobj = key_of(i);
+    if (keyobj == nullptr || PyDict_SetItem(dict.get(), keyobj, shape.value[i]) < 0) dict.reset();
+  }
+  if (!dict) {
+    if (!PyErr_Occurred()) PyErr_NoMemory();
+    return nullptr;
+  }
+  std::copy(std::begin(values.present), std::end(values.present), std::begin(shape.present));
+  shape.dict = dict.release();
+  ++kept.count;
+  return &shape;
+}
+
+// A new dict of the values present under their keys, in the table's order;
+// null with an exception set on failure.
+template <size_t N, class KeyOf>
+PyObject* dict_of(Templates<N>& kept, Values<N> const& values, KeyOf key_of) {
+  auto const* const shape = template_for(kept, values, key_of);
+  if (shape == nullptr && PyErr_Occurred()) return nullptr;
+  HxPyRef dict(shape != nullptr ? PyDict_Copy(shape->dict) : PyDict_New());
+  for (size_t i = 0; dict && i < N; ++i) {
+    PyObject* const v = values.at[i];
+    if (v == nullptr || (shape != nullptr && shape->value[i] == v)) continue;
+    PyObject* keyobj = key_of(i);
+    if (keyobj == nullptr || PyDict_SetItem(dict.get(), keyobj, v) < 0) dict.reset();
+  }
+  if (!dict && !PyErr_Occurred()) PyErr_NoMemory();
+  return dict.release();
+}
+
 // Writes every field of the table, in its order, into a new dict.
 template <class R, size_t N>
 PyObject* write_keys(R const& record, Field<R> const (&fields)[N]) {
-  HxPyRef dict(PyDict_New());
-  if (!dict) return nullptr;
-  for (Field<R> const& f : fields) {
-    if (f.write == nullptr) continue;
-    HxPyRef const v(f.write(record));
-    if (!v) {
-      if (!PyErr_Occurred()) continue;
-      return nullptr;
-    }
-    PyObject* keyobj = key(f.key);
-    if (keyobj == nullptr || PyDict_SetItem(dict.get(), keyobj, v.get()) < 0) {
-      if (!PyErr_Occurred()) PyErr_NoMemory();
-      return nullptr;
-    }
+  static Templates<N> kept;
+  PyObject* const* const all = keys();
+  if (all == nullptr) return PyErr_NoMemory();
+  Values<N> values;
+  for (size_t i = 0; i < N; ++i) {
+    if (fields[i].write == nullptr) continue;
+    values.put(i, fields[i].write(record));
+    if (values.at[i] == nullptr && PyErr_Occurred()) return nullptr;
   }
-  return dict.release();
+  return dict_of(kept, values, [&](size_t i) { return all[fields[i].key]; });
 }
 
 // ---- work ------------------------------------------------------------------
@@ -359,13 +455,16 @@ bool read_tally(PyObject* v, HxStatusTally& tally) {
 }
 
 PyObject* write_tally(HxStatusTally const& tally) {
-  HxPyRef dict(PyDict_New());
-  for (TallyKey const& t : kTallyKeys) {
-    if (!dict) break;
-    HxPyRef const n(hx_py_int((tally.*t.get)()));
-    if (!n || PyDict_SetItem(dict.get(), key(t.key), n.get()) < 0) dict.reset();
+  constexpr size_t kN = std::size(kTallyKeys);
+  static Templates<kN> kept;
+  PyObject* const* const all = keys();
+  if (all == nullptr) return PyErr_NoMemory();
+  Values<kN> values;
+  for (size_t i = 0; i < kN; ++i) {
+    values.put(i, hx_py_int((tally.*kTallyKeys[i].get)()));
+    if (values.at[i] == nullptr) return nullptr;
   }
-  return dict.release();
+  return dict_of(kept, values, [&](size_t i) { return all[kTallyKeys[i].key]; });
 }
 
 bool read_env(PyObject* v, HxEnv& env) {

@@ -6,6 +6,7 @@
 
 #include "api/HxApiReply.h"
 #include "config/HxDefaults.h"
+#include "core/pack/HxRecord.h"
 #include "python/HxPyConvert.h"
 #include "python/HxPyGil.h"
 #include "python/HxPyJobDict.h"
@@ -226,6 +227,9 @@ extern "C" HX_EXPORT PyObject* init_hxModule(char const* name) {
     if (PyModule_AddIntConstant(module.get(), c.name, c.value) < 0) return nullptr;
   }
   try {
+    // Every record table, before a thread of the program can decode a reply
+    // and a child forked meanwhile inherit a table half built.
+    hx_build_record_tables();
     for (TextConstant const& c : kTextConstants) {
       // A default built on an installation directory that is not UTF-8 does
       // not decode: the import fails with that error.

@@ -24,6 +24,10 @@ class DemoRecord : public HxRecord<DemoRecord> {
 }  // namespace
 
 int main() {
+  // The record classes' decoding tables, this program's own among them, are
+  // built once, first thing: a program that starts threads does it before
+  // them (core/pack/HxRecord.h says why).
+  hx_build_record_tables();
   DemoRecord out;
   out.frame = 42;
   out.name = "shot010";

@@ -8,10 +8,13 @@
 #include <cstdio>
 
 #include "api/HxRequestTypes.h"
+#include "core/pack/HxRecord.h"
 #include "model/job/HxLog.h"
 #include "tests/api/FakeSupervisor.h"
 
 int main() {
+  // Before the supervisor's thread decodes its first request.
+  hx_build_record_tables();
   hxtest::ApiWorld world;
   hx_set_world(&world);
   {

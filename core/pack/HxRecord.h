@@ -97,6 +97,47 @@ struct HxFieldCodec<E, std::enable_if_t<std::is_enum<E>::value>> {
   }
 };
 
+// Each record class builds its field statement and decoding table once, in
+// function-local statics. That first build is not left to the program's
+// threads: a child forked while another thread is inside it inherits the
+// compiler's guard as it was and waits for it for ever (core/HxAtLoad.h).
+// So every record class of the program puts itself on one list while the
+// program is loaded (a pointer, nothing built yet), and a program calls
+// hx_build_record_tables() once at its start, before it starts threads: it
+// builds the tables of every class on that list, the library's and the
+// program's own. The module calls it when it is imported. A program that
+// does not call it builds each table at the first decode of its class,
+// which is safe as long as it does not fork while threads decode.
+void hx_build_record_tables();
+
+// What became of the record tables so far: the classes on the list, the
+// tables hx_build_record_tables() built, and those built at the first
+// decode of their class instead (before the call, or in a program that never
+// makes it).
+struct HxRecordTableCount {
+  int classes = 0;
+  int built = 0;
+  int lazily = 0;
+};
+HxRecordTableCount hx_record_table_count();
+
+// One record class on that list: a static member of HxRecord (below).
+class HxRecordClass {
+ public:
+  // Puts the class on the list; runs while the program is loaded.
+  explicit HxRecordClass(void (*build)()) noexcept;
+  HxRecordClass(HxRecordClass const&) = delete;
+  HxRecordClass& operator=(HxRecordClass const&) = delete;
+  // Counts one decoding table built, by hx_build_record_tables() or at the
+  // first decode of its class.
+  static void counted() noexcept;
+
+ private:
+  friend void hx_build_record_tables();
+  void (*build_)();
+  HxRecordClass const* next_;
+};
+
 template <class Derived, class Base = HxPack>
 class HxRecord : public Base {
  public:
@@ -153,6 +194,7 @@ class HxRecord : public Base {
   // The field statement, built once per class.
   static auto const& fields_() {
     static auto const table = Derived::wire_fields();
+    static_cast<void>(&class_);
     return table;
   }
 
@@ -304,15 +346,28 @@ class HxRecord : public Base {
   // Never destroyed: a thread may still decode a reply while the program
   // exits.
   static Dispatch const& dispatch_() {
-    static Dispatch const* const table = new Dispatch(
-        build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>()));
+    static Dispatch const* const table = make_dispatch_();
     return *table;
   }
+  // The table builder. Like everything of the template it is compiled into
+  // every object that emits the class's vtable (whose decode() needs the
+  // table), not into one file only; kept out of line, so that the linker
+  // keeps one copy of it rather than one inlined into each caller.
+  [[gnu::noinline]] static Dispatch const* make_dispatch_() {
+    auto const* made = new Dispatch(
+        build_dispatch_(std::make_index_sequence<std::tuple_size<std::decay_t<decltype(fields_())>>::value>()));
+    HxRecordClass::counted();
+    return made;
+  }
 
- public:
-  // Builds the class's field statement and decoding table. Every record
-  // class of the library has them built when the program is loaded, by
-  // hx_build_record_tables() (net/HxRecordTables.h; core/HxAtLoad.h says
-  // why), so that this builder is compiled in that one file only.
-  static void buildTables() { static_cast<void>(dispatch_()); }
+  // Builds the class's field statement and decoding table.
+  static void buildTables() {
+    static_cast<void>(fields_());
+    static_cast<void>(dispatch_());
+  }
+
+  // The class on the list of hx_build_record_tables(): named by fields_(),
+  // which every encoder and decoder reaches, so that no class can build a
+  // table without being on the list.
+  static inline HxRecordClass const class_{&HxRecord::buildTables};
 };

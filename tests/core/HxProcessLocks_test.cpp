@@ -29,8 +29,20 @@
 #include "model/farm/HxHost.h"
 #include "model/farm/HxProperty.h"
 #include "model/farm/HxResource.h"
+#include "model/job/HxJob.h"
 
 namespace {
+
+// A job with an agenda item and a subjob, in its binary form: records of
+// several classes nested.
+std::string job_bytes() {
+  HxJob job;
+  job.name("shot");
+  job.agenda().append(new HxWork);
+  job.subjobs().append(new HxSubjob);
+  job.pack();
+  return std::string(job.packContents(), static_cast<size_t>(job.packSize()));
+}
 
 // A library call that takes one of the process's locks.
 struct Row {
@@ -71,6 +83,11 @@ std::vector<Row> rows() {
          char const bytes[] = {0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 5};
          HxTime t;
          t.unpack(bytes, sizeof bytes);
+       }},
+      {"job decoding",
+       [bytes = job_bytes()] {
+         HxJob job;
+         job.unpack(bytes.data(), static_cast<int>(bytes.size()));
        }},
       {"MAC address text", [] { hx_mac_address_blank(); }},
       {"property class", [] { HxProperty().clsstring("host"); }},

@@ -313,6 +313,9 @@ TEST(HxMessage, RegistryTable) {
   EXPECT_NE(dynamic_cast<HxConfigList*>(config.get()), nullptr);
   std::unique_ptr<HxPack> ints(HxMessage::mapobj(176));
   EXPECT_NE(dynamic_cast<HxIntHash*>(ints.get()), nullptr);
+  // No class decoded here built its table at that first decode: each was on
+  // the list of the test program's hx_build_record_tables().
+  EXPECT_EQ(hx_record_table_count().lazily, 0);
 }
 
 // A content of a type the registry does not know was not made by the

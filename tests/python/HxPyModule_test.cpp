@@ -12,6 +12,7 @@
 #include "api/FakeSupervisor.h"
 #include "api/HxApiState.h"
 #include "api/HxRequestTypes.h"
+#include "core/pack/HxRecord.h"
 #include "net/HxIntro.h"
 #include "tests/api/JobProcessTestUtil.h"
 #include "tests/python/PyTestUtil.h"
@@ -56,6 +57,15 @@ TEST_F(PyModule, EveryFunctionSurvivesWrongArguments) {
   testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(py_repr("bad"), "[]");
+}
+
+// Importing the module built the decoding table of every record class of
+// the program (core/pack/HxRecord.h), before any thread of it could decode a
+// reply and a child forked meanwhile inherit a table half built.
+TEST_F(PyModule, ImportBuildsEveryRecordTable) {
+  HxRecordTableCount const count = hx_record_table_count();
+  EXPECT_GT(count.built, 0);
+  EXPECT_EQ(count.built + count.lazily, count.classes);
 }
 
 // Calls of tick() from Python: how often the other Python thread ran.

@@ -70,4 +70,17 @@ TEST(HxRecordDecode, SharedNumberRoundTrip) {
   EXPECT_EQ("-1 11 12 13 top", back.show());
 }
 
+// The test program calls hx_build_record_tables() first, as the library's
+// users do (tests/TestMain.cpp): every record class it holds, the library's
+// and these tests' own, was on the list and had its tables built by that
+// call, and a decode builds none.
+TEST(HxRecordTables, EveryClassIsBuiltByTheOneCall) {
+  Shared s;
+  ASSERT_EQ(0, unpack(s, hex("00 00 00 01 00 05 00 04 00 00 26 49 00 00 00 08 00 01 00 01 00 00 00 03")));
+  HxRecordTableCount const count = hx_record_table_count();
+  EXPECT_GT(count.built, 0);
+  EXPECT_EQ(count.built, count.classes);
+  EXPECT_EQ(count.lazily, 0);
+}
+
 }  // namespace
