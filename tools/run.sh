@@ -4,8 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+# Ninja for a new tree; a tree made before by hand with another generator
+# keeps its own, which cmake refuses to change.
+generator=()
+[ -f build/CMakeCache.txt ] || generator=(-G Ninja)
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
 ./build/hx_demo
 # The interpreter the module was built for.
 py=/usr/bin/python3

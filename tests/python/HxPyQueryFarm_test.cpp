@@ -319,6 +319,9 @@ TEST_F(PyFarmEach, MemoryRunningOutInTheLibraryRaisesMemoryError) {
   job.id(12);
   job.name(HxString(std::string(128u << 20, 'x').c_str()));
   supe.addJob(job);
+  // The interpreter is told of the fork as os.fork() tells it: before it
+  // (it takes its own locks), then after it in the child and in the parent.
+  PyOS_BeforeFork();
   int const code = hxtest::run_with_memory_limit(192u << 20, [&] {
     PyOS_AfterFork_Child();
     std::string const got = py_repr("_hx.jobinfo()");
@@ -326,6 +329,7 @@ TEST_F(PyFarmEach, MemoryRunningOutInTheLibraryRaisesMemoryError) {
     std::fprintf(stderr, "jobinfo() gave %s\n", got.c_str());
     return 1;
   });
+  PyOS_AfterFork_Parent();
   EXPECT_EQ(code, 0);
 }
 

@@ -85,6 +85,9 @@ TEST_F(PyQueryArgs, IdsOfOneCallAreBoundedInTotal) {
       {"_hx.hist(" + huge + ")", over},
       {"_hx.stats('1-300000', 12, '1-300000')", over},
   };
+  // The interpreter is told of the fork as os.fork() tells it: before it
+  // (it takes its own locks), then after it in the child and in the parent.
+  PyOS_BeforeFork();
   int const code = hxtest::run_with_memory_limit(256u << 20, [&] {
     PyOS_AfterFork_Child();
     int wrong = 0;
@@ -96,6 +99,7 @@ TEST_F(PyQueryArgs, IdsOfOneCallAreBoundedInTotal) {
     }
     return wrong;
   });
+  PyOS_AfterFork_Parent();
   EXPECT_EQ(code, 0);
   EXPECT_EQ(supe.requests().size(), 0u);
 }
