@@ -158,6 +158,45 @@ inline void fill_socket(int fd) {
   }
 }
 
+// Reads n bytes; false when the peer went first.
+inline bool read_exactly(int fd, std::string& out, size_t n) {
+  out.assign(n, '\0');
+  size_t got = 0;
+  while (got < n) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 30000) != 1) return false;
+    ssize_t r = ::read(fd, &out[got], n - got);
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// One request frame's payload, inflated; "<bad frame>" when it is not one.
+inline std::string read_request(int fd) {
+  std::string header, packed;
+  if (!read_exactly(fd, header, 9) || header[0] != 2) return "<bad frame>";
+  auto word = [&](int at) {
+    auto const* u = reinterpret_cast<unsigned char const*>(header.data() + at);
+    return (uint32_t{u[0]} << 24) | (uint32_t{u[1]} << 16) | (uint32_t{u[2]} << 8) | uint32_t{u[3]};
+  };
+  if (!read_exactly(fd, packed, word(1))) return "<bad frame>";
+  std::string plain(word(5), '\0');
+  uLongf n = plain.size();
+  if (uncompress(reinterpret_cast<Bytef*>(&plain[0]), &n, reinterpret_cast<Bytef const*>(packed.data()),
+                 packed.size()) != Z_OK ||
+      n != plain.size())
+    return "<bad frame>";
+  return plain;
+}
+
+// Accepts one connection within 30 s; -1 when none came.
+inline int accept_one(int listener) {
+  pollfd p{listener, POLLIN, 0};
+  if (::poll(&p, 1, 30000) != 1) return -1;
+  return ::accept(listener, nullptr, nullptr);
+}
+
 // Big-endian 32-bit word as four bytes.
 inline std::string be32(uint32_t v) {
   return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
