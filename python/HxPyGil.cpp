@@ -8,6 +8,7 @@
 
 #include "core/HxInterrupt.h"
 #include "core/HxProcessLocks.h"
+#include "core/HxWorld.h"
 
 namespace {
 
@@ -125,7 +126,11 @@ bool check_signals() {
   PyThreadState* const released = call.released;
   if (released != nullptr) {
     call.released = nullptr;
+    // The wait for the lock (another thread may hold it for seconds)
+    // spends no deadline of the request; the handlers' time does.
+    int64_t const since = hx_world().steadyMicros();
     restore(released);
+    hx_leave_out_since(since);
   } else if (PyGILState_Check() == 0) {
     return false;
   }
@@ -141,12 +146,11 @@ HxPyReleased hx_py_release() {
   // A signal that came while the call converted its arguments is seen here,
   // where asking costs only a look at the interpreter's flag (the lock is
   // held): its handler's exception ends the request before it begins. Its
-  // waits then ask again only when a signal interrupts one, or after a long
-  // stretch of work (core/HxInterrupt.h).
+  // waits then ask again only when a signal interrupts one, or once they
+  // blocked for a slice (core/HxInterrupt.h).
   if (call.calls != 0 && main_thread(call) && !hx_interrupted() && run_handlers(call)) hx_interrupted(true);
   HxPyReleased const out{PyEval_SaveThread()};
   call.released = out.state;
-  hx_work_starts();
   return out;
 }
 
