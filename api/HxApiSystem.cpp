@@ -220,6 +220,9 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   }
   if (pid == 0) {
     if (group) ::setpgid(0, 0);
+    // The parent's end alone keeps the pipe open: a parent that dies before
+    // it writes leaves the read below at its end, and the child exits.
+    ::close(gate[1]);
     char go = 0;
     ssize_t r;
     do {

@@ -28,7 +28,9 @@ int hxsystem(HxString shell, HxString command);
 // gets the signals, so that all it started ends with it; when the calling
 // process is the foreground job of its terminal, the command stays in the
 // caller's group (it may read the terminal, and the terminal's Ctrl-C
-// reaches it) and the signals go to the shell alone.
+// reaches it) and the signals go to the shell alone. The child waits for
+// the parent's word to start on a pipe whose writing end only the parent
+// holds: a caller that dies before it gives it leaves a child that exits.
 int hxsystem(HxString shell, unsigned char login, HxString command);
 
 // The process part of hxsystem: fork, exec and wait, with the outcome lines.
