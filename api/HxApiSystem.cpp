@@ -2,11 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
-#include <time.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "config/HxEnv.h"
 #include "core/HxFile.h"
 #include "core/HxInterrupt.h"
+#include "core/HxWorld.h"
 #include "net/HxConnection.h"
 
 namespace {
@@ -111,13 +114,41 @@ void end_child(pid_t pid, bool group, int& status) {
   if (!reaped) wait_once(pid, status, 0);
 }
 
-// Waits for the child. A signal whose check ends the request ends the child
-// too: -1 with errno EINTR once it is reaped.
+// The child's end as a descriptor (pidfd_open, since Linux 5.3), close-on-
+// exec; -1 where the kernel gives none.
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// Without such a descriptor the child's end is looked for at steps that
+// double up to this long.
+constexpr int64_t kEndLookMillis = 50;
+
+// Waits for the child as every wait of the library does (core/HxInterrupt.h):
+// a signal, and on a watched thread each slice, asks the check. When it ends
+// the request, the child is ended too: -1 with errno EINTR once it is reaped.
 pid_t wait_child(pid_t pid, bool group, int& status) {
-  for (;;) {
-    pid_t const got = ::waitpid(pid, &status, 0);
-    if (got >= 0 || errno != EINTR) return got;
-    if (hx_check_interrupt()) break;
+  int const fd = open_pidfd(pid);
+  if (fd >= 0) {
+    pollfd p{fd, POLLIN, 0};
+    int const r = hx_poll(&p, 1, -1);
+    bool const ended = r < 0 && errno == EINTR;
+    ::close(fd);
+    // The child ended (or its descriptor failed): reaped here.
+    if (!ended) return wait_once(pid, status, 0);
+  } else {
+    for (int64_t step = 1;; step = std::min(step * 2, kEndLookMillis)) {
+      pid_t const got = wait_once(pid, status, WNOHANG);
+      if (got != 0) return got;
+      hx_pause_millis(step);
+      if (hx_interrupted()) break;
+    }
   }
   end_child(pid, group, status);
   errno = EINTR;
@@ -162,11 +193,10 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   // terminal, and miss the terminal's Ctrl-C (which reaches every member of
   // the foreground group).
   bool const group = !terminal_foreground();
-  // The child runs the command only once the parent, after the fork, found
-  // the request still under way (a signal may have come before the call
-  // waits): it reads one byte from this pipe first. The parent keeps the
-  // read end open until it has written, so the write never meets a pipe
-  // without readers.
+  // The child runs the command only once the parent, after the fork, asked
+  // the interrupt check and found the request still under way: it reads one
+  // byte from this pipe first. The parent keeps the read end open until it
+  // has written, so the write never meets a pipe without readers.
   int gate[2];
   if (::pipe2(gate, O_CLOEXEC) != 0) {
     std::fputs("ERROR: unable to create new process... exiting.\n", stderr);
@@ -190,6 +220,9 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   }
   if (pid == 0) {
     if (group) ::setpgid(0, 0);
+    // The parent's end alone keeps the pipe open: a parent that dies before
+    // it writes leaves the read below at its end, and the child exits.
+    ::close(gate[1]);
     char go = 0;
     ssize_t r;
     do {
@@ -209,7 +242,9 @@ int _hxsystem_unix(HxString shell, unsigned char login, HxString command) {
   if (group) ::setpgid(pid, pid);
 
   int status = 0;
-  bool const ended = hx_check_before_waits() && hx_check_interrupt();
+  // Asked once the child exists, before it starts the command: a signal
+  // that came since the call began (or the request's mark) ends it here.
+  bool const ended = hx_check_interrupt();
   ssize_t w = 0;
   while (!ended && (w = ::write(gate[1], "1", 1)) < 0 && errno == EINTR) {
   }

@@ -69,9 +69,9 @@ int64_t HxWorld::now() {
   return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
-int64_t HxWorld::steadyMillis() {
+int64_t HxWorld::steadyMicros() {
   using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void HxWorld::sleepMillis(int64_t millis) { hx_pause_millis(millis); }
@@ -97,42 +97,31 @@ int hx_poll(pollfd* fds, unsigned long count, int timeout_ms) {
     errno = EINTR;
     return -1;
   }
-  // The deadline is on the clock that stands still during the interrupt
-  // check: the check may wait for the interpreter lock for seconds.
+  // The deadline is on the clock from which the check's wait for the
+  // interpreter lock is left out (hx_wait_millis).
   bool const unlimited = timeout_ms < 0;
   int64_t const deadline = unlimited ? 0 : hx_wait_millis() + timeout_ms;
-  int left = timeout_ms;
-  auto rest = [&] {
-    if (unlimited) return;
-    int64_t const ms = deadline - hx_wait_millis();
-    left = ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, INT_MAX));
-  };
-  int r;
-  if (left != 0 && hx_check_before_waits()) {
-    // After a long stretch of work a wait that would block asks the check
-    // (which may take the interpreter lock back) first: a look that does
-    // not wait comes before it.
-    r = hx_world().poll(fds, count, 0);
-    if (r != 0 && (r > 0 || errno != EINTR)) return r;
-    if (hx_check_interrupt()) {
-      errno = EINTR;
-      return -1;
-    }
-    rest();
-  }
+  int left = unlimited ? -1 : timeout_ms;
   for (;;) {
-    r = hx_world().poll(fds, count, left);
-    if (r >= 0 || errno != EINTR) break;
-    if (hx_check_interrupt()) {
+    HxSliceStep step(left);
+    int const r = hx_world().poll(fds, count, step.millis());
+    int const err = errno;
+    bool const interrupted = r < 0 && err == EINTR;
+    if (r < 0 && !interrupted) return r;
+    // A signal interrupted the wait, or the thread's slice is used up.
+    if ((interrupted || step.used(r == 0)) && hx_check_interrupt()) {
       errno = EINTR;
       return -1;
     }
-    rest();
+    if (r > 0 || (r == 0 && !step.cut())) {
+      errno = err;
+      return r;
+    }
+    if (!unlimited) {
+      int64_t const ms = deadline - hx_wait_millis();
+      left = ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, INT_MAX));
+    }
   }
-  int const err = errno;
-  hx_work_starts();
-  errno = err;
-  return r;
 }
 
 bool HxWorld::macAddresses(HxStringList& out, HxString& failed) {

@@ -19,9 +19,9 @@ class HxWorld {
   virtual ~HxWorld() = default;
   // Seconds since the Unix epoch.
   virtual int64_t now();
-  // Milliseconds of a clock that only moves forward (not the time of day):
+  // Microseconds of a clock that only moves forward (not the time of day):
   // what deadlines are measured on.
-  virtual int64_t steadyMillis();
+  virtual int64_t steadyMicros();
   // Pauses the calling thread.
   virtual void sleepMillis(int64_t millis);
   // A pseudo-random number from 0 to RAND_MAX.
@@ -45,15 +45,13 @@ class HxWorld {
 HxWorld& hx_world();
 
 // Waits for the descriptors as poll(2) does (timeout_ms below 0: no limit),
-// through the world in force, with one deadline on the world's steady clock
-// less the time spent in the interrupt check (hx_wait_millis): a wait that a
-// signal interrupted goes on for what is left of it (a wait without limit
-// stays without), unless the interrupt check ends the request
-// (core/HxInterrupt.h): then, and at once on a thread already marked, it
-// fails with EINTR. A watched thread that worked for a long stretch asks
-// the check before a wait that would block (hx_check_before_waits), so that
-// a signal that came meanwhile ends the request there; a descriptor ready
-// at once costs one poll as before.
+// through the world in force, with one deadline on hx_wait_millis(): a wait
+// that a signal interrupted goes on for what is left of it (a wait without
+// limit stays without). It asks the interrupt check (core/HxInterrupt.h)
+// when a signal interrupts it and, on a watched thread, once the thread's
+// waits have blocked for a slice in all: when the check ends the request,
+// and at once on a thread already marked, it fails with EINTR. A descriptor
+// ready at once costs one poll.
 int hx_poll(pollfd* fds, unsigned long count, int timeout_ms);
 
 // The Ethernet addresses found under a tree laid out as /sys/class/net (one

@@ -1,13 +1,14 @@
 #include "python/HxPyGil.h"
 
+#include <pthread.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "core/HxInterrupt.h"
-#include "core/HxProcessLocks.h"
+#include "core/HxWorld.h"
 
 namespace {
 
@@ -16,26 +17,32 @@ namespace {
 struct CallState {
   int calls = 0;                      // module calls this thread is inside
   PyThreadState* released = nullptr;  // saved while a call released the lock
-  bool main = false;                  // the interpreter's main thread (signal handlers run here)
-  uint64_t main_read = 0;             // the fork count `main` was read under, plus one (0: never)
   PyObject* raised[3] = {nullptr, nullptr, nullptr};  // what a signal handler raised
 };
 
 thread_local CallState t_call;
 
-// Whether the calling thread is the interpreter's main one, where alone
-// signal handlers run: the process's first thread, whose kernel thread id
-// is the process id. That holds in a child forked from any thread too, as
-// the interpreter makes the forking thread the child's main one (and the
-// child's one thread has the process's id). Read once per thread and fork,
-// so that a call costs no system call for it.
-bool main_thread(CallState& call) {
-  uint64_t const forks = hx_fork_generation() + 1;
-  if (call.main_read != forks) {
-    call.main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
-    call.main_read = forks;
-  }
-  return call.main;
+// The interpreter's main thread, where alone signal handlers run, as
+// PyThread_get_thread_ident() names it: the thread of threading.main_thread()
+// when the module was made, and in a child the thread that forked it (which
+// the interpreter makes the child's main one).
+std::atomic<unsigned long> g_main{0};
+
+bool main_thread() { return PyThread_get_thread_ident() == g_main.load(std::memory_order_relaxed); }
+
+void forked_child() { g_main.store(PyThread_get_thread_ident(), std::memory_order_relaxed); }
+
+// Reads the ident of threading.main_thread() into `ident` (the lock held).
+// False, with the exception set, when it cannot be read.
+bool read_main_thread(unsigned long& ident) {
+  PyObject* const threading = PyImport_ImportModule("threading");
+  PyObject* const main = threading != nullptr ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
+  PyObject* const value = main != nullptr ? PyObject_GetAttrString(main, "ident") : nullptr;
+  if (value != nullptr) ident = PyLong_AsUnsignedLong(value);
+  Py_XDECREF(value);
+  Py_XDECREF(main);
+  Py_XDECREF(threading);
+  return value != nullptr && !PyErr_Occurred();
 }
 
 #if PY_VERSION_HEX >= 0x030D0000
@@ -121,11 +128,15 @@ bool check_signals() {
   if (call.calls == 0) return false;
   // Handlers run on the main thread alone: another thread has nothing to
   // run, and answers without taking the interpreter lock back.
-  if (!main_thread(call)) return false;
+  if (!main_thread()) return false;
   PyThreadState* const released = call.released;
   if (released != nullptr) {
     call.released = nullptr;
+    // The wait for the lock (another thread may hold it for seconds)
+    // spends no deadline of the request; the handlers' time does.
+    int64_t const since = hx_world().steadyMicros();
     restore(released);
+    hx_leave_out_since(since);
   } else if (PyGILState_Check() == 0) {
     return false;
   }
@@ -141,12 +152,11 @@ HxPyReleased hx_py_release() {
   // A signal that came while the call converted its arguments is seen here,
   // where asking costs only a look at the interpreter's flag (the lock is
   // held): its handler's exception ends the request before it begins. Its
-  // waits then ask again only when a signal interrupts one, or after a long
-  // stretch of work (core/HxInterrupt.h).
-  if (call.calls != 0 && main_thread(call) && !hx_interrupted() && run_handlers(call)) hx_interrupted(true);
+  // waits then ask again only when a signal interrupts one, or once they
+  // blocked for a slice (core/HxInterrupt.h).
+  if (call.calls != 0 && main_thread() && !hx_interrupted() && run_handlers(call)) hx_interrupted(true);
   HxPyReleased const out{PyEval_SaveThread()};
   call.released = out.state;
-  hx_work_starts();
   return out;
 }
 
@@ -158,9 +168,8 @@ void hx_py_take_back(HxPyReleased const& released) {
 HxPyCall::HxPyCall() : outer_interrupted_(hx_interrupted()) {
   CallState& call = t_call;
   ++call.calls;
-  // Only the main thread's waits ask the check (a child forked by another
-  // thread has that thread as its main one: see main_thread).
-  hx_watch_thread(main_thread(call));
+  // Only the main thread's waits ask the check.
+  hx_watch_thread(main_thread());
   hx_interrupted(false);
   for (int i = 0; i < 3; ++i) {
     outer_raised_[i] = call.raised[i];
@@ -185,7 +194,15 @@ PyObject* HxPyCall::finish(PyObject* result) {
   return nullptr;
 }
 
-void hx_py_watch_signals() { hx_set_interrupt_check(&check_signals); }
+bool hx_py_watch_signals() {
+  unsigned long ident = 0;
+  if (!read_main_thread(ident)) return false;
+  static bool const registered = pthread_atfork(nullptr, nullptr, forked_child) == 0;
+  (void)registered;
+  g_main.store(ident, std::memory_order_relaxed);
+  hx_set_interrupt_check(&check_signals);
+  return true;
+}
 
 bool hx_py_watch_finalizing() {
 #if PY_VERSION_HEX >= 0x030D0000

@@ -23,15 +23,18 @@
 // handlers on the waiting thread (taking the lock for that moment when the
 // call released it), as the interpreter's own blocking calls do. Another
 // thread may hold the lock for seconds, so a call takes it back for nothing
-// else: a signal that came while the call converted its arguments is seen
-// when the call releases the lock (asking costs nothing then), and one that
-// came while the call worked for a long stretch without a wait is seen at
-// its next wait (core/HxInterrupt.h); the time spent waiting for the lock
-// spends no deadline of the request. Handlers run on the interpreter's main
-// thread alone: on any other thread the check answers no at once, without
-// the lock, and its waits look for nothing first. An exception a handler
-// raises ends the library's request, is kept aside while the call ends, and
-// is what the call raises (HxPyCall::finish).
+// else but the slice of core/HxInterrupt.h: a signal that came while the
+// call converted its arguments is seen when the call releases the lock
+// (asking costs nothing then), and one that came while it worked between
+// waits, or that another thread received, once its waits blocked for a
+// slice. The time spent waiting for the lock spends no deadline of the
+// request; the time the handlers run does. Handlers run on the
+// interpreter's main thread alone (the thread of threading.main_thread()
+// when the module was made; in a forked child, the thread that forked): on
+// any other thread the check answers no at once, without the lock, and its
+// waits are not cut into slices. An exception a handler raises ends the
+// library's request, is kept aside while the call ends, and is what the
+// call raises (HxPyCall::finish).
 
 // What hx_py_release() gave up: this thread's state, saved by
 // PyEval_SaveThread. A call nested in another one on the same thread (a
@@ -98,9 +101,11 @@ class HxPyCall {
   PyObject* outer_raised_[3];
 };
 
-// Installs the module's interrupt check for the process (once is enough;
-// again does no harm).
-void hx_py_watch_signals();
+// Installs the module's interrupt check for the process and reads which
+// thread is the interpreter's main one (the lock held; again does no harm).
+// False, with the exception set, when threading.main_thread() cannot be
+// read.
+bool hx_py_watch_signals();
 
 // Lets the module tell when the interpreter finalises (see above): before
 // CPython 3.13, through an exit function registered here. False, with the

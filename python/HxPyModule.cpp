@@ -219,8 +219,7 @@ extern "C" HX_EXPORT PyObject* init_hxModule(char const* name) {
                             nullptr, nullptr, nullptr, nullptr};
   });
 
-  hx_py_watch_signals();
-  if (!hx_py_watch_finalizing()) return nullptr;
+  if (!hx_py_watch_signals() || !hx_py_watch_finalizing()) return nullptr;
   HxPyRef module(PyModule_Create2(&moduledef, kHxPyApiVersion));
   if (!module) return nullptr;
   for (IntConstant const& c : kIntConstants) {

@@ -112,18 +112,19 @@ std::atomic<int> g_yes_from{1};
 bool check_from() { return ++g_asks >= g_yes_from; }
 
 // A signal whose check ends the request ends the command too, during the
-// wait or before it, also one that ignores SIGTERM (killed after the grace
-// time): -1 soon, and the child reaped (no child of this process is left).
-// A request already ended starts no command.
+// wait, also one that ignores SIGTERM (killed after the grace time): -1
+// soon, and the child reaped (no child of this process is left). A check
+// that ends the request when asked after the fork, and a request already
+// ended, start no command.
 TEST(HxSystem, InterruptEndsTheCommand) {
   struct Row {
     char const* name;
     char const* command;
     int yes_from;  // the check's first yes; 0: the thread is marked already
-    int started;   // whether the child wrote its first lines: 1, 0, -1 either
+    int started;   // whether the child wrote its first lines
   } const rows[] = {
       {"during the wait", "exec sleep 25", 3, 1},
-      {"before the wait", "exec sleep 25", 1, -1},
+      {"at the start", "exec sleep 25", 1, 0},
       {"SIGTERM ignored", "trap '' TERM; exec sleep 25", 3, 1},
       {"already ended", "exec sleep 25", 0, 0},
   };
@@ -147,9 +148,7 @@ TEST(HxSystem, InterruptEndsTheCommand) {
     hx_interrupted(false);
     EXPECT_EQ(-1, o.code) << r.name;
     EXPECT_LT(took, std::chrono::seconds(15)) << r.name;
-    if (r.started >= 0) {
-      EXPECT_EQ(r.started == 1, o.out.find("COMMAND: ") != std::string::npos) << r.name << ": " << o.out;
-    }
+    EXPECT_EQ(r.started == 1, o.out.find("COMMAND: ") != std::string::npos) << r.name << ": " << o.out;
     int status = 0;
     errno = 0;
     EXPECT_EQ(-1, ::waitpid(-1, &status, WNOHANG)) << r.name;
@@ -263,32 +262,47 @@ bool shell_started_one() {
   return read_proc(path, buf) && std::strcmp(buf, "sh\n") != 0;
 }
 
+// The only child of this single-threaded process, or 0.
+int only_child() {
+  char path[96];
+  char buf[64];
+  std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(::getpid()));
+  return read_proc(path, buf) ? std::atoi(buf) : 0;
+}
+
 void on_tick(int) {}
 
 // A command as users write it (a shell that forks for it) whose request a
 // signal ends: nothing the command started is left, however it was
-// written; a TERM trap has 2 s of clock time to clean up, even under a
-// 1 ms interval timer; a request ended before the command starts never
-// starts it.
+// written, also a part that ignores SIGTERM once its shell is gone; a TERM
+// trap has 2 s of clock time to clean up, even under a 1 ms interval
+// timer; a request ended before the command starts never starts it; a
+// caller that dies before it lets the command start leaves no child.
 TEST(HxSystem, InterruptEndsAllTheCommandStarted) {
-  enum When { kStarted, kPending, kMarked };
+  enum When { kStarted, kReady, kPending, kMarked, kDies };
   struct Row {
     char const* name;
     char const* command;  // $HX_TEST_DIR: the row's directory
     long tick_usec;       // the interval timer in the calling process
     When when;            // kStarted: the check says yes once the shell
-                          // started a process; kPending: at its first ask;
-                          // kMarked: the thread is marked before the call
+                          // started a process; kReady: once the command
+                          // made $HX_TEST_DIR/ready; kPending: at its first
+                          // ask; kMarked: the thread is marked before the
+                          // call; kDies: the caller kills itself (SIGKILL)
+                          // at the first ask
     bool ignore_term;     // SIGTERM ignored in the caller (so in the command)
     bool marker;          // whether the command leaves $HX_TEST_DIR/marker
   } const rows[] = {
       {"lone command", "sleep 37", 20000, kStarted, false, false},
       {"compound command", "sleep 30; : > \"$HX_TEST_DIR/marker\"", 20000, kStarted, false, false},
       {"background and wait", "sleep 30 & sleep 30; wait", 20000, kStarted, false, false},
+      {"a background part that ignores SIGTERM", "(trap '' TERM; : > \"$HX_TEST_DIR/ready\"; sleep 30) & wait", 20000,
+       kReady, false, false},
       {"TERM trap under a 1 ms timer", "trap 'sleep 0.5; : > \"$HX_TEST_DIR/marker\"; exit 3' TERM; sleep 30", 1000,
        kStarted, false, true},
       {"signal before the start", ": > \"$HX_TEST_DIR/marker\"", 20000, kPending, true, false},
       {"request already ended", ": > \"$HX_TEST_DIR/marker\"", 20000, kMarked, true, false},
+      {"the caller dies before the start", ": > \"$HX_TEST_DIR/marker\"", 20000, kDies, false, false},
   };
   for (Row const& r : rows) {
     hxtest::TempDir dir("hxsystem");
@@ -303,8 +317,19 @@ TEST(HxSystem, InterruptEndsAllTheCommandStarted) {
           sigemptyset(&sa.sa_mask);
           sigaction(SIGALRM, &sa, nullptr);
           static When when;
+          static std::string ready;
           when = r.when;
-          hx_set_interrupt_check(+[] { return when != kStarted || shell_started_one(); });
+          ready = dir.file("ready");
+          hx_set_interrupt_check(+[] {
+            if (when == kDies) {
+              // Named for the clean-up, should the child be left.
+              std::printf("child(%d)\n", only_child());
+              std::fflush(stdout);
+              ::kill(::getpid(), SIGKILL);
+            }
+            if (when == kReady) return ::access(ready.c_str(), F_OK) == 0;
+            return when != kStarted || shell_started_one();
+          });
           if (r.when == kMarked) hx_interrupted(true);
           itimerval tick{{0, r.tick_usec}, {0, r.tick_usec}}, off{};
           setitimer(ITIMER_REAL, &tick, nullptr);
@@ -314,10 +339,10 @@ TEST(HxSystem, InterruptEndsAllTheCommandStarted) {
         },
         15);
     std::string const in = std::string(r.name) + ": " + c.out;
-    EXPECT_EQ(0, c.exit) << in;
+    EXPECT_EQ(r.when == kDies ? 128 + SIGKILL : 0, c.exit) << in;
     EXPECT_GE(c.eof_after, 0) << in << "\n(a process of the command held the output 15 s after the call)";
     EXPECT_EQ(r.marker, ::access(dir.file("marker").c_str(), F_OK) == 0) << in;
-    bool const started = r.when == kStarted;
+    bool const started = r.when == kStarted || r.when == kReady;
     EXPECT_EQ(started, c.out.find("COMMAND: ") != std::string::npos) << in;
     EXPECT_EQ(started, c.out.find("ERROR: interrupted; child(") != std::string::npos) << in;
   }
@@ -325,7 +350,10 @@ TEST(HxSystem, InterruptEndsAllTheCommandStarted) {
 
 // The command leads a process group of its own, unless the caller is the
 // foreground job of its terminal: there it stays in the caller's group, so
-// that it may read the terminal and the terminal's Ctrl-C reaches it.
+// that it may read the terminal and the terminal's Ctrl-C reaches it. The
+// group is the child's already when the check is asked after the fork
+// (made by the parent too, not only by the child, which may not have run
+// yet), so that a signal then ends the whole command: five times.
 TEST(HxSystem, CommandGroup) {
   struct Row {
     char const* name;
@@ -345,11 +373,28 @@ TEST(HxSystem, CommandGroup) {
             if (::open(::ptsname(master), O_RDWR) < 0) return 3;
           }
           std::printf("caller=%d\n", static_cast<int>(::getpgrp()));
-          return hxsystem(HxString("read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"shell=$$ group=$pgrp\""));
+          hx_set_interrupt_check(+[] {
+            int const child = only_child();
+            std::printf("asked: child=%d group=%d\n", child, static_cast<int>(::getpgid(child)));
+            return false;
+          });
+          int code = 0;
+          for (int i = 0; i < 5; ++i)
+            code |= hxsystem(HxString("read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"shell=$$ group=$pgrp\""));
+          return code;
         },
         15);
     std::string const in = std::string(r.name) + ": " + c.out;
     ASSERT_EQ(0, c.exit) << in;
+    int caller_group = 0, asked = 0;
+    std::sscanf(c.out.c_str(), "caller=%d", &caller_group);
+    for (size_t at = c.out.find("asked: "); at != std::string::npos; at = c.out.find("asked: ", at + 1)) {
+      int child = 0, group = -1;
+      ASSERT_EQ(2, std::sscanf(c.out.c_str() + at, "asked: child=%d group=%d", &child, &group)) << in;
+      EXPECT_EQ(r.own ? child : caller_group, group) << in;
+      ++asked;
+    }
+    EXPECT_GE(asked, 5) << in;
     int caller = 0, shell = 0, group = 0;
     size_t const at = c.out.rfind("shell=");
     ASSERT_EQ(1, std::sscanf(c.out.c_str(), "caller=%d", &caller)) << in;

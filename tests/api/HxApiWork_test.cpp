@@ -503,7 +503,7 @@ TEST(HxApiWork, SignalsEndTheRequestNotTheProcess) {
       {"a pause that a signal interrupts ends", 2,
        [] {
          // Signals every few milliseconds until the pause of 20 s returns:
-         // the first ask (before the pause) says no, the next yes.
+         // the first ask says no, the next yes.
          struct sigaction sa {}, old{};
          sa.sa_handler = on_usr1;
          sigemptyset(&sa.sa_mask);

@@ -12,12 +12,13 @@
 
 namespace {
 
-// A world whose steady clock the test sets; every wait is recorded with
-// its time-out and times out at once, except the first `interrupted` ones,
-// which fail as a signal interrupts them.
+// A world whose steady clock (microseconds) the test sets; every wait is
+// recorded with its time-out and times out, moving the clock by its time,
+// except the first `interrupted` ones, which fail at once as a signal
+// interrupts them.
 class ClockWorld : public HxWorld {
  public:
-  int64_t steadyMillis() override { return steady; }
+  int64_t steadyMicros() override { return steady; }
   int poll(pollfd*, unsigned long, int timeout_ms) override {
     waits.push_back(timeout_ms);
     if (interrupted > 0) {
@@ -25,36 +26,59 @@ class ClockWorld : public HxWorld {
       errno = EINTR;
       return -1;
     }
+    if (timeout_ms > 0) steady += int64_t{timeout_ms} * 1000;
     return 0;
   }
-  int64_t steady = 50000;
+  int64_t steady = 50000000;
   int interrupted = 0;
   std::vector<int> waits;
 };
 
-ClockWorld* g_world = nullptr;
-int g_asked = 0;
-bool g_answer = false;
-int64_t g_check_takes = 0;  // how far the world's clock moves while the check runs
+// What the check does when asked: waits for a lock (the world's clock
+// moves, and the time is left out of deadlines), runs a handler (the clock
+// moves), which may make a request of its own (a wait of `nested`
+// milliseconds, whose check waits `nested_lock` for the lock), and answers.
+struct Script {
+  bool answer = false;
+  int64_t lock = 0;  // microseconds, as the handler's
+  int64_t handler = 0;
+  int nested = 0;  // 0: no request of its own
+  int64_t nested_lock = 0;
+};
 
-// Counts its asks; moves the test world's clock as a check that waits (for
-// the interpreter lock) would.
+ClockWorld* g_world = nullptr;
+Script g_script;
+int g_asked = 0;
+int g_depth = 0;
+
 bool scripted_check() {
   ++g_asked;
-  if (g_world != nullptr) g_world->steady += g_check_takes;
-  return g_answer;
+  bool const outer = g_depth++ == 0;
+  int64_t const since = g_world->steady;
+  g_world->steady += outer ? g_script.lock : g_script.nested_lock;
+  hx_leave_out_since(since);
+  if (outer) {
+    g_world->steady += g_script.handler;
+    pollfd p{-1, POLLIN, 0};
+    if (g_script.nested != 0) hx_poll(&p, 1, g_script.nested);
+  }
+  --g_depth;
+  return outer && g_script.answer;
 }
 
-// Installs the world and the check for one row; puts back the real world,
-// no check, a watched thread and no mark.
+// Installs the world, the check and whether the thread is watched for one
+// row, with the thread's slice begun anew; puts back the real world, no
+// check, a watched thread and no mark.
 struct Scene {
-  Scene(ClockWorld& world, bool answer, int64_t check_takes) {
+  Scene(ClockWorld& world, Script const& script, bool watched) {
     g_world = &world;
-    g_asked = 0;
-    g_answer = answer;
-    g_check_takes = check_takes;
     hx_set_world(&world);
     hx_set_interrupt_check(&scripted_check);
+    g_script = Script();
+    hx_check_interrupt();
+    g_script = script;
+    g_asked = 0;
+    hx_watch_thread(watched);
   }
   ~Scene() {
     hx_set_interrupt_check(nullptr);
@@ -65,39 +89,46 @@ struct Scene {
   }
 };
 
-// A wait that would block asks the check first only once the thread worked
-// for a long stretch since its last wait, its last check or the start of
-// its request; a check that waits long (for the interpreter lock) leaves
-// the wait its whole time.
-TEST(HxInterrupt, WaitsAskAfterALongStretchAndCheckTimeSpendsNoDeadline) {
+// A wait asks the check when a signal interrupts it and, on a watched
+// thread, once it has blocked for a slice without asking, so that a signal
+// that came before it is seen within a slice. Only the check's wait for the
+// lock is left out of the wait's deadline, to the microsecond; its
+// handlers' time counts, and what a nested check left out is the handler's
+// time for the outer wait.
+TEST(HxInterrupt, WaitsAskAtSignalsAndSlicesAndLeaveOutTheLockWaitOnly) {
   struct Row {
     char const* name;
-    int64_t worked;     // milliseconds since the stretch began
-    int interrupted;    // waits that a signal interrupts
-    bool answer;        // what the check says
-    int64_t check_takes;
+    bool watched;
+    int timeout;
+    int interrupted;  // waits that a signal interrupts
+    Script script;
     std::vector<int> waits;
     int asked;
     int result;
   } const rows[] = {
-      {"a short stretch waits at once", 10, 0, true, 0, {2500}, 0, 0},
-      {"just short of the stretch", kHxCheckAfterWorkMillis - 1, 0, true, 0, {2500}, 0, 0},
-      {"a long stretch asks first: a signal came", kHxCheckAfterWorkMillis, 0, true, 0, {0}, 1, -1},
-      {"a long stretch asks first: nothing came", 5000, 0, false, 0, {0, 2500}, 1, 0},
-      {"a signal asks in any case", 10, 1, false, 0, {2500, 2500}, 1, 0},
-      {"a check that waits 9 s spends none of the wait", 10, 1, false, 9000, {2500, 2500}, 1, 0},
-      {"two such checks", 10, 2, false, 9000, {2500, 2500, 2500}, 2, 0},
-      {"a long stretch and a check that waits", 5000, 0, false, 9000, {0, 2500}, 1, 0},
+      {"a short wait blocks once", true, 800, 0, {true}, {800}, 0, 0},
+      {"a long wait asks at each slice", true, 2500, 0, {false}, {1000, 1000, 500}, 2, 0},
+      {"a signal that came before is seen at the slice", true, 2500, 0, {true}, {1000}, 1, -1},
+      {"a thread not watched blocks for the whole time", false, 2500, 0, {true}, {2500}, 0, 0},
+      {"a signal asks at once and begins the slice anew", true, 2500, 1, {false}, {1000, 1000, 1000, 500}, 3, 0},
+      {"a signal asks on a thread not watched too", false, 2500, 1, {false}, {2500, 2500}, 1, 0},
+      {"a wait of 9 s for the lock spends nothing", false, 2500, 1, {false, 9000000}, {2500, 2500}, 1, 0},
+      {"a handler's 1.5 s spend the deadline", false, 2500, 1, {false, 0, 1500000}, {2500, 1000}, 1, 0},
+      {"both, twice", false, 2500, 2, {false, 9000000, 500000}, {2500, 2000, 1500}, 2, 0},
+      {"lock waits of 0.9 ms are left out to the microsecond", false, 2, 20, {false, 900, 100},
+       {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}, 20, 0},
+      // 1 s of lock wait, 0.2 s of handler, whose request waits 0.1 s and
+      // 0.3 s for the lock: the outer wait has 2.5 - 0.2 - 0.1 - 0.3 left.
+      {"a handler's own request", false, 2500, 2, {false, 1000000, 200000, 100, 300000}, {2500, 100, 100, 1900}, 2,
+       0},
   };
   for (Row const& row : rows) {
     ClockWorld world;
-    Scene scene(world, row.answer, row.check_takes);
-    hx_work_starts();
-    world.steady += row.worked;
+    Scene scene(world, row.script, row.watched);
     world.interrupted = row.interrupted;
     pollfd p{-1, POLLIN, 0};
     errno = 0;
-    int const r = hx_poll(&p, 1, 2500);
+    int const r = hx_poll(&p, 1, row.timeout);
     EXPECT_EQ(r, row.result) << row.name;
     if (row.result < 0) {
       EXPECT_EQ(errno, EINTR) << row.name;
@@ -107,64 +138,43 @@ TEST(HxInterrupt, WaitsAskAfterALongStretchAndCheckTimeSpendsNoDeadline) {
   }
 }
 
-// A finished wait begins a new stretch: of two waits after a long stretch,
-// only the first asks. A thread that is not watched never asks first, and
-// a stretch read under another world counts as long.
-TEST(HxInterrupt, AWaitBeginsTheNextStretch) {
+// The slice counts what the thread's waits blocked in all since the check
+// was last asked: of two waits of 600 ms, the second asks after 400.
+TEST(HxInterrupt, TheSliceSpansWaits) {
   ClockWorld world;
-  Scene scene(world, false, 0);
-  hx_work_starts();
-  world.steady += 3000;
+  Scene scene(world, Script(), true);
   pollfd p{-1, POLLIN, 0};
-  EXPECT_EQ(hx_poll(&p, 1, 100), 0);
-  world.steady += kHxCheckAfterWorkMillis / 2;
-  EXPECT_EQ(hx_poll(&p, 1, 100), 0);
-  EXPECT_EQ(world.waits, (std::vector<int>{0, 100, 100}));
+  EXPECT_EQ(hx_poll(&p, 1, 600), 0);
+  EXPECT_EQ(hx_poll(&p, 1, 600), 0);
+  EXPECT_EQ(world.waits, (std::vector<int>{600, 400, 200}));
   EXPECT_EQ(g_asked, 1);
-
-  world.steady += 3000;
-  hx_watch_thread(false);
-  EXPECT_EQ(hx_poll(&p, 1, 100), 0);
-  EXPECT_EQ(g_asked, 1) << "a thread that is not watched asked";
-  hx_watch_thread(true);
-
-  ClockWorld other;
-  other.steady = world.steady + 10;  // a clock of its own, not far off
-  hx_set_world(&other);
-  EXPECT_EQ(hx_poll(&p, 1, 100), 0);
-  EXPECT_EQ(other.waits, (std::vector<int>{0, 100}));
-  EXPECT_EQ(g_asked, 2) << "a stretch of another world counted";
 }
 
-// A pause is a wait: after a long stretch it asks the check before it
-// starts, so that a signal that came just before ends it at once rather
-// than after the pause. The pause is the real one; a row that fails
-// because the pause did not ask first takes its whole length.
-TEST(HxInterrupt, APauseAfterALongStretchAsksBeforeItStarts) {
+// A pause is a wait cut into slices: a signal that came before it ends it
+// once a slice passed rather than after the whole pause. The pause is the
+// real one.
+TEST(HxInterrupt, APauseAsksAtEachSlice) {
   struct Row {
     char const* name;
-    int64_t worked;
-    bool answer;
+    bool watched;
     int64_t millis;
     int asked;
     bool marked;
   } const rows[] = {
-      {"a signal came during the stretch", kHxCheckAfterWorkMillis + 200, true, 3000, 1, true},
-      {"nothing came", kHxCheckAfterWorkMillis + 200, false, 20, 1, false},
-      {"a short stretch pauses at once", 10, true, 20, 0, false},
+      {"a signal that came before", true, 3000, 1, true},
+      {"a short pause", true, 20, 0, false},
+      {"a thread not watched", false, 1200, 0, false},
   };
   for (Row const& row : rows) {
     ClockWorld world;
-    Scene scene(world, row.answer, 0);
-    hx_work_starts();
-    world.steady += row.worked;
+    Scene scene(world, {true}, row.watched);
     auto const start = std::chrono::steady_clock::now();
     hx_pause_millis(row.millis);
     auto const took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_EQ(g_asked, row.asked) << row.name;
     EXPECT_EQ(hx_interrupted(), row.marked) << row.name;
     if (row.marked) {
-      EXPECT_LT(took.count(), row.millis * 2 / 3) << row.name << ": paused all the same";
+      EXPECT_LT(took.count(), row.millis * 5 / 6) << row.name << ": paused all the same";
     }
   }
 }

@@ -66,11 +66,11 @@ class ClientWorld : public HxWorld {
     clock += tick;
     return clock;
   }
-  // Real until a test sets `steady`; then it moves by `steady_tick` at each
-  // wait of the test's own thread.
-  int64_t steadyMillis() override {
+  // Real until a test sets `steady` (milliseconds); then it moves by
+  // `steady_tick` at each wait of the test's own thread.
+  int64_t steadyMicros() override {
     std::lock_guard<std::mutex> hold(mu_);
-    return steady < 0 ? HxWorld::steadyMillis() : steady;
+    return steady < 0 ? HxWorld::steadyMicros() : steady * 1000;
   }
   HxString clientConfigPath() override { return file_.path(); }
   HxString broadcastAddress() override { return broadcast; }

@@ -31,8 +31,9 @@
 
 using hxtest::S;
 
-// Waits either pass through to the system or time out at once; every time-out
-// asked for is recorded. A hook runs before each wait (to feed a peer, or to
+// Waits either pass through to the system or time out at once (moving a
+// steady clock the test set by their time-out); every time-out asked for is
+// recorded. A hook runs before each wait (to feed a peer, or to
 // move the clock). The steady clock is real until a test sets `steady`.
 class NetWorld : public HxWorld {
  public:
@@ -42,7 +43,7 @@ class NetWorld : public HxWorld {
   std::function<void()> before_wait;
   int64_t steady = -1;  // milliseconds; below 0 the real clock
 
-  int64_t steadyMillis() override { return steady < 0 ? HxWorld::steadyMillis() : steady; }
+  int64_t steadyMicros() override { return steady < 0 ? HxWorld::steadyMicros() : steady * 1000; }
   int interrupt_next = 0;  // waits that fail with EINTR first
   HxString broadcast = "127.0.0.1";
   bool mac_fails = false;
@@ -56,7 +57,11 @@ class NetWorld : public HxWorld {
       errno = EINTR;
       return -1;
     }
-    if (mode == kTimeOut) return 0;
+    if (mode == kTimeOut) {
+      // A wait that times out lasts its time on a clock the test set.
+      if (steady >= 0 && timeout_ms > 0) steady += timeout_ms;
+      return 0;
+    }
     return HxWorld::poll(fds, count, timeout_ms);
   }
   HxString broadcastAddress() override { return broadcast; }
@@ -77,9 +82,12 @@ inline bool check_says_no() { return false; }
 inline bool check_says_yes() { return true; }
 
 // Installs an interrupt check and whether this thread is watched, for one
-// scope; puts back no check, a watched thread and no mark.
+// scope, with the thread's slice begun anew (by an ask that says no); puts
+// back no check, a watched thread and no mark.
 struct CheckGuard {
   CheckGuard(HxInterruptCheck check, bool watched) {
+    hx_set_interrupt_check(check_says_no);
+    hx_check_interrupt();
     hx_set_interrupt_check(check);
     hx_watch_thread(watched);
   }
@@ -156,6 +164,45 @@ inline void fill_socket(int fd) {
     while (send(fd, chunk.data(), piece, MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
     }
   }
+}
+
+// Reads n bytes; false when the peer went first.
+inline bool read_exactly(int fd, std::string& out, size_t n) {
+  out.assign(n, '\0');
+  size_t got = 0;
+  while (got < n) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 30000) != 1) return false;
+    ssize_t r = ::read(fd, &out[got], n - got);
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// One request frame's payload, inflated; "<bad frame>" when it is not one.
+inline std::string read_request(int fd) {
+  std::string header, packed;
+  if (!read_exactly(fd, header, 9) || header[0] != 2) return "<bad frame>";
+  auto word = [&](int at) {
+    auto const* u = reinterpret_cast<unsigned char const*>(header.data() + at);
+    return (uint32_t{u[0]} << 24) | (uint32_t{u[1]} << 16) | (uint32_t{u[2]} << 8) | uint32_t{u[3]};
+  };
+  if (!read_exactly(fd, packed, word(1))) return "<bad frame>";
+  std::string plain(word(5), '\0');
+  uLongf n = plain.size();
+  if (uncompress(reinterpret_cast<Bytef*>(&plain[0]), &n, reinterpret_cast<Bytef const*>(packed.data()),
+                 packed.size()) != Z_OK ||
+      n != plain.size())
+    return "<bad frame>";
+  return plain;
+}
+
+// Accepts one connection within 30 s; -1 when none came.
+inline int accept_one(int listener) {
+  pollfd p{listener, POLLIN, 0};
+  if (::poll(&p, 1, 30000) != 1) return -1;
+  return ::accept(listener, nullptr, nullptr);
 }
 
 // Big-endian 32-bit word as four bytes.
