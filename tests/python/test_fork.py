@@ -6,7 +6,10 @@ The supervisor is named by its numeric address only: a child forked while
 another thread is inside the C library's host name look-up can hang in its
 own first look-up (the C library leaves its resolver's lock as it was),
 which no lock of this library can prevent."""
+import os
 import subprocess
+
+import pytest
 
 from conftest import child_command
 
@@ -82,6 +85,11 @@ SCRIPT = """
 """
 
 
+# Under AddressSanitizer a child forked while another thread allocates can
+# hang in the sanitizer's own allocator, whose locks the child inherits as
+# they were at the fork: the normal build runs this test.
+@pytest.mark.skipif(os.environ.get("HX_SANITIZED") == "1",
+                    reason="the sanitizer's allocator is not safe across a fork with threads")
 def test_children_forked_while_threads_call_never_hang():
     command, env = child_command(SCRIPT.format(threads=THREADS, forks=FORKS, bound=CHILD_BOUND))
     result = subprocess.run(command, env=env, stdout=subprocess.DEVNULL,
