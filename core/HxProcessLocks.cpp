@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <mutex>
@@ -49,13 +48,10 @@ void release_taken(Held& h) {
 
 void release_in_parent() { release_taken(t_held); }
 
-std::atomic<uint64_t> g_forks{0};
-
 void release_in_child() {
   // The child's one thread is the one that took them: the mutexes are plain
   // ones, which it may release. Other threads' holds are gone with them.
   release_taken(t_held);
-  g_forks.fetch_add(1, std::memory_order_relaxed);
   hx_environ_lock()._remakeInChild();
 }
 
@@ -88,5 +84,3 @@ void hx_process_unlock(HxProcessLock which) {
 }
 
 bool hx_process_lock_held(HxProcessLock which) { return t_held.depth[static_cast<int>(which)] != 0; }
-
-uint64_t hx_fork_generation() { return g_forks.load(std::memory_order_relaxed); }

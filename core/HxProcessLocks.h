@@ -50,12 +50,6 @@ void hx_process_unlock(HxProcessLock which);
 // Whether the calling thread holds the lock.
 bool hx_process_lock_held(HxProcessLock which);
 
-// How many forks the process came through as a child (0 in the process the
-// program started as): a value kept per thread that depends on the process
-// (whether a thread is its first one) is read again once this changed.
-// Counted by the same fork handlers that release the locks.
-uint64_t hx_fork_generation();
-
 // Holds one lock for a scope.
 class HxProcessLockHold {
  public:
